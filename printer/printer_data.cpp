@@ -1,0 +1,106 @@
+// Every access to the printer's data values. Each operation opens the printer
+// by name, does its reads or writes, and closes it again.
+#include "printer/printer_data.h"
+#include "printer/spooler.h"
+#include "shell/shell.h"
+#include "shell/text.h"
+#include "snmp/snmp_engine.h"
+
+#include <string.h>
+
+enum {
+    CONTROL_COMMUNITY = 1009,
+    CONTROL_TIMEOUT = 1013,
+    STORED_TIMEOUT_MAX = 3,     // bytes read of QV_AutoTimeOut
+    VALUE_LIST_SIZE = 2048
+};
+
+static const char DEFAULT_COMMUNITY[] = "qomtan";
+static const char DEFAULT_TIMEOUT[] = "6";
+
+// community: 64 bytes holding the discovered community (possibly empty).
+// timeoutText: TIMEOUT_TEXT_SIZE bytes holding "6".
+void ReadStoredSettings(char *community, char *timeoutText)
+{
+    HANDLE printer;
+    if (!OpenPrinterForReading(&printer))
+        return;
+
+    // One byte more than is asked for, so that the terminator of a value that
+    // fills the request still lands inside the buffer.
+    char stored[SHORT_TEXT_SIZE + 1];
+    DWORD type = 0, count = 0;
+    memset(stored, 0, sizeof(stored));
+    if (GetPrinterDataValue(printer, "QV_AutoComName", &type, stored, SHORT_TEXT_SIZE, &count)
+            == ERROR_SUCCESS && count <= SHORT_TEXT_SIZE) {
+        stored[count] = '\0';
+        CopyText(community, SHORT_TEXT_SIZE, stored);
+    } else if (community[0] == '\0') {
+        CopyText(community, SHORT_TEXT_SIZE, DEFAULT_COMMUNITY);
+    }
+
+    memset(stored, 0, sizeof(stored));
+    count = 0;
+    if (GetPrinterDataValue(printer, "QV_AutoTimeOut", &type, stored, STORED_TIMEOUT_MAX, &count)
+            == ERROR_SUCCESS && count <= STORED_TIMEOUT_MAX) {
+        stored[count] = '\0';
+        CopyText(timeoutText, TIMEOUT_TEXT_SIZE, stored);
+    } else {
+        CopyText(timeoutText, TIMEOUT_TEXT_SIZE, DEFAULT_TIMEOUT);
+    }
+
+    ClosePrinterHandle(printer);
+}
+
+// A setting is stored as REG_SZ with a byte count of its length: no NUL.
+static DWORD StoreFieldText(HANDLE printer, HWND dialog, int control, const char *valueName)
+{
+    char text[SHORT_TEXT_SIZE];
+    text[0] = '\0';
+    GetDlgItemTextA(dialog, control, text, (int)COUNTOF(text));
+    text[COUNTOF(text) - 1] = '\0';
+    return SetPrinterDataValue(printer, valueName, REG_SZ, text, (DWORD)strlen(text));
+}
+
+int SaveStoredSettings(HWND dialog)
+{
+    HANDLE printer;
+    if (!OpenPrinterForWriting(&printer))
+        return 0;
+    StoreFieldText(printer, dialog, CONTROL_COMMUNITY, "QV_AutoComName");
+    DWORD status = StoreFieldText(printer, dialog, CONTROL_TIMEOUT, "QV_AutoTimeOut");
+    ClosePrinterHandle(printer);
+    return status == ERROR_SUCCESS ? 1 : 0;
+}
+
+DWORD BuildValueList(char *list, size_t listSize)
+{
+    memset(list, 0, listSize);
+    size_t used = 0;
+    for (int slot = 0; slot < SNMP_VALUE_SLOTS && g_snmpValues[slot][0] != '\0'; slot++) {
+        size_t length = strnlen(g_snmpValues[slot], SNMP_VALUE_SIZE - 1);
+        if (used + length + 2 > listSize)   // text, its NUL and the list's NUL
+            break;
+        memcpy(list + used, g_snmpValues[slot], length);
+        used += length + 1;                 // the NUL is already there
+    }
+    return (DWORD)(used + 1);
+}
+
+int WriteAutoCfgValue(const char *valueName, int flag)
+{
+    HANDLE printer;
+    if (!OpenPrinterForWriting(&printer))
+        return 0;
+    DWORD status;
+    if (strcmp(valueName, "QV_AutoCfgSuccess") == 0) {
+        BYTE stored = (BYTE)(flag & 0xFF);
+        status = SetPrinterDataValue(printer, valueName, REG_BINARY, &stored, 1);
+    } else {
+        char list[VALUE_LIST_SIZE];
+        DWORD count = BuildValueList(list, sizeof(list));
+        status = SetPrinterDataValue(printer, valueName, REG_MULTI_SZ, list, count);
+    }
+    ClosePrinterHandle(printer);
+    return status == ERROR_SUCCESS ? 1 : 0;
+}

@@ -1,0 +1,88 @@
+// The print spooler operations, in one place.
+#include "printer/spooler.h"
+#include "shell/shell.h"
+
+SpoolerCalls g_spoolerCalls = {
+    OpenPrinterA, ClosePrinter, GetPrinterA, GetPrinterDataA, SetPrinterDataA, XcvDataW,
+};
+
+int OpenPrinterForReading(HANDLE *printer)
+{
+    *printer = NULL;
+    if (!g_spoolerCalls.openPrinter(g_printerName, printer, NULL)) {
+        *printer = NULL;
+        return 0;
+    }
+    return 1;
+}
+
+int OpenPrinterForWriting(HANDLE *printer)
+{
+    PRINTER_DEFAULTSA defaults = {NULL, NULL, PRINTER_ACCESS_ADMINISTER};
+    *printer = NULL;
+    if (!g_spoolerCalls.openPrinter(g_printerName, printer, &defaults)) {
+        *printer = NULL;
+        return 0;
+    }
+    return 1;
+}
+
+int OpenPortTransceiver(const char *xcvName, HANDLE *xcv)
+{
+    PRINTER_DEFAULTSA defaults = {NULL, NULL, SERVER_ACCESS_ADMINISTER};
+    *xcv = NULL;
+    if (!g_spoolerCalls.openPrinter(const_cast<LPSTR>(xcvName), xcv, &defaults)) {
+        *xcv = NULL;
+        return 0;
+    }
+    return 1;
+}
+
+void ClosePrinterHandle(HANDLE printer)
+{
+    if (printer != NULL)
+        g_spoolerCalls.closePrinter(printer);
+}
+
+PRINTER_INFO_2A *GetPrinterInfo2(HANDLE printer)
+{
+    DWORD needed = 0;
+    g_spoolerCalls.getPrinter(printer, 2, NULL, 0, &needed);
+    if (needed == 0)
+        return NULL;
+    void *block = VirtualAlloc(NULL, needed, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (block == NULL)
+        return NULL;
+    if (!g_spoolerCalls.getPrinter(printer, 2, (LPBYTE)block, needed, &needed)) {
+        VirtualFree(block, 0, MEM_RELEASE);
+        return NULL;
+    }
+    return (PRINTER_INFO_2A *)block;
+}
+
+void FreePrinterInfo(PRINTER_INFO_2A *info)
+{
+    if (info != NULL)
+        VirtualFree(info, 0, MEM_RELEASE);
+}
+
+DWORD GetPrinterDataValue(HANDLE printer, const char *valueName, DWORD *type, void *data,
+                          DWORD size, DWORD *byteCount)
+{
+    return g_spoolerCalls.getPrinterData(printer, const_cast<LPSTR>(valueName), type,
+                                         (LPBYTE)data, size, byteCount);
+}
+
+DWORD SetPrinterDataValue(HANDLE printer, const char *valueName, DWORD type, const void *data,
+                          DWORD byteCount)
+{
+    return g_spoolerCalls.setPrinterData(printer, const_cast<LPSTR>(valueName), type,
+                                         (LPBYTE)const_cast<void *>(data), byteCount);
+}
+
+int TransceivePortData(HANDLE xcv, const wchar_t *dataName, void *input, DWORD inputSize,
+                       void *output, DWORD outputSize, DWORD *needed, DWORD *status)
+{
+    return g_spoolerCalls.xcvData(xcv, dataName, (PBYTE)input, inputSize, (PBYTE)output,
+                                  outputSize, needed, status) ? 1 : 0;
+}

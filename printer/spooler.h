@@ -1,0 +1,42 @@
+// The print spooler operations the program uses, gathered in one place: the
+// rest of the program reaches the spooler only through these.
+#pragma once
+
+#include <windows.h>
+#include <winspool.h>
+
+// The platform calls behind the operations. Tests may point an entry at a
+// replacement to provoke failures the real spooler will not give on request.
+struct SpoolerCalls {
+    BOOL (WINAPI *openPrinter)(LPSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSA defaults);
+    BOOL (WINAPI *closePrinter)(HANDLE printer);
+    BOOL (WINAPI *getPrinter)(HANDLE printer, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed);
+    DWORD (WINAPI *getPrinterData)(HANDLE printer, LPSTR valueName, LPDWORD type, LPBYTE data,
+                                   DWORD size, LPDWORD needed);
+    DWORD (WINAPI *setPrinterData)(HANDLE printer, LPSTR valueName, DWORD type, LPBYTE data,
+                                   DWORD size);
+    BOOL (WINAPI *xcvData)(HANDLE xcv, PCWSTR dataName, PBYTE input, DWORD inputSize,
+                           PBYTE output, DWORD outputSize, PDWORD needed, PDWORD status);
+};
+extern SpoolerCalls g_spoolerCalls;
+
+// Opens g_printerName with the spooler's default access (no defaults record).
+int OpenPrinterForReading(HANDLE *printer);
+// Opens g_printerName with PRINTER_ACCESS_ADMINISTER, so that data can be written.
+int OpenPrinterForWriting(HANDLE *printer);
+// Opens a port monitor's transceive name (",XcvPort <port>") with
+// SERVER_ACCESS_ADMINISTER.
+int OpenPortTransceiver(const char *xcvName, HANDLE *xcv);
+void ClosePrinterHandle(HANDLE printer);
+
+// Level-2 printer information in a VirtualAlloc block of the size the spooler
+// reports; NULL when it cannot be had. Free it with FreePrinterInfo.
+PRINTER_INFO_2A *GetPrinterInfo2(HANDLE printer);
+void FreePrinterInfo(PRINTER_INFO_2A *info);
+
+DWORD GetPrinterDataValue(HANDLE printer, const char *valueName, DWORD *type, void *data,
+                          DWORD size, DWORD *byteCount);
+DWORD SetPrinterDataValue(HANDLE printer, const char *valueName, DWORD type, const void *data,
+                          DWORD byteCount);
+int TransceivePortData(HANDLE xcv, const wchar_t *dataName, void *input, DWORD inputSize,
+                       void *output, DWORD outputSize, DWORD *needed, DWORD *status);

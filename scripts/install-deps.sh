@@ -1,0 +1,23 @@
+#!/bin/sh
+# Installs the Debian packages that the build and the tests need, when any is
+# missing. As root it installs them; otherwise it prints the line to run.
+set -eu
+
+packages="cmake make g++ clang mingw-w64 wine64 snmpd snmp googletest xvfb xdotool imagemagick"
+
+missing=""
+for p in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages:$missing" >&2
+    echo "Run as root: apt-get update && apt-get install -y$missing" >&2
+    exit 1
+fi
+echo "Installing:$missing"
+apt-get update -qq
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null

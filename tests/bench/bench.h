@@ -1,0 +1,83 @@
+// The test bench shared by the Windows tests: a recorder for message boxes,
+// readers for printer data values, and files beside the test program.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// ---- box_recorder.cpp ----------------------------------------------------
+
+// What a message box showed, as read while it was open.
+struct RecordedBox {
+    std::string caption;
+    std::string text;
+    HWND owner = NULL;          // the box's owner window (NULL: none)
+    bool ownerEnabled = false;  // whether the owner took input while the box was open
+    std::string icon;           // "none", "error", "warning", "information" or "question"
+    std::vector<int> buttons;   // ids of the push buttons, in creation order
+};
+
+// Records every message box that this thread opens while it is alive, and
+// closes each one (with its first button) once recorded. A callback set with
+// WhileOpen runs while the box is open, before it is closed: the box's own
+// modal loop is then running.
+class BoxRecorder {
+public:
+    BoxRecorder();
+    ~BoxRecorder();
+    BoxRecorder(const BoxRecorder &) = delete;
+    BoxRecorder &operator=(const BoxRecorder &) = delete;
+
+    const std::vector<RecordedBox> &Boxes() const { return boxes_; }
+    size_t Count() const { return boxes_.size(); }
+    void Clear() { boxes_.clear(); }
+    void WhileOpen(std::function<void(const RecordedBox &)> callback) { whileOpen_ = callback; }
+
+    // Internal: called from the hook.
+    void Record(HWND box);
+    void RunCallbackAndClose(HWND box);
+
+private:
+    HHOOK hook_;
+    std::vector<RecordedBox> boxes_;
+    std::function<void(const RecordedBox &)> whileOpen_;
+};
+
+// Renders a box for failure messages: caption, text, owner, icon, buttons.
+std::string Describe(const RecordedBox &box);
+
+// ---- printer_values.cpp --------------------------------------------------
+
+// A value as read back: its type and its bytes.
+struct StoredValue {
+    bool present = false;
+    DWORD type = 0;
+    std::vector<BYTE> bytes;
+};
+
+// Through the spooler (OpenPrinterA, GetPrinterDataA), as the driver reads it.
+StoredValue ReadValueThroughSpooler(const char *printer, const char *valueName);
+// The raw bytes and type that the registry holds under the printer's key.
+StoredValue ReadValueFromRegistry(const char *printer, const char *valueName);
+// Stores a value as another program would, straight into the registry (raw
+// bytes, any type).
+bool WriteValueToRegistry(const char *printer, const char *valueName, DWORD type,
+                          const void *bytes, DWORD count);
+// Removes the printer's data values, so that a test starts from nothing.
+void DeleteAllValues(const char *printer);
+
+std::vector<BYTE> Bytes(const char *text, size_t count);
+std::string HexBytes(const std::vector<BYTE> &bytes);
+
+// ---- files.cpp -----------------------------------------------------------
+
+// The directory of the running test program, with a trailing backslash.
+std::string ProgramDirectory();
+// Writes a file of these bytes into the program's directory.
+bool WriteProgramFile(const char *name, const std::string &content);
+void DeleteProgramFile(const char *name);
+// A Linux path of the build as a Windows path through drive Z:.
+std::string WindowsPath(const char *unixPath);
