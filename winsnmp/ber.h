@@ -1,0 +1,80 @@
+// SNMPv1 message encoding and decoding (BER), platform-neutral: no Windows
+// headers, so that it also builds natively for fuzzing.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+enum {
+    BER_MAX_OID_LENGTH = 128,      // sub-identifiers in one OID
+    BER_MAX_VARBINDS = 64,         // variable bindings in one message
+    BER_MAX_MESSAGE = 65507        // largest UDP payload we send or accept
+};
+
+// Tags of the value syntaxes, as they appear on the wire.
+enum BerTag {
+    BER_INTEGER = 0x02,
+    BER_OCTET_STRING = 0x04,
+    BER_NULL = 0x05,
+    BER_OBJECT_IDENTIFIER = 0x06,
+    BER_SEQUENCE = 0x30,
+    BER_IPADDRESS = 0x40,
+    BER_COUNTER32 = 0x41,
+    BER_GAUGE32 = 0x42,
+    BER_TIMETICKS = 0x43,
+    BER_OPAQUE = 0x44,
+    BER_COUNTER64 = 0x46,
+    BER_NO_SUCH_OBJECT = 0x80,
+    BER_NO_SUCH_INSTANCE = 0x81,
+    BER_END_OF_MIB_VIEW = 0x82,
+    BER_PDU_GET = 0xA0,
+    BER_PDU_GETNEXT = 0xA1,
+    BER_PDU_RESPONSE = 0xA2,
+    BER_PDU_SET = 0xA3,
+    BER_PDU_TRAP_V1 = 0xA4
+};
+
+struct BerOid {
+    uint32_t length;
+    uint32_t ids[BER_MAX_OID_LENGTH];
+};
+
+// A decoded value. Octets point into the decoded datagram (not copied), so
+// they live as long as the datagram's buffer.
+struct BerValue {
+    int syntax;                 // one of the BerTag value tags
+    int32_t integer;            // INTEGER
+    uint32_t unsigned32;        // IpAddress (network order packed), Counter32, Gauge32, TimeTicks
+    uint64_t unsigned64;        // Counter64
+    const uint8_t *octets;      // OCTET STRING, Opaque, IpAddress
+    uint32_t octetCount;
+    BerOid oid;                 // OBJECT IDENTIFIER
+};
+
+struct BerVarBind {
+    BerOid name;
+    BerValue value;
+};
+
+struct BerMessage {
+    int32_t version;            // 0 for SNMPv1
+    const uint8_t *community;   // points into the datagram when decoded
+    uint32_t communityLength;
+    int pduType;                // BER_PDU_*
+    int32_t requestId;
+    int32_t errorStatus;
+    int32_t errorIndex;
+    uint32_t varBindCount;
+    BerVarBind varBinds[BER_MAX_VARBINDS];
+};
+
+// Decodes one SNMPv1 message (version 0, a Get/GetNext/Response/Set PDU).
+// Every length is checked against what remains; indefinite lengths, integers
+// longer than their type, sub-identifiers above 2^32-1, more than
+// BER_MAX_OID_LENGTH sub-identifiers or BER_MAX_VARBINDS bindings, unexpected
+// tags or nesting, and trailing bytes all make it fail. Returns 1 or 0.
+int BerDecodeMessage(const uint8_t *data, size_t size, BerMessage *message);
+
+// Encodes a message into out (capacity bytes). Returns the encoded size, or 0
+// when it does not fit or a value cannot be encoded.
+size_t BerEncodeMessage(const BerMessage *message, uint8_t *out, size_t capacity);
