@@ -44,7 +44,7 @@ struct BerOid {
 struct BerValue {
     int syntax;                 // one of the BerTag value tags
     int32_t integer;            // INTEGER
-    uint32_t unsigned32;        // IpAddress (network order packed), Counter32, Gauge32, TimeTicks
+    uint32_t unsigned32;        // IpAddress (network order packed: first octet in bits 31-24), Counter32, Gauge32, TimeTicks
     uint64_t unsigned64;        // Counter64
     const uint8_t *octets;      // OCTET STRING, Opaque, IpAddress
     uint32_t octetCount;
@@ -72,9 +72,12 @@ struct BerMessage {
 // Every length is checked against what remains; indefinite lengths, integers
 // longer than their type, sub-identifiers above 2^32-1, more than
 // BER_MAX_OID_LENGTH sub-identifiers or BER_MAX_VARBINDS bindings, unexpected
-// tags or nesting, and trailing bytes all make it fail. Returns 1 or 0.
+// tags or nesting, and trailing bytes all make it fail. Returns 1 or 0; after
+// a failure the message holds whatever was read so far. Decoded IpAddress values
+// carry both their four octets and unsigned32.
 int BerDecodeMessage(const uint8_t *data, size_t size, BerMessage *message);
 
 // Encodes a message into out (capacity bytes). Returns the encoded size, or 0
-// when it does not fit or a value cannot be encoded.
+// when it does not fit or a value cannot be encoded. An IpAddress is taken from
+// its octets when they are set (exactly four), else from unsigned32.
 size_t BerEncodeMessage(const BerMessage *message, uint8_t *out, size_t capacity);
