@@ -1,0 +1,205 @@
+#!/usr/bin/env python3
+"""Captures real SNMP responses from net-snmp's snmpd as seeds for the BER
+decoder's fuzzer (tests/fuzz/corpus/).
+
+Starts snmpd on its own loopback address with a config of ours, sends
+hand-built GetNext and Get requests over UDP and saves every reply's payload
+as one file. SNMPv1 replies are saved as they come. Counter64 values and the
+exception values (noSuchObject, noSuchInstance, endOfMibView) only travel in
+SNMPv2c replies: those are saved as they come too (v2c-*), and once more with
+the version byte set to 0 (v2c-as-v1-*) so that they reach past the decoder's
+version check. Stops snmpd by its PID file.
+
+Needs root (port 161), snmpd and python3. Usage:
+    scripts/capture-snmp-corpus.py [OUTPUT_DIR]
+"""
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+ADDRESS = "127.0.0.77"
+PORT = 161
+COMMUNITY = b"public"
+
+CONFIG = """rocommunity public 127.0.0.0/8
+sysName corpus-agent
+sysLocation Lab bench, rack 2
+sysContact ops@example.invalid
+override .1.3.6.1.4.1.55555.1.1.0 integer -12345
+override .1.3.6.1.4.1.55555.1.2.0 integer 2147483647
+override .1.3.6.1.4.1.55555.1.3.0 octet_str "HDD"
+override .1.3.6.1.4.1.55555.1.4.0 octet_str ""
+override .1.3.6.1.4.1.55555.1.5.0 counter 4294967295
+override .1.3.6.1.4.1.55555.1.6.0 unsigned 2147483648
+override .1.3.6.1.4.1.55555.1.7.0 timeticks 123456
+override .1.3.6.1.4.1.55555.1.8.0 object_id .1.3.6.1.4.1.55555.4294967295
+override .1.3.6.1.4.1.55555.1.9.0 integer -2147483648
+"""
+
+# (file name prefix, SNMP version on the wire, PDU tag, start OIDs, steps)
+# A walk repeats GetNext from the last name returned; a Get sends once.
+REQUESTS = [
+    ("v1-walk-ours", 0, 0xA1, ["1.3.6.1.4.1.55555"], 12),
+    ("v1-walk-system", 0, 0xA1, ["1.3.6.1.2.1.1"], 10),
+    ("v1-walk-ipaddr", 0, 0xA1, ["1.3.6.1.2.1.4.20.1.1"], 2),
+    ("v1-walk-opaque", 0, 0xA1, ["1.3.6.1.4.1.2021.10.1.6"], 1),
+    ("v1-get-three", 0, 0xA0, ["1.3.6.1.2.1.1.5.0", "1.3.6.1.2.1.1.3.0",
+                               "1.3.6.1.4.1.55555.1.8.0"], 1),
+    ("v1-get-missing", 0, 0xA0, ["1.3.6.1.2.1.1.5.0", "1.3.6.1.4.1.55555.9.0"], 1),
+    ("v1-getnext-past-end", 0, 0xA1, ["1.3.6.1.4.1.55555.2"], 1),
+    ("v2c-walk-counter64", 1, 0xA1, ["1.3.6.1.2.1.31.1.1.1.6"], 2),
+    ("v2c-get-exceptions", 1, 0xA0, ["1.3.6.1.4.1.55555.9.0", "1.3.6.1.2.1.1.5.7",
+                                     "1.3.6.1.2.1.1.5.0"], 1),
+    ("v2c-getnext-end-of-view", 1, 0xA1, ["2.1"], 1),
+]
+
+
+def encode_length(n):
+    if n < 0x80:
+        return bytes([n])
+    body = n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([0x80 | len(body)]) + body
+
+
+def tlv(tag, content):
+    return bytes([tag]) + encode_length(len(content)) + content
+
+
+def encode_integer(value):
+    size = 1
+    while not -(1 << (8 * size - 1)) <= value < (1 << (8 * size - 1)):
+        size += 1
+    return tlv(0x02, value.to_bytes(size, "big", signed=True))
+
+
+def encode_oid(text):
+    arcs = [int(part) for part in text.split(".")]
+    subids = [arcs[0] * 40 + arcs[1]] + arcs[2:]
+    content = bytearray()
+    for subid in subids:
+        digits = [subid & 0x7F]
+        subid >>= 7
+        while subid:
+            digits.append(0x80 | (subid & 0x7F))
+            subid >>= 7
+        content += bytes(reversed(digits))
+    return tlv(0x06, bytes(content))
+
+
+def build_request(version, pdu_tag, request_id, oids):
+    bindings = b"".join(tlv(0x30, encode_oid(oid) + b"\x05\x00") for oid in oids)
+    pdu = encode_integer(request_id) + encode_integer(0) + encode_integer(0) + tlv(0x30, bindings)
+    return tlv(0x30, encode_integer(version) + tlv(0x04, COMMUNITY) + tlv(pdu_tag, pdu))
+
+
+def read_tlv(data, offset):
+    """Returns (tag, content start, content end) of the value at offset."""
+    tag = data[offset]
+    first = data[offset + 1]
+    offset += 2
+    if first < 0x80:
+        length = first
+    else:
+        count = first & 0x7F
+        length = int.from_bytes(data[offset:offset + count], "big")
+        offset += count
+    return tag, offset, offset + length
+
+
+def first_name_and_status(reply):
+    """The first binding's name as dotted text, and the error status."""
+    _, start, _ = read_tlv(reply, 0)           # message
+    _, _, end = read_tlv(reply, start)          # version
+    _, _, end = read_tlv(reply, end)            # community
+    _, start, _ = read_tlv(reply, end)          # PDU
+    _, _, end = read_tlv(reply, start)          # request id
+    _, status_start, status_end = read_tlv(reply, end)
+    status = int.from_bytes(reply[status_start:status_end], "big", signed=True)
+    _, _, end = read_tlv(reply, status_end)     # error index
+    _, start, _ = read_tlv(reply, end)          # binding list
+    _, start, _ = read_tlv(reply, start)        # first binding
+    _, start, end = read_tlv(reply, start)      # its name
+    subids, value = [], 0
+    for byte in reply[start:end]:
+        value = (value << 7) | (byte & 0x7F)
+        if not byte & 0x80:
+            subids.append(value)
+            value = 0
+    first = min(subids[0] // 40, 2)
+    arcs = [first, subids[0] - 40 * first] + subids[1:]
+    return ".".join(str(arc) for arc in arcs), status
+
+
+def exchange(sock, request):
+    for _ in range(3):
+        sock.sendto(request, (ADDRESS, PORT))
+        try:
+            reply, _ = sock.recvfrom(65535)
+            return reply
+        except socket.timeout:
+            continue
+    return None
+
+
+def main():
+    output = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
+        os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fuzz", "corpus")
+    os.makedirs(output, exist_ok=True)
+    workdir = tempfile.mkdtemp(prefix="snmp-corpus-")
+    config = os.path.join(workdir, "snmpd.conf")
+    pidfile = os.path.join(workdir, "snmpd.pid")
+    with open(config, "w") as handle:
+        handle.write(CONFIG)
+    log = open(os.path.join(workdir, "snmpd.log"), "w")
+    agent = subprocess.Popen(["snmpd", "-f", "-Lo", "-C", "-c", config, "-p", pidfile,
+                              "udp:%s:%d" % (ADDRESS, PORT)], stdout=log, stderr=log)
+    saved = 0
+    try:
+        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        sock.settimeout(1.0)
+        # Wait for the agent to answer at all.
+        deadline = time.time() + 15
+        while exchange(sock, build_request(0, 0xA0, 1, ["1.3.6.1.2.1.1.5.0"])) is None:
+            if time.time() > deadline or agent.poll() is not None:
+                sys.exit("snmpd did not answer; see %s" % workdir)
+        request_id = 1000
+        for prefix, version, pdu_tag, oids, steps in REQUESTS:
+            names = list(oids)
+            for step in range(steps):
+                request_id += 1
+                reply = exchange(sock, build_request(version, pdu_tag, request_id, names))
+                if reply is None:
+                    sys.exit("no reply to %s step %d" % (prefix, step))
+                path = os.path.join(output, "%s-%02d.bin" % (prefix, step))
+                with open(path, "wb") as handle:
+                    handle.write(reply)
+                saved += 1
+                if version == 1:
+                    # The version INTEGER is 02 01 01 right after the
+                    # message header.
+                    _, start, _ = read_tlv(reply, 0)
+                    as_v1 = bytearray(reply)
+                    as_v1[start + 2] = 0
+                    name = "%s-%02d.bin" % (prefix.replace("v2c-", "v2c-as-v1-"), step)
+                    with open(os.path.join(output, name), "wb") as handle:
+                        handle.write(as_v1)
+                    saved += 1
+                name, status = first_name_and_status(reply)
+                if status != 0:
+                    break
+                names = [name]
+    finally:
+        with open(pidfile) if os.path.exists(pidfile) else open(os.devnull) as handle:
+            pid = handle.read().strip()
+        if pid:
+            os.kill(int(pid), 15)
+        agent.wait(timeout=10)
+        log.close()
+    print("saved %d replies in %s" % (saved, os.path.abspath(output)))
+
+
+if __name__ == "__main__":
+    main()
