@@ -3,7 +3,10 @@
 # missing. As root it installs them; otherwise it prints the line to run.
 set -eu
 
-packages="cmake make g++ clang mingw-w64 wine64 snmpd snmp googletest xvfb xdotool imagemagick"
+# libclang-rt-dev: libFuzzer and the sanitizer runtimes that clang does not
+# pull in; llvm: llvm-symbolizer for readable sanitizer reports; python3: the
+# snmpd reply capture script.
+packages="cmake make g++ clang libclang-rt-dev llvm python3 mingw-w64 wine64 snmpd snmp googletest xvfb xdotool imagemagick"
 
 missing=""
 for p in $packages; do

@@ -1,0 +1,53 @@
+#!/bin/sh
+# Builds the native BER fuzzing project (tests/fuzz, with clang, under
+# AddressSanitizer and UndefinedBehaviorSanitizer) in build-fuzz/ and then:
+#   fuzz-ber.sh [SECONDS [LIBFUZZER-FLAG...]]
+#                           runs the decoder's fuzzer that long (default 600)
+#                           on a fresh copy of tests/fuzz/corpus, e.g.
+#                           fuzz-ber.sh 600 -print_coverage=1
+#   fuzz-ber.sh unit        runs the codec's unit tests
+# Exits non-zero on a build failure, a crash, a leak or a failed test.
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build-fuzz"
+mode=${1:-600}
+[ $# -gt 0 ] && shift
+
+case "$mode" in
+unit) ;;
+*[!0-9]* | "")
+    echo "usage: $0 [SECONDS|unit]" >&2
+    exit 2 ;;
+esac
+
+if ! command -v clang++ >/dev/null 2>&1; then
+    echo "clang++ is missing: run scripts/install-deps.sh" >&2
+    exit 1
+fi
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root/tests/fuzz" -B "$build" -DCMAKE_C_COMPILER=clang \
+          -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug >/dev/null
+fi
+
+# Failures must be loud and final; leaks count as failures.
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+if [ "$mode" = unit ]; then
+    cmake --build "$build" --target test_ber -j2
+    exec "$build/test_ber"
+fi
+
+cmake --build "$build" --target fuzz_ber -j2
+work="$build/corpus-run"
+artifacts="$build/artifacts"
+rm -rf "$work"
+mkdir -p "$work" "$artifacts"
+cp "$root"/tests/fuzz/corpus/* "$work"/
+# -max_len covers the largest captured reply with room to grow; a crash,
+# leak or time-out leaves its input in build-fuzz/artifacts/.
+exec "$build/fuzz_ber" -max_total_time="$mode" -max_len=2048 -timeout=10 \
+     -rss_limit_mb=2048 -detect_leaks=1 -print_final_stats=1 \
+     -artifact_prefix="$artifacts/" "$@" "$work"
