@@ -22,7 +22,7 @@ std::string WindowText(HWND window)
 std::string IconOf(HWND box)
 {
     HWND iconControl = GetDlgItem(box, BOX_ICON_ID);
-    if (iconControl == NULL || !IsWindowVisible(iconControl))
+    if (iconControl == NULL || !(GetWindowLongA(iconControl, GWL_STYLE) & WS_VISIBLE))
         return "none";
     HICON shown = (HICON)SendMessageA(iconControl, STM_GETICON, 0, 0);
     if (shown == NULL)
@@ -44,7 +44,7 @@ BOOL CALLBACK CollectButton(HWND child, LPARAM param)
     GetClassNameA(child, cls, sizeof(cls));
     LONG style = GetWindowLongA(child, GWL_STYLE);
     int kind = style & 0x0F;
-    if (lstrcmpiA(cls, "Button") == 0 && IsWindowVisible(child) &&
+    if (lstrcmpiA(cls, "Button") == 0 && (style & WS_VISIBLE) &&
         (kind == BS_PUSHBUTTON || kind == BS_DEFPUSHBUTTON))
         ((std::vector<int> *)param)->push_back(GetDlgCtrlID(child));
     return TRUE;

@@ -1,6 +1,9 @@
 #!/bin/sh
 # Makes the tests' Wine prefix afresh: headless, with the test printers.
 # Usage: make-prefix.sh PREFIX
+# Test programs hold a shared lock on PREFIX.lock while they run (see
+# cmake/wine-run.sh.in); the prefix is rebuilt under the exclusive lock, so
+# that two test runs in one build tree never pull it from under each other.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 WINEPREFIX=$1
@@ -8,14 +11,21 @@ WINEDEBUG=-all
 WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
 
-WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null || true
-rm -rf "$WINEPREFIX"
-wineboot -i >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-wine reg import "$(winepath -w "$here/printers.reg" 2>/dev/null)" >/dev/null 2>&1
-wineserver -w
-# The prefix is usable when a test printer's key is there.
-grep -q 'VRTest Data' "$WINEPREFIX/system.reg"
-# Keep one server for the whole run instead of one per test program.
-wineserver -p 30
+rebuild() {
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    wine reg import "$(winepath -w "$here/printers.reg" 2>/dev/null)" >/dev/null 2>&1
+    wineserver -w
+    # The prefix is usable when a test printer's key is there.
+    grep -q 'VRTest Data' "$WINEPREFIX/system.reg"
+    # Keep one server for the whole run instead of one per test program.
+    wineserver -p 30 </dev/null >/dev/null 2>&1
+}
+
+mkdir -p "$(dirname "$WINEPREFIX")"
+exec 9>"$WINEPREFIX.lock"
+flock -x 9
+rebuild
 echo "Wine prefix ready: $WINEPREFIX"
