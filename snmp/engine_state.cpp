@@ -1,5 +1,96 @@
-// The SNMP query engine's process-wide state.
-#include "snmp/snmp_engine.h"
+// The SNMP query engine's process-wide state and the release of an exchange,
+// which decides the failure flag.
+#include "snmp/engine_internal.h"
+#include "snmp/error_report.h"
+
+#include <snmp.h>
+#include <string.h>
 
 char g_snmpValues[SNMP_VALUE_SLOTS][SNMP_VALUE_SIZE];
 int g_snmpFailed;
+
+int g_walkEnded;
+int g_nextRequestId;
+int g_timeoutMs;
+const unsigned int g_retryCount = 3;
+smiOID g_walkRoot;
+smiOID g_currentName;
+smiVALUE g_currentValue;
+
+// The walk root is a copy of its own, so that it stays valid while the
+// current name is released and replaced.
+static smiUINT32 s_walkRootIds[MAXOBJIDSIZE];
+
+// Who made g_currentName's sub-identifier array, and so who releases it.
+enum { NAME_NONE, NAME_WINSNMP, NAME_MANAGEMENT_API };
+static int s_currentNameSource = NAME_NONE;
+
+void TakeCurrentName(int madeByManagementApi)
+{
+    s_currentNameSource = madeByManagementApi ? NAME_MANAGEMENT_API : NAME_WINSNMP;
+}
+
+void ReleaseCurrentName(void)
+{
+    if (s_currentNameSource == NAME_WINSNMP)
+        SnmpFreeDescriptor(SNMP_SYNTAX_OID, (smiLPOPAQUE)&g_currentName);
+    else if (s_currentNameSource == NAME_MANAGEMENT_API)
+        SnmpUtilMemFree(g_currentName.ptr);
+    s_currentNameSource = NAME_NONE;
+    g_currentName.len = 0;
+    g_currentName.ptr = NULL;
+}
+
+void ReleaseCurrentValue(void)
+{
+    switch (g_currentValue.syntax) {
+    case SNMP_SYNTAX_OCTETS:
+    case SNMP_SYNTAX_OPAQUE:
+    case SNMP_SYNTAX_IPADDR:
+    case SNMP_SYNTAX_NSAPADDR:
+    case SNMP_SYNTAX_BITS:
+        SnmpFreeDescriptor(g_currentValue.syntax, &g_currentValue.value.string);
+        break;
+    case SNMP_SYNTAX_OID:
+        SnmpFreeDescriptor(SNMP_SYNTAX_OID, (smiLPOPAQUE)&g_currentValue.value.oid);
+        break;
+    default:
+        break;
+    }
+    memset(&g_currentValue, 0, sizeof(g_currentValue));
+}
+
+void SetWalkRoot(void)
+{
+    smiUINT32 length = g_currentName.len;
+    if (length > MAXOBJIDSIZE)
+        length = MAXOBJIDSIZE;
+    if (length > 0 && g_currentName.ptr != NULL)
+        memcpy(s_walkRootIds, g_currentName.ptr, length * sizeof(smiUINT32));
+    else
+        length = 0;
+    g_walkRoot.len = length;
+    g_walkRoot.ptr = s_walkRootIds;
+}
+
+// Releases the list and PDU that the record names. After a request has been
+// sent they are already released, and only a response that was read puts new
+// ones there: a failing list release therefore means that no answer came.
+void ReleaseExchange(SnmpSessionRecord *record)
+{
+    record->lastStatus = SnmpFreeVbl(record->varBindList);
+    if (record->lastStatus == SNMPAPI_FAILURE) {
+        record->lastStatus = SnmpGetLastError(record->session);
+        g_snmpFailed = 1;
+        ShowConnectionError();
+        return;
+    }
+    record->lastStatus = SnmpFreePdu(record->pdu);
+    if (record->lastStatus == SNMPAPI_FAILURE) {
+        record->lastStatus = SnmpGetLastError(record->session);
+        g_snmpFailed = 1;
+        ShowWarning(WARN_FREE_PDU_FAILED, (int)record->lastStatus);
+        return;
+    }
+    g_snmpFailed = 0;
+}

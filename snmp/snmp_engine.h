@@ -1,5 +1,8 @@
-// The SNMP query engine's state shared with its callers.
+// The SNMP query engine as its callers see it: one sub-tree walk per call,
+// and the value table and failure flag it leaves behind.
 #pragma once
+
+#include <stddef.h>
 
 enum {
     SNMP_VALUE_SLOTS = 16,
@@ -13,3 +16,11 @@ extern char g_snmpValues[SNMP_VALUE_SLOTS][SNMP_VALUE_SIZE];
 // 1 when the last exchange with the agent failed; set only by the exchange
 // release.
 extern int g_snmpFailed;
+
+// walk.cpp
+// Walks the agent's sub-tree under oidText with GetNext requests and fills
+// g_snmpValues. Returns 0 when the walk came to its end (an answer outside
+// the sub-tree, or an error status), -1 when it did not.
+int QueryOidSubtree(const char *address, size_t addressLength, const char *community,
+                    size_t communityLength, const char *oidText, size_t oidTextLength,
+                    int timeoutSeconds);

@@ -1,0 +1,304 @@
+// One SNMP sub-tree walk per call: Winsock and WinSNMP started, a hidden
+// window for WinSNMP's notifications, a session, GetNext requests one after
+// the other until the walk leaves the sub-tree, and everything torn down on
+// every way out.
+#include "snmp/engine_internal.h"
+#include "snmp/error_report.h"
+#include "shell/text.h"
+
+#include <limits.h>
+#include <snmp.h>
+#include <string.h>
+
+static const char NOTIFICATION_CLASS[] = "SNMPUTIL NOTIFICATION CLASS";
+static const char NOTIFICATION_TITLE[] = "SNMP Util Class";
+static const char MANAGER_ADDRESS[] = "127.0.0.1";
+
+enum {
+    ERROR_CLASS_EXISTS = 1410,
+    PLATFORM_NT = 2
+};
+
+// Posts again the notifications that came while the engine was busy.
+static void RepostDeferredNotifications(SnmpSessionRecord *record)
+{
+    while (record->deferredNotifications > 0) {
+        record->deferredNotifications--;
+        PostMessageA(record->window, WM_SNMP_NOTIFY, 0, 0);
+    }
+}
+
+LRESULT CALLBACK NotificationWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_SNMP_NOTIFY: {
+        SnmpSessionRecord *record = (SnmpSessionRecord *)GetWindowLongPtrA(window, 0);
+        if (record == NULL)
+            return 0;
+        // A message box of the engine is open and its loop dispatched this:
+        // handling it now would release the record's list and PDU twice.
+        if (record->busy) {
+            record->deferredNotifications++;
+            return 0;
+        }
+        record->busy = 1;
+        int done = HandleSnmpNotification(record);
+        record->busy = 0;
+        if (done) {
+            record->answered = 1;
+            PostMessageA(record->window, WM_SNMP_DONE, 0, 0);
+        }
+        RepostDeferredNotifications(record);
+        return 0;
+    }
+    case WM_SNMP_DONE:
+        // Taken from the queue by a message box's loop; the record's
+        // answered flag already tells the wait.
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+int CreateNotificationWindow(SnmpSessionRecord *record)
+{
+    WNDCLASSA windowClass;
+    memset(&windowClass, 0, sizeof(windowClass));
+    windowClass.lpfnWndProc = NotificationWindowProc;
+    windowClass.cbWndExtra = sizeof(LONG_PTR);
+    windowClass.lpszClassName = NOTIFICATION_CLASS;
+    SetLastError(0);
+    if (!RegisterClassA(&windowClass)) {
+        // Every call after the first registers again and finds the class.
+        DWORD error = GetLastError();
+        if (error != 0 && error != ERROR_FILE_NOT_FOUND && error != ERROR_CLASS_EXISTS) {
+            ShowWarning(WARN_REGISTER_CLASS_FAILED, (int)error);
+            return 0;
+        }
+    }
+    HWND window = CreateWindowExA(0, NOTIFICATION_CLASS, NOTIFICATION_TITLE, WS_OVERLAPPEDWINDOW,
+                                  0, 0, 0, 0, NULL, NULL, NULL, NULL);
+    if (window == NULL)
+        return 0;
+    SetWindowLongPtrA(window, 0, (LONG_PTR)record);
+    record->window = window;
+    return 1;
+}
+
+int OpenSnmpSession(SnmpSessionRecord *record)
+{
+    record->session = SnmpOpen(record->window, WM_SNMP_NOTIFY);
+    if (record->session == NULL)
+        return 0;
+    if (g_agentText != NULL) {
+        record->agentEntity = SnmpStrToEntity(record->session, g_agentNumericHost);
+        if (record->agentEntity == NULL)
+            return 0;
+        SnmpSetTimeout(record->agentEntity, (smiTIMETICKS)(g_timeoutMs / 10));
+        SnmpSetRetry(record->agentEntity, g_retryCount);
+        record->managerEntity = SnmpStrToEntity(record->session, MANAGER_ADDRESS);
+        if (record->managerEntity == NULL)
+            return 0;
+        SnmpSetTimeout(record->managerEntity, (smiTIMETICKS)(g_timeoutMs / 10));
+        SnmpSetRetry(record->managerEntity, g_retryCount);
+    }
+    if (g_communityText != NULL) {
+        smiOCTETS community;
+        community.len = (smiUINT32)strlen(g_communityText);
+        community.ptr = (smiLPBYTE)g_communityText;
+        record->context = SnmpStrToContext(record->session, &community);
+        if (record->context == NULL)
+            return 0;
+    }
+    return 1;
+}
+
+int WaitForAnswer(SnmpSessionRecord *record)
+{
+    MSG msg;
+    while (!record->answered) {
+        BOOL got = GetMessageA(&msg, record->window, 0, 0);
+        if (got == 0) {
+            // The quit request belongs to the program's own loop: hand it on.
+            PostQuitMessage((int)msg.wParam);
+            return 0;
+        }
+        if (got == -1)
+            return 0;
+        if (msg.message == WM_SNMP_DONE)
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return 1;
+}
+
+// Builds, sends and releases one GetNext request, then waits for its answer.
+// While it runs, notifications are held back (see NotificationWindowProc).
+static int SendRequest(SnmpSessionRecord *record)
+{
+    record->pduType = PDU_GETNEXT;
+    if (g_nextRequestId == 1 && !ConvertOidText(g_oidText))
+        return 0;
+
+    record->varBindList = SnmpCreateVbl(record->session, &g_currentName, NULL);
+    if (record->varBindList == NULL)
+        return 0;
+    record->requestId = g_nextRequestId++;
+    record->pdu = SnmpCreatePdu(record->session, PDU_GETNEXT, record->requestId, 0, 0,
+                                record->varBindList);
+    if (record->pdu == NULL) {
+        SnmpFreeVbl(record->varBindList);
+        ShowWarning(WARN_CREATE_PDU_FAILED);
+        return 0;
+    }
+    record->answered = 0;
+    record->lastStatus = SnmpSendMsg(record->session, record->managerEntity, record->agentEntity,
+                                     record->context, record->pdu);
+    if (record->lastStatus == SNMPAPI_FAILURE) {
+        record->lastStatus = SnmpGetLastError(record->session);
+        ShowWarning(WARN_SEND_FAILED, (int)record->lastStatus);
+        ReleaseExchange(record);
+        return 0;
+    }
+    ReleaseExchange(record);
+    return 1;
+}
+
+int SendNextRequest(SnmpSessionRecord *record)
+{
+    record->busy = 1;
+    int sent = SendRequest(record);
+    record->busy = 0;
+    RepostDeferredNotifications(record);
+    return sent ? WaitForAnswer(record) : 0;
+}
+
+// 32-bit milliseconds of a time-out in seconds; a negative one (only another
+// program's stored value can give it) is taken as 0.
+static int TimeoutMilliseconds(int timeoutSeconds)
+{
+    if (timeoutSeconds < 0)
+        return 0;
+    if (timeoutSeconds > INT_MAX / 1000)
+        return INT_MAX / 1000 * 1000;
+    return timeoutSeconds * 1000;
+}
+
+static int PlatformSupported(void)
+{
+    OSVERSIONINFOA version;
+    memset(&version, 0, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (!GetVersionExA(&version))
+        return 0;
+    return version.dwPlatformId == PLATFORM_NT && version.dwMajorVersion > 4;
+}
+
+// Drops what is still queued for the window: a notification of this call
+// must not reach a later one.
+static void DestroyNotificationWindow(HWND window)
+{
+    MSG msg;
+    while (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage((int)msg.wParam);
+            break;
+        }
+    }
+    DestroyWindow(window);
+}
+
+int QueryOidSubtree(const char *address, size_t addressLength, const char *community,
+                    size_t communityLength, const char *oidText, size_t oidTextLength,
+                    int timeoutSeconds)
+{
+    for (int slot = 0; slot < SNMP_VALUE_SLOTS; slot++)
+        CopyText(g_snmpValues[slot], SNMP_VALUE_SIZE, "");
+    g_walkEnded = 0;
+    g_nextRequestId = 1;
+    g_timeoutMs = TimeoutMilliseconds(timeoutSeconds);
+
+    int result = -1;
+    int winsockStarted = 0;
+    int snmpStarted = 0;
+    SnmpSessionRecord *record = NULL;
+    smiUINT32 major, minor, level, translateMode, retransmitMode;
+    int exchanges = 0;
+    WSADATA wsaData;
+
+    if (WSAStartup(0x0202, &wsaData) != 0)
+        goto cleanup;
+    winsockStarted = 1;
+
+    if (!PlatformSupported()) {
+        ShowWarning(WARN_PLATFORM_TOO_OLD);
+        goto cleanup;
+    }
+    if (!PrepareQueryTexts(address, addressLength, community, communityLength, oidText,
+                           oidTextLength))
+        goto cleanup;
+    if (SnmpStartup(&major, &minor, &level, &translateMode, &retransmitMode) ==
+        SNMPAPI_FAILURE)
+        goto cleanup;
+    snmpStarted = 1;
+    SnmpSetTranslateMode(SNMPAPI_UNTRANSLATED_V1);
+
+    record = (SnmpSessionRecord *)SnmpUtilMemAlloc(sizeof(SnmpSessionRecord));
+    if (record == NULL) {
+        ShowWarning(WARN_MEMORY_ALLOCATION_FAILED);
+        goto cleanup;
+    }
+    memset(record, 0, sizeof(*record));
+    if (record->window == NULL && !CreateNotificationWindow(record)) {
+        ShowWarning(WARN_NOTIFY_WINDOW_FAILED);
+        goto cleanup;
+    }
+    if (!OpenSnmpSession(record)) {
+        ShowWarning(WARN_OPEN_SESSION_FAILED);
+        goto cleanup;
+    }
+
+    // The walk: it came to its end (0) on an error status or an answer
+    // outside the sub-tree; any other way out leaves it unfinished (-1).
+    for (;;) {
+        if (record->errorStatus != 0) {
+            result = 0;
+            break;
+        }
+        if (exchanges >= MAX_WALK_EXCHANGES)
+            break;
+        exchanges++;
+        if (!SendNextRequest(record))
+            break;
+        if (g_walkEnded == 1) {
+            result = 0;
+            break;
+        }
+        if (g_snmpFailed == 1)
+            break;
+    }
+
+cleanup:
+    ReleaseCurrentName();
+    ReleaseCurrentValue();
+    ReleaseQueryTexts();
+    if (record != NULL) {
+        if (record->window != NULL)
+            DestroyNotificationWindow(record->window);
+        if (record->context != NULL)
+            SnmpFreeContext(record->context);
+        if (record->agentEntity != NULL)
+            SnmpFreeEntity(record->agentEntity);
+        if (record->managerEntity != NULL)
+            SnmpFreeEntity(record->managerEntity);
+        if (record->session != NULL)
+            SnmpClose(record->session);
+        SnmpUtilMemFree(record);
+    }
+    if (snmpStarted)
+        SnmpCleanup();
+    if (winsockStarted)
+        WSACleanup();
+    return result;
+}
