@@ -37,7 +37,11 @@ override .1.3.6.1.4.1.55555.1.6.0 unsigned 2147483648
 override .1.3.6.1.4.1.55555.1.7.0 timeticks 123456
 override .1.3.6.1.4.1.55555.1.8.0 object_id .1.3.6.1.4.1.55555.4294967295
 override .1.3.6.1.4.1.55555.1.9.0 integer -2147483648
-"""
+override .1.3.6.1.4.1.55555.1.10.0 octet_str "%s"
+override .1.3.6.1.4.1.55555.1.11.0 object_id .1.3.6.1.4.1.55555.%s
+""" % ("Long text " * 20, ".".join(str(4294967295 - n) for n in range(121)))
+# The last two make replies that need long-form lengths, and an OID of the
+# most sub-identifiers (128) both we and snmpd take.
 
 # (file name prefix, SNMP version on the wire, PDU tag, start OIDs, steps)
 # A walk repeats GetNext from the last name returned; a Get sends once.
@@ -48,6 +52,8 @@ REQUESTS = [
     ("v1-walk-opaque", 0, 0xA1, ["1.3.6.1.4.1.2021.10.1.6"], 1),
     ("v1-get-three", 0, 0xA0, ["1.3.6.1.2.1.1.5.0", "1.3.6.1.2.1.1.3.0",
                                "1.3.6.1.4.1.55555.1.8.0"], 1),
+    ("v1-getnext-system-scalars", 0, 0xA1, ["1.3.6.1.2.1.1.%d" % n for n in range(1, 8)], 1),
+    ("v1-getnext-64-bindings", 0, 0xA1, ["1.3.6.1.4.1.55555"] * 64, 1),
     ("v1-get-missing", 0, 0xA0, ["1.3.6.1.2.1.1.5.0", "1.3.6.1.4.1.55555.9.0"], 1),
     ("v1-getnext-past-end", 0, 0xA1, ["1.3.6.1.4.1.55555.2"], 1),
     ("v2c-walk-counter64", 1, 0xA1, ["1.3.6.1.2.1.31.1.1.1.6"], 2),
