@@ -1,0 +1,219 @@
+// Records shared by the files of our WinSNMP: the handle tables, the session
+// records and the one lock that guards all of them.
+#pragma once
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <winsnmp.h>
+
+#include <stdint.h>
+
+#include "winsnmp/ber.h"
+
+// Sub-identifiers are copied between the codec's records and the caller's.
+static_assert(sizeof(smiUINT32) == sizeof(uint32_t), "32-bit sub-identifiers");
+
+enum {
+    WS_MAX_SESSIONS = 64,
+    WS_MAX_ENTITIES = 1024,
+    WS_MAX_CONTEXTS = 1024,
+    WS_MAX_PDUS = 1024,
+    WS_MAX_VBLS = 1024,
+    WS_MAX_COMMUNITY = 255,
+    WS_QUEUE_LENGTH = 128,          // received items waiting for SnmpRecvMsg, per session
+    WS_MAX_REQUESTS = 64,           // requests remembered per session (waiting or recent)
+    WS_RECEIVE_BUFFER = 65536,      // larger than any UDP payload, so nothing is cut
+    WS_DEFAULT_PORT = 161,
+    WS_DEFAULT_TIMEOUT = 300,       // hundredths of a second
+    WS_DEFAULT_RETRY = 2
+};
+
+enum WsKind {
+    WS_KIND_SESSION = 1,
+    WS_KIND_ENTITY,
+    WS_KIND_CONTEXT,
+    WS_KIND_PDU,
+    WS_KIND_VBL
+};
+
+// Every table record starts with this. A record is live while inUse; its
+// generation changes whenever it is released, so a stale handle stops
+// matching it even after the record is reused.
+struct WsSlot {
+    int inUse;
+    uint32_t generation;
+    int session;                    // owning session's index (-1 for sessions)
+};
+
+// A variable-binding list; items and their octets are owned (malloc).
+struct WsList {
+    uint32_t count;
+    BerVarBind *items;
+};
+
+struct WsAddress {
+    sockaddr_storage addr;          // address and port, network order
+    int length;
+};
+
+struct WsEntity {
+    WsSlot slot;
+    int references;
+    WsAddress address;
+    uint32_t timeout;               // hundredths of a second
+    uint32_t retry;
+};
+
+struct WsContext {
+    WsSlot slot;
+    int references;
+    uint32_t length;
+    uint8_t bytes[WS_MAX_COMMUNITY];
+};
+
+struct WsPdu {
+    WsSlot slot;
+    int type;
+    int32_t requestId;
+    int32_t errorStatus;
+    int32_t errorIndex;
+    WsList list;
+};
+
+struct WsVbl {
+    WsSlot slot;
+    WsList list;
+};
+
+enum WsRequestState {
+    WS_REQUEST_FREE = 0,
+    WS_REQUEST_WAITING,
+    WS_REQUEST_ANSWERED,
+    WS_REQUEST_TIMED_OUT
+};
+
+// A request sent by the session: kept while it waits for its answer (with
+// the datagram, for resending) and afterwards as a record of who sent what
+// to whom, so that later answers find their destination.
+struct WsRequest {
+    int state;
+    int32_t requestId;
+    WsAddress destination;
+    WsAddress source;               // the source entity's address
+    int hasSource;
+    uint32_t timeoutMs;
+    uint32_t resendsLeft;
+    ULONGLONG deadline;
+    ULONGLONG sentAt;               // first transmission, for "most recent"
+    uint8_t *datagram;              // while waiting
+    int size;
+};
+
+enum WsItemKind {
+    WS_ITEM_MESSAGE = 1,
+    WS_ITEM_TIMEOUT
+};
+
+// A received message (decoded, its bindings copied) or a time-out, waiting
+// for SnmpRecvMsg.
+struct WsItem {
+    int kind;
+    WsAddress source;
+    WsAddress destination;
+    int hasDestination;
+    uint32_t communityLength;
+    uint8_t community[WS_MAX_COMMUNITY];
+    int pduType;
+    int32_t requestId;
+    int32_t errorStatus;
+    int32_t errorIndex;
+    WsList list;
+};
+
+struct WsSession {
+    WsSlot slot;
+    int closing;                    // SnmpClose or SnmpCleanup under way: handle no longer valid
+    HWND window;
+    UINT message;
+    SOCKET sockets[2];              // IPv4, IPv6 (INVALID_SOCKET when unavailable)
+    HANDLE events[2];               // auto reset, set by WSAEventSelect on FD_READ
+    HANDLE stop;                    // manual reset: the receive thread ends
+    HANDLE wake;                    // auto reset: a deadline earlier than the thread's
+    ULONGLONG threadWakeAt;         // when the receive thread wakes at the latest
+    uint32_t idleWaitMs;            // after an answer: how long the thread stays awake
+    HANDLE thread;
+    WsItem queue[WS_QUEUE_LENGTH];
+    int queueFirst;
+    int queueCount;
+    WsRequest requests[WS_MAX_REQUESTS];
+    int32_t nextRequestId;
+    SNMPAPI_STATUS error;
+    uint64_t errorSequence;
+    BerMessage *sendMessage;        // scratch of SnmpSendMsg, under the lock
+    uint8_t *sendBuffer;
+    BerMessage *receiveMessage;     // scratch of the receive thread only
+    uint8_t *receiveBuffer;
+};
+
+// ---- wsnmp_handles.cpp ---------------------------------------------------
+
+extern int g_wsStartups;
+extern WsSession g_wsSessions[WS_MAX_SESSIONS];
+extern WsEntity g_wsEntities[WS_MAX_ENTITIES];
+extern WsContext g_wsContexts[WS_MAX_CONTEXTS];
+extern WsPdu g_wsPdus[WS_MAX_PDUS];
+extern WsVbl g_wsVbls[WS_MAX_VBLS];
+
+void WsLock(void);
+void WsUnlock(void);
+
+// Records a failure (under the lock) for a session index, or for no session
+// (-1); returns SNMPAPI_FAILURE.
+SNMPAPI_STATUS WsFail(int session, SNMPAPI_STATUS code);
+
+HANDLE WsMakeHandle(int kind, int index, uint32_t generation);
+// Index of a live record for the handle, or -1 with the matching error
+// recorded (SNMPAPI_NOT_INITIALIZED before startup). Under the lock.
+int WsSessionIndex(HSNMP_SESSION session);
+int WsEntityIndex(HSNMP_ENTITY entity);
+int WsContextIndex(HSNMP_CONTEXT context);
+int WsPduIndex(HSNMP_PDU pdu);
+int WsVblIndex(HSNMP_VBL vbl);
+
+// Claims a free record of a table (round robin, so that a released record
+// is reused as late as possible); -1 when full.
+int WsClaimSession(void);
+int WsClaimEntity(int session);
+int WsClaimContext(int session);
+int WsClaimPdu(int session);
+int WsClaimVbl(int session);
+void WsReleaseSlot(WsSlot *slot);
+
+int WsSameAddress(const WsAddress *a, const WsAddress *b);
+// The session's entity for this address and port, one more reference taken,
+// made anew when the session has none; -1 when the table is full.
+int WsEntityFor(int session, const WsAddress *address);
+// Likewise for a community.
+int WsContextFor(int session, const uint8_t *bytes, uint32_t length);
+
+// Releases every entity, context, PDU and list of the session.
+void WsReleaseSessionObjects(int session);
+
+// ---- wsnmp_values.cpp ----------------------------------------------------
+
+void WsFreeList(WsList *list);
+// Deep copy of bindings (octets duplicated). Returns 1, or 0 when memory ran out.
+int WsCopyBinds(WsList *dst, const BerVarBind *src, uint32_t count);
+
+// ---- wsnmp_oid.cpp -------------------------------------------------------
+
+// Whether BER can carry the OID: 2 to 128 sub-identifiers, the first at most
+// 2, the second at most 39 below 2.
+int WsOidEncodable(const uint32_t *ids, uint32_t length);
+
+// ---- wsnmp_session.cpp ---------------------------------------------------
+
+// Ends the receive thread of a session marked closing and releases all it
+// owns. Called without the lock.
+void WsCloseSession(int session);

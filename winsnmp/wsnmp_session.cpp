@@ -1,0 +1,566 @@
+// Our WinSNMP's sessions: the sockets, the receive thread that queues what
+// arrives and retransmits what is not answered, sending and receiving.
+#include "winsnmp/wsnmp_internal.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+enum {
+    WS_READS_PER_WAKE = 256         // then the thread looks at its stop event again
+};
+
+static void PostNotification(const WsSession *s, WPARAM code, int32_t requestId)
+{
+    // WinSNMP's convention: 0 or the error, and the request id.
+    if (s->window != NULL)
+        PostMessageA(s->window, s->message, code, (LPARAM)requestId);
+}
+
+// Under the lock. The queue owns the item's list from here on, or frees it.
+static void QueueItem(WsSession *s, WsItem *item)
+{
+    if (s->queueCount >= WS_QUEUE_LENGTH) {
+        WsFreeList(&item->list);           // nobody is reading: drop
+        return;
+    }
+    int slot = (s->queueFirst + s->queueCount) % WS_QUEUE_LENGTH;
+    s->queue[slot] = *item;
+    s->queueCount++;
+    item->list.count = 0;
+    item->list.items = NULL;
+    PostNotification(s, item->kind == WS_ITEM_TIMEOUT ? SNMPAPI_TL_TIMEOUT : 0, item->requestId);
+}
+
+static void ForgetRequest(WsRequest *r, int state)
+{
+    free(r->datagram);
+    r->datagram = NULL;
+    r->size = 0;
+    r->state = state;
+}
+
+// Under the lock: finds which of our requests a message from this address
+// answers, marks it answered, and takes its source as the message's
+// destination. A message no request of ours matches (another id) goes to
+// the source of the last request sent to that address.
+static void MatchRequest(WsSession *s, WsItem *item)
+{
+    WsRequest *match = NULL;
+    WsRequest *recent = NULL;
+    for (int i = 0; i < WS_MAX_REQUESTS; i++) {
+        WsRequest *r = &s->requests[i];
+        if (r->state == WS_REQUEST_FREE || !WsSameAddress(&r->destination, &item->source))
+            continue;
+        if (recent == NULL || r->sentAt > recent->sentAt)
+            recent = r;
+        if (r->requestId == item->requestId &&
+            (match == NULL || (match->state != WS_REQUEST_WAITING &&
+                               (r->state == WS_REQUEST_WAITING || r->sentAt > match->sentAt))))
+            match = r;
+    }
+    if (match != NULL && match->state == WS_REQUEST_WAITING &&
+        item->pduType == BER_PDU_RESPONSE) {
+        ForgetRequest(match, WS_REQUEST_ANSWERED);
+        s->idleWaitMs = match->timeoutMs;
+    }
+    const WsRequest *from = match != NULL ? match : recent;
+    item->hasDestination = from != NULL && from->hasSource;
+    if (item->hasDestination)
+        item->destination = from->source;
+}
+
+static void ReadDatagrams(WsSession *s, int family)
+{
+    SOCKET sock = s->sockets[family];
+    for (int n = 0; n < WS_READS_PER_WAKE; n++) {
+        WsItem item;
+        int fromLength = sizeof(item.source.addr);
+        memset(&item.source, 0, sizeof(item.source));
+        int size = recvfrom(sock, (char *)s->receiveBuffer, WS_RECEIVE_BUFFER, 0,
+                            (sockaddr *)&item.source.addr, &fromLength);
+        if (size == SOCKET_ERROR) {
+            int error = WSAGetLastError();
+            // Too large for any SNMP message, or an ICMP error for an earlier
+            // send: the datagram is gone, the socket still good.
+            if (error == WSAEMSGSIZE || error == WSAECONNRESET)
+                continue;
+            return;
+        }
+        item.source.length = fromLength;
+        BerMessage *m = s->receiveMessage;
+        if (!BerDecodeMessage(s->receiveBuffer, (size_t)size, m) ||
+            m->communityLength > WS_MAX_COMMUNITY)
+            continue;                      // not an SNMPv1 message: dropped silently
+        item.kind = WS_ITEM_MESSAGE;
+        item.communityLength = m->communityLength;
+        if (m->communityLength > 0)
+            memcpy(item.community, m->community, m->communityLength);
+        item.pduType = m->pduType;
+        item.requestId = m->requestId;
+        item.errorStatus = m->errorStatus;
+        item.errorIndex = m->errorIndex;
+        if (!WsCopyBinds(&item.list, m->varBinds, m->varBindCount))
+            continue;
+        WsLock();
+        MatchRequest(s, &item);
+        QueueItem(s, &item);
+        WsUnlock();
+    }
+}
+
+static SOCKET SocketFor(const WsSession *s, const WsAddress *address)
+{
+    return s->sockets[address->addr.ss_family == AF_INET6 ? 1 : 0];
+}
+
+// Under the lock: resends what is due and turns spent requests into
+// time-outs. Returns how long the thread may sleep, and records until when.
+static DWORD Retransmit(WsSession *s)
+{
+    ULONGLONG now = GetTickCount64();
+    ULONGLONG next = 0;
+    for (int i = 0; i < WS_MAX_REQUESTS; i++) {
+        WsRequest *r = &s->requests[i];
+        if (r->state != WS_REQUEST_WAITING)
+            continue;
+        if (now >= r->deadline) {
+            if (r->resendsLeft > 0) {
+                r->resendsLeft--;
+                r->deadline = now + r->timeoutMs;
+                sendto(SocketFor(s, &r->destination), (const char *)r->datagram, r->size, 0,
+                       (const sockaddr *)&r->destination.addr, r->destination.length);
+            } else {
+                WsItem item;
+                memset(&item, 0, sizeof(item));
+                item.kind = WS_ITEM_TIMEOUT;
+                item.source = r->destination;
+                item.destination = r->source;
+                item.hasDestination = r->hasSource;
+                item.requestId = r->requestId;
+                ForgetRequest(r, WS_REQUEST_TIMED_OUT);
+                QueueItem(s, &item);
+                continue;
+            }
+        }
+        if (next == 0 || r->deadline < next)
+            next = r->deadline;
+    }
+    if (next == 0 && s->idleWaitMs > 0) {
+        // Just answered: a caller that walks sends the next request at once.
+        // Staying awake as long as that request may wait lets SnmpSendMsg
+        // skip waking us, which is a round trip through the kernel saved
+        // per request; without a new request we sleep for good next time.
+        next = now + s->idleWaitMs;
+        s->idleWaitMs = 0;
+    }
+    if (next == 0) {
+        s->threadWakeAt = ~0ull;
+        return INFINITE;
+    }
+    s->threadWakeAt = next;
+    return next <= now ? 0 : (DWORD)(next - now);
+}
+
+static DWORD WINAPI ReceiveThread(LPVOID parameter)
+{
+    // The record stays ours until SnmpClose has joined this thread.
+    WsSession *s = &g_wsSessions[(INT_PTR)parameter];
+    HANDLE waits[4];
+    int families[4];
+    DWORD count = 0;
+    waits[count++] = s->stop;
+    waits[count++] = s->wake;
+    for (int family = 0; family < 2; family++) {
+        if (s->sockets[family] != INVALID_SOCKET) {
+            families[count] = family;
+            waits[count++] = s->events[family];
+        }
+    }
+    DWORD wait = INFINITE;
+    for (;;) {
+        DWORD r = WaitForMultipleObjects(count, waits, FALSE, wait);
+        if (r == WAIT_OBJECT_0 || r == WAIT_FAILED)
+            break;
+        // The socket events reset themselves as the wait returns; all that
+        // came is read below, and what comes after sets the event again.
+        if (r >= WAIT_OBJECT_0 + 2 && r < WAIT_OBJECT_0 + count)
+            ReadDatagrams(s, families[r - WAIT_OBJECT_0]);
+        WsLock();
+        wait = Retransmit(s);
+        WsUnlock();
+    }
+    return 0;
+}
+
+static SOCKET OpenSocket(int family, HANDLE *event)
+{
+    SOCKET sock = socket(family, SOCK_DGRAM, IPPROTO_UDP);
+    *event = NULL;
+    if (sock == INVALID_SOCKET)
+        return INVALID_SOCKET;
+    sockaddr_storage local;
+    int length = 0;
+    memset(&local, 0, sizeof(local));
+    if (family == AF_INET6) {
+        DWORD only = 1;
+        setsockopt(sock, IPPROTO_IPV6, IPV6_V6ONLY, (const char *)&only, sizeof(only));
+        ((sockaddr_in6 *)&local)->sin6_family = AF_INET6;
+        length = sizeof(sockaddr_in6);
+    } else {
+        ((sockaddr_in *)&local)->sin_family = AF_INET;
+        length = sizeof(sockaddr_in);
+    }
+    *event = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (*event == NULL ||
+        bind(sock, (const sockaddr *)&local, length) != 0 ||
+        WSAEventSelect(sock, *event, FD_READ) != 0) {
+        if (*event != NULL)
+            CloseHandle(*event);
+        *event = NULL;
+        closesocket(sock);
+        return INVALID_SOCKET;
+    }
+    return sock;
+}
+
+// Under the lock: everything but the thread, which is gone or never was.
+static void ReleaseSessionRecord(int index)
+{
+    WsSession *s = &g_wsSessions[index];
+    for (int family = 0; family < 2; family++) {
+        if (s->sockets[family] != INVALID_SOCKET)
+            closesocket(s->sockets[family]);
+        if (s->events[family] != NULL)
+            CloseHandle(s->events[family]);
+        s->sockets[family] = INVALID_SOCKET;
+        s->events[family] = NULL;
+    }
+    if (s->stop != NULL)
+        CloseHandle(s->stop);
+    if (s->wake != NULL)
+        CloseHandle(s->wake);
+    s->stop = NULL;
+    s->wake = NULL;
+    for (int i = 0; i < s->queueCount; i++)
+        WsFreeList(&s->queue[(s->queueFirst + i) % WS_QUEUE_LENGTH].list);
+    s->queueCount = 0;
+    for (int i = 0; i < WS_MAX_REQUESTS; i++)
+        ForgetRequest(&s->requests[i], WS_REQUEST_FREE);
+    free(s->sendMessage);
+    free(s->sendBuffer);
+    free(s->receiveMessage);
+    free(s->receiveBuffer);
+    s->sendMessage = NULL;
+    s->sendBuffer = NULL;
+    s->receiveMessage = NULL;
+    s->receiveBuffer = NULL;
+    WsReleaseSessionObjects(index);
+    s->closing = 0;
+    WsReleaseSlot(&s->slot);
+}
+
+void WsCloseSession(int index)
+{
+    WsSession *s = &g_wsSessions[index];
+    if (s->thread != NULL) {
+        SetEvent(s->stop);
+        WaitForSingleObject(s->thread, INFINITE);
+        CloseHandle(s->thread);
+        s->thread = NULL;
+    }
+    WsLock();
+    ReleaseSessionRecord(index);
+    WsUnlock();
+}
+
+HSNMP_SESSION WINAPI SnmpOpen(HWND hWnd, UINT wMsg)
+{
+    HSNMP_SESSION result = NULL;
+    int index = -1;
+    WsSession *s = NULL;
+    WsLock();
+    if (g_wsStartups == 0) {
+        WsFail(-1, SNMPAPI_NOT_INITIALIZED);
+        goto done;
+    }
+    if (hWnd == NULL || !IsWindow(hWnd)) {
+        WsFail(-1, SNMPAPI_HWND_INVALID);
+        goto done;
+    }
+    index = WsClaimSession();
+    if (index < 0) {
+        WsFail(-1, SNMPAPI_ALLOC_ERROR);
+        goto done;
+    }
+    s = &g_wsSessions[index];
+    s->closing = 0;
+    s->window = hWnd;
+    s->message = wMsg;
+    s->queueFirst = 0;
+    s->queueCount = 0;
+    s->error = SNMPAPI_SUCCESS;
+    s->errorSequence = 0;
+    s->thread = NULL;
+    s->threadWakeAt = ~0ull;
+    s->idleWaitMs = 0;
+    memset(s->requests, 0, sizeof(s->requests));
+    s->sockets[0] = OpenSocket(AF_INET, &s->events[0]);
+    s->sockets[1] = OpenSocket(AF_INET6, &s->events[1]);   // may be missing: IPv4 only then
+    s->stop = CreateEventA(NULL, TRUE, FALSE, NULL);
+    s->wake = CreateEventA(NULL, FALSE, FALSE, NULL);
+    s->sendMessage = (BerMessage *)malloc(sizeof(BerMessage));
+    s->sendBuffer = (uint8_t *)malloc(BER_MAX_MESSAGE);
+    s->receiveMessage = (BerMessage *)malloc(sizeof(BerMessage));
+    s->receiveBuffer = (uint8_t *)malloc(WS_RECEIVE_BUFFER);
+    if (s->sockets[0] == INVALID_SOCKET) {
+        WsFail(-1, SNMPAPI_TL_RESOURCE_ERROR);
+        goto done;
+    }
+    if (s->stop == NULL || s->wake == NULL || s->sendMessage == NULL || s->sendBuffer == NULL ||
+        s->receiveMessage == NULL || s->receiveBuffer == NULL) {
+        WsFail(-1, SNMPAPI_ALLOC_ERROR);
+        goto done;
+    }
+    s->thread = CreateThread(NULL, 0, ReceiveThread, (LPVOID)(INT_PTR)index, 0, NULL);
+    if (s->thread == NULL) {
+        WsFail(-1, SNMPAPI_TL_RESOURCE_ERROR);
+        goto done;
+    }
+    result = WsMakeHandle(WS_KIND_SESSION, index, s->slot.generation);
+done:
+    if (result == NULL && index >= 0)
+        ReleaseSessionRecord(index);
+    WsUnlock();
+    return result;
+}
+
+SNMPAPI_STATUS WINAPI SnmpClose(HSNMP_SESSION session)
+{
+    WsLock();
+    int index = WsSessionIndex(session);
+    if (index >= 0)
+        g_wsSessions[index].closing = 1;     // from here on the handle fails
+    WsUnlock();
+    if (index < 0)
+        return SNMPAPI_FAILURE;
+    WsCloseSession(index);
+    return SNMPAPI_SUCCESS;
+}
+
+// Under the lock: a request record to fill, free or the oldest finished one.
+static WsRequest *RequestRecord(WsSession *s)
+{
+    WsRequest *oldest = NULL;
+    for (int i = 0; i < WS_MAX_REQUESTS; i++) {
+        WsRequest *r = &s->requests[i];
+        if (r->state == WS_REQUEST_FREE)
+            return r;
+        if (r->state != WS_REQUEST_WAITING && (oldest == NULL || r->sentAt < oldest->sentAt))
+            oldest = r;
+    }
+    return oldest;
+}
+
+SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
+                                  HSNMP_ENTITY dstEntity, HSNMP_CONTEXT context, HSNMP_PDU PDU)
+{
+    SNMPAPI_STATUS result = SNMPAPI_FAILURE;
+    uint8_t *datagram = NULL;
+    WsLock();
+    int s = WsSessionIndex(session);
+    if (s < 0)
+        goto done;
+    {
+        WsSession *record = &g_wsSessions[s];
+        int src = -1;
+        if (srcEntity != NULL) {
+            src = WsEntityIndex(srcEntity);
+            if (src < 0)
+                goto done;
+        }
+        int dst = WsEntityIndex(dstEntity);
+        if (dst < 0)
+            goto done;
+        int ctx = WsContextIndex(context);
+        if (ctx < 0)
+            goto done;
+        int p = WsPduIndex(PDU);
+        if (p < 0)
+            goto done;
+        // The objects of other sessions are not this session's to use.
+        if ((src >= 0 && g_wsEntities[src].slot.session != s) ||
+            g_wsEntities[dst].slot.session != s) {
+            WsFail(s, SNMPAPI_ENTITY_INVALID);
+            goto done;
+        }
+        if (g_wsContexts[ctx].slot.session != s) {
+            WsFail(s, SNMPAPI_CONTEXT_INVALID);
+            goto done;
+        }
+        if (g_wsPdus[p].slot.session != s) {
+            WsFail(s, SNMPAPI_PDU_INVALID);
+            goto done;
+        }
+        const WsEntity *destination = &g_wsEntities[dst];
+        const WsPdu *pdu = &g_wsPdus[p];
+        if (pdu->list.count > BER_MAX_VARBINDS) {
+            WsFail(s, SNMPAPI_TL_PDU_TOO_BIG);
+            goto done;
+        }
+        SOCKET sock = SocketFor(record, &destination->address);
+        if (sock == INVALID_SOCKET) {
+            WsFail(s, SNMPAPI_TL_NOT_SUPPORTED);
+            goto done;
+        }
+        WsRequest *request = RequestRecord(record);
+        if (request == NULL) {
+            WsFail(s, SNMPAPI_TL_RESOURCE_ERROR);
+            goto done;
+        }
+
+        // Encoded now, so that the caller may release the PDU and its list.
+        BerMessage *m = record->sendMessage;
+        m->version = 0;
+        m->community = g_wsContexts[ctx].bytes;
+        m->communityLength = g_wsContexts[ctx].length;
+        m->pduType = pdu->type;
+        m->requestId = pdu->requestId;
+        m->errorStatus = pdu->errorStatus;
+        m->errorIndex = pdu->errorIndex;
+        m->varBindCount = pdu->list.count;
+        if (pdu->list.count > 0)
+            memcpy(m->varBinds, pdu->list.items, pdu->list.count * sizeof(BerVarBind));
+        size_t size = BerEncodeMessage(m, record->sendBuffer, BER_MAX_MESSAGE);
+        if (size == 0) {
+            WsFail(s, SNMPAPI_TL_PDU_TOO_BIG);
+            goto done;
+        }
+        datagram = (uint8_t *)malloc(size);
+        if (datagram == NULL) {
+            WsFail(s, SNMPAPI_ALLOC_ERROR);
+            goto done;
+        }
+        memcpy(datagram, record->sendBuffer, size);
+        int sent = sendto(sock, (const char *)datagram, (int)size, 0,
+                          (const sockaddr *)&destination->address.addr,
+                          destination->address.length);
+        // A full send buffer is a lost datagram, which resending covers.
+        if (sent == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
+            WsFail(s, SNMPAPI_TL_UNDELIVERABLE);
+            goto done;
+        }
+
+        ForgetRequest(request, WS_REQUEST_WAITING);
+        request->requestId = pdu->requestId;
+        request->destination = destination->address;
+        request->hasSource = src >= 0;
+        if (src >= 0)
+            request->source = g_wsEntities[src].address;
+        // At least 10 ms, so that a zero time-out does not resend in a burst.
+        request->timeoutMs = destination->timeout == 0 ? 10 : destination->timeout * 10;
+        request->resendsLeft = destination->retry;
+        request->sentAt = GetTickCount64();
+        request->deadline = request->sentAt + request->timeoutMs;
+        request->datagram = datagram;
+        request->size = (int)size;
+        datagram = NULL;
+        if (request->deadline < record->threadWakeAt)
+            SetEvent(record->wake);
+        result = SNMPAPI_SUCCESS;
+    }
+done:
+    free(datagram);
+    WsUnlock();
+    return result;
+}
+
+// The local address of the socket, for a message that no request of ours
+// explains.
+static void LocalAddress(const WsSession *s, const WsAddress *peer, WsAddress *local)
+{
+    memset(local, 0, sizeof(*local));
+    local->length = sizeof(local->addr);
+    if (getsockname(SocketFor(s, peer), (sockaddr *)&local->addr, &local->length) != 0) {
+        local->addr.ss_family = peer->addr.ss_family;
+        local->length = peer->length;
+    }
+}
+
+SNMPAPI_STATUS WINAPI SnmpRecvMsg(HSNMP_SESSION session, LPHSNMP_ENTITY srcEntity,
+                                  LPHSNMP_ENTITY dstEntity, LPHSNMP_CONTEXT context,
+                                  LPHSNMP_PDU PDU)
+{
+    SNMPAPI_STATUS result = SNMPAPI_FAILURE;
+    WsItem item;
+    int src = -1;
+    int dst = -1;
+    int ctx = -1;
+    int p = -1;
+    item.list.count = 0;
+    item.list.items = NULL;
+    WsLock();
+    int s = WsSessionIndex(session);
+    if (s < 0)
+        goto done;
+    {
+        WsSession *record = &g_wsSessions[s];
+        if (record->queueCount == 0) {
+            WsFail(s, SNMPAPI_NOOP);
+            goto done;
+        }
+        item = record->queue[record->queueFirst];
+        record->queueFirst = (record->queueFirst + 1) % WS_QUEUE_LENGTH;
+        record->queueCount--;
+        if (item.kind == WS_ITEM_TIMEOUT) {
+            WsFail(s, SNMPAPI_TL_TIMEOUT);
+            goto done;
+        }
+        if (srcEntity != NULL && (src = WsEntityFor(s, &item.source)) < 0)
+            goto full;
+        if (dstEntity != NULL) {
+            WsAddress local;
+            if (!item.hasDestination)
+                LocalAddress(record, &item.source, &local);
+            if ((dst = WsEntityFor(s, item.hasDestination ? &item.destination : &local)) < 0)
+                goto full;
+        }
+        if (context != NULL &&
+            (ctx = WsContextFor(s, item.community, item.communityLength)) < 0)
+            goto full;
+        if (PDU != NULL) {
+            if ((p = WsClaimPdu(s)) < 0)
+                goto full;
+            WsPdu *pdu = &g_wsPdus[p];
+            pdu->type = item.pduType;
+            pdu->requestId = item.requestId;
+            pdu->errorStatus = item.errorStatus;
+            pdu->errorIndex = item.errorIndex;
+            pdu->list = item.list;
+            item.list.count = 0;
+            item.list.items = NULL;
+        }
+    }
+    if (srcEntity != NULL)
+        *srcEntity = WsMakeHandle(WS_KIND_ENTITY, src, g_wsEntities[src].slot.generation);
+    if (dstEntity != NULL)
+        *dstEntity = WsMakeHandle(WS_KIND_ENTITY, dst, g_wsEntities[dst].slot.generation);
+    if (context != NULL)
+        *context = WsMakeHandle(WS_KIND_CONTEXT, ctx, g_wsContexts[ctx].slot.generation);
+    if (PDU != NULL)
+        *PDU = WsMakeHandle(WS_KIND_PDU, p, g_wsPdus[p].slot.generation);
+    result = SNMPAPI_SUCCESS;
+    goto done;
+full:
+    // Undo the references taken; the message is lost with the tables full.
+    if (src >= 0 && --g_wsEntities[src].references <= 0)
+        WsReleaseSlot(&g_wsEntities[src].slot);
+    if (dst >= 0 && --g_wsEntities[dst].references <= 0)
+        WsReleaseSlot(&g_wsEntities[dst].slot);
+    if (ctx >= 0 && --g_wsContexts[ctx].references <= 0)
+        WsReleaseSlot(&g_wsContexts[ctx].slot);
+    WsFail(s, SNMPAPI_ALLOC_ERROR);
+done:
+    WsFreeList(&item.list);
+    WsUnlock();
+    return result;
+}
