@@ -1,0 +1,139 @@
+#!/bin/sh
+# Starts or stops the SNMP agents that the WinSNMP tests talk to:
+#   net-snmp's snmpd on 127.0.0.41:161 and [::1]:16141, with our config,
+#   and our scripted agent on 127.0.0.42:161.
+# "start DIR" also records snmpwalk's walks of snmpd (IPv4 and IPv6) in DIR
+# for the tests to compare with. When snmpd, snmpwalk or python3 is missing,
+# or we may not bind port 161, it writes the reason to DIR/unavailable and
+# succeeds, so that the tests skip with that reason. Processes are stopped
+# by the PIDs they wrote, never by name.
+#   agents.sh start DIR | stop DIR
+set -u
+
+action="${1:?start or stop}"
+dir="${2:?state directory}"
+here="$(cd "$(dirname "$0")" && pwd)"
+
+SNMPD_V4=127.0.0.41
+SNMPD_V6_PORT=16141
+AGENT_V4=127.0.0.42
+
+# Stops the process of a PID file if it is still the one we started (its
+# command line names our state directory).
+stop_pid_file() {
+    file="$1"
+    [ -f "$file" ] || return 0
+    pid="$(cat "$file" 2>/dev/null)"
+    if [ -n "$pid" ] && [ -r "/proc/$pid/cmdline" ] &&
+       tr '\0' ' ' < "/proc/$pid/cmdline" | grep -q -- "$dir"; then
+        kill "$pid" 2>/dev/null
+        n=0
+        while kill -0 "$pid" 2>/dev/null && [ $n -lt 50 ]; do
+            sleep 0.1
+            n=$((n + 1))
+        done
+        kill -9 "$pid" 2>/dev/null
+    fi
+    rm -f "$file"
+}
+
+stop_all() {
+    stop_pid_file "$dir/snmpd.pid"
+    stop_pid_file "$dir/agent.pid"
+}
+
+# Whether a child of ours still runs (an exited one stays a zombie until
+# this shell ends, and kill -0 would still find it).
+running() {
+    state="$(ps -o stat= -p "$1" 2>/dev/null)"
+    [ -n "$state" ] && [ "${state#Z}" = "$state" ]
+}
+
+unavailable() {
+    echo "$1" > "$dir/unavailable"
+    echo "SNMP agents unavailable: $1"
+    exit 0
+}
+
+# Waits until an agent answers a GET (up to 10 s).
+wait_answer() {
+    n=0
+    while [ $n -lt 100 ]; do
+        if snmpget -v1 -c public -t 0.2 -r 0 -On "$1" "$2" >/dev/null 2>&1; then
+            return 0
+        fi
+        sleep 0.1
+        n=$((n + 1))
+    done
+    return 1
+}
+
+case "$action" in
+stop)
+    stop_all
+    exit 0
+    ;;
+start)
+    mkdir -p "$dir"
+    stop_all
+    rm -f "$dir/unavailable" "$dir"/walk-*.txt
+    for tool in snmpd snmpwalk snmpget python3; do
+        command -v "$tool" >/dev/null 2>&1 ||
+            [ -x "/usr/sbin/$tool" ] || unavailable "$tool is not installed (scripts/install-deps.sh)"
+    done
+    [ "$(id -u)" -eq 0 ] || unavailable "binding UDP port 161 needs root"
+    PATH="$PATH:/usr/sbin"
+
+    # The pass program's path is this checkout's, so the config is made here.
+    {
+        cat "$here/snmpd-interop.conf"
+        echo "pass .1.3.6.1.4.1.55555.2 /usr/bin/env python3 $here/interop_values.py"
+    } > "$dir/snmpd.conf"
+    # -C: no system config; the state directory on the command line lets
+    # stop_pid_file recognise the process. MIBS empty: numeric OIDs only.
+    MIBS= snmpd -f -Lf "$dir/snmpd.log" -C -c "$dir/snmpd.conf" -p "$dir/snmpd.pid" \
+        "udp:$SNMPD_V4:161,udp6:[::1]:$SNMPD_V6_PORT" > "$dir/snmpd.out" 2>&1 < /dev/null &
+    snmpd_pid=$!
+    python3 "$here/scripted_agent.py" "$AGENT_V4" 161 "$dir/agent.pid" \
+        > "$dir/agent.log" 2>&1 < /dev/null &
+    agent_pid=$!
+
+    if ! wait_answer "$SNMPD_V4" .1.3.6.1.2.1.1.5.0; then
+        echo "snmpd did not answer; its log:" >&2
+        cat "$dir/snmpd.log" >&2
+        stop_all
+        exit 1
+    fi
+    if ! wait_answer "$AGENT_V4" .1.3.6.1.4.1.55555.1.0; then
+        echo "the scripted agent did not answer; its log:" >&2
+        cat "$dir/agent.log" >&2
+        stop_all
+        exit 1
+    fi
+    # An answer from someone else's agent on our addresses is no good: ours
+    # must still be running.
+    if ! running "$snmpd_pid" || ! running "$agent_pid"; then
+        echo "an agent of ours exited (address in use?):" >&2
+        cat "$dir/snmpd.log" "$dir/agent.log" >&2
+        stop_all
+        exit 1
+    fi
+    # The references: numeric names, every string in hex, whole view.
+    MIBS= snmpwalk -v1 -c public -On -Ox "$SNMPD_V4" .1.3.6.1 > "$dir/walk-ipv4.txt" 2>&1 &&
+    MIBS= snmpwalk -v1 -c public -On -Ox "udp6:[::1]:$SNMPD_V6_PORT" .1.3.6.1 \
+        > "$dir/walk-ipv6.txt" 2>&1
+    status=$?
+    if [ $status -ne 0 ]; then
+        echo "snmpwalk failed:" >&2
+        cat "$dir"/walk-*.txt >&2
+        stop_all
+        exit 1
+    fi
+    echo "agents started: snmpd $SNMPD_V4:161 [::1]:$SNMPD_V6_PORT, scripted $AGENT_V4:161"
+    exit 0
+    ;;
+*)
+    echo "usage: $0 start|stop DIR" >&2
+    exit 2
+    ;;
+esac
