@@ -1,7 +1,8 @@
 #!/bin/sh
 # Starts or stops the SNMP agents that the WinSNMP tests talk to:
 #   net-snmp's snmpd on 127.0.0.41:161 and [::1]:16141, with our config,
-#   and our scripted agent on 127.0.0.42:161.
+#   our scripted agent on 127.0.0.42:161, and the query engine's agent on
+#   127.0.0.44:161, [::1]:161 and 127.0.0.44:162 (its "other source").
 # "start DIR" also records snmpwalk's walks of snmpd (IPv4 and IPv6) in DIR
 # for the tests to compare with. When snmpd, snmpwalk or python3 is missing,
 # or we may not bind port 161, it writes the reason to DIR/unavailable and
@@ -17,6 +18,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 SNMPD_V4=127.0.0.41
 SNMPD_V6_PORT=16141
 AGENT_V4=127.0.0.42
+ENGINE_V4=127.0.0.44
 
 # Stops the process of a PID file if it is still the one we started (its
 # command line names our state directory).
@@ -40,6 +42,7 @@ stop_pid_file() {
 stop_all() {
     stop_pid_file "$dir/snmpd.pid"
     stop_pid_file "$dir/agent.pid"
+    stop_pid_file "$dir/engine-agent.pid"
 }
 
 # Whether a child of ours still runs (an exited one stays a zombie until
@@ -98,6 +101,9 @@ start)
         > "$dir/agent.log" 2>&1 < /dev/null &
     agent_pid=$!
 
+    python3 "$here/engine_agent.py" "$ENGINE_V4" "$dir/engine-agent.pid" \
+        > "$dir/engine-agent.log" 2>&1 < /dev/null &
+
     if ! wait_answer "$SNMPD_V4" .1.3.6.1.2.1.1.5.0; then
         echo "snmpd did not answer; its log:" >&2
         cat "$dir/snmpd.log" >&2
@@ -118,6 +124,18 @@ start)
         stop_all
         exit 1
     fi
+    n=0
+    while ! MIBS= snmpgetnext -v1 -c public -t 0.2 -r 0 -On "$ENGINE_V4" \
+            .1.3.6.1.4.1.55555.20.1 >/dev/null 2>&1; do
+        n=$((n + 1))
+        if [ $n -ge 100 ]; then
+            echo "the engine agent did not answer; its log:" >&2
+            cat "$dir/engine-agent.log" >&2
+            stop_all
+            exit 1
+        fi
+        sleep 0.1
+    done
     # The references: numeric names, every string in hex, whole view.
     MIBS= snmpwalk -v1 -c public -On -Ox "$SNMPD_V4" .1.3.6.1 > "$dir/walk-ipv4.txt" 2>&1 &&
     MIBS= snmpwalk -v1 -c public -On -Ox "udp6:[::1]:$SNMPD_V6_PORT" .1.3.6.1 \
@@ -129,7 +147,8 @@ start)
         stop_all
         exit 1
     fi
-    echo "agents started: snmpd $SNMPD_V4:161 [::1]:$SNMPD_V6_PORT, scripted $AGENT_V4:161"
+    echo "agents started: snmpd $SNMPD_V4:161 [::1]:$SNMPD_V6_PORT, scripted $AGENT_V4:161," \
+         "engine $ENGINE_V4:161 [::1]:161"
     exit 0
     ;;
 *)

@@ -7,6 +7,7 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 WINEPREFIX=$1
+shift
 WINEDEBUG=-all
 WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
@@ -24,8 +25,11 @@ rebuild() {
     wineserver -p 30 </dev/null >/dev/null 2>&1
 }
 
-mkdir -p "$(dirname "$WINEPREFIX")"
-exec 9>"$WINEPREFIX.lock"
-flock -x 9
+if [ "${1:-}" != "--locked" ]; then
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    # -o: the processes started here (the persistent wineserver above all)
+    # must not inherit the lock, or it would outlive the rebuild.
+    exec flock -x -o "$WINEPREFIX.lock" sh "$0" "$WINEPREFIX" --locked
+fi
 rebuild
 echo "Wine prefix ready: $WINEPREFIX"

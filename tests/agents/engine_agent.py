@@ -1,0 +1,203 @@
+#!/usr/bin/env python3
+"""An SNMPv1 agent for the query engine's tests: a small fixed MIB walked
+with GetNext, and sub-trees that misbehave on purpose. Every datagram is
+logged per sub-tree, so a walk of the stats sub-tree tells the tests how
+many requests came, when, and with which request ids.
+
+Under .1.3.6.1.4.1.55555 (the first variable's name decides):
+  .20.X...     the fixed MIB (see MIB below); after its last object a
+               GetNext gets noSuchName, as an SNMPv1 agent does at the end
+  .21.K...     answers every GetNext with the same name .21.K.1 (a name
+               that does not advance)
+  .22.K.n      answers GetNext(.22.K.n) with .22.K.(n+1): never leaves
+  .23.K...     first three wrong answers (another request id, another
+               community, from another port), then the right one
+  .25.K...     first a PDU that is not a Response, the answer 300 ms later
+  .26.K...     never answers
+  .27.K...     answers twice, the same answer 30 ms apart
+  .0.A.B...    the datagrams logged under .A.B: .0.A.B.1 = their number,
+               then .0.A.B.2.i = "ms/request id" of the first 15 (ms after
+               the first datagram). Walking .0.A.B.1 clears the log.
+Requests with a community other than "public" are logged, not answered.
+
+Usage: engine_agent.py IPV4 PIDFILE   (port 161 on IPV4 and on [::1], since
+the engine always asks port 161; the "other port" socket is IPV4:162)
+"""
+import heapq
+import os
+import select
+import socket
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from scripted_agent import (COMMUNITY, Malformed, integer, message, oid,  # noqa: E402
+                            parse_request, tlv)
+
+ROOT = (1, 3, 6, 1, 4, 1, 55555)
+
+
+def octets(value):
+    return tlv(0x04, value)
+
+
+def number(value):
+    return integer(value)
+
+
+MIB = sorted([
+    # s1, i1, s2, i2, s3
+    (ROOT + (20, 1, 1), octets(b"s1")),
+    (ROOT + (20, 1, 2), number(1)),
+    (ROOT + (20, 1, 3), octets(b"s2")),
+    (ROOT + (20, 1, 4), number(2)),
+    (ROOT + (20, 1, 5), octets(b"s3")),
+    # 100 bytes, a NUL as fifth byte, an empty string, then one more
+    (ROOT + (20, 2, 1), octets(bytes(range(0x21, 0x21 + 100)))),
+    (ROOT + (20, 2, 2), octets(b"abcd\x00efgh")),
+    (ROOT + (20, 2, 3), octets(b"")),
+    (ROOT + (20, 2, 4), octets(b"\x00starts with NUL")),
+    (ROOT + (20, 2, 5), octets(b"\x01\x7f\x92\xff raw")),
+    # twenty strings
+] + [(ROOT + (20, 3, i), octets(b"v%02d" % i)) for i in range(1, 21)] + [
+    # every other syntax stores nothing
+    (ROOT + (20, 4, 1), oid((1, 3, 6, 1))),
+    (ROOT + (20, 4, 2), tlv(0x40, bytes([10, 1, 2, 3]))),
+    (ROOT + (20, 4, 3), integer(7, 0x41)),
+    (ROOT + (20, 4, 4), integer(8, 0x42)),
+    (ROOT + (20, 4, 5), integer(9, 0x43)),
+    (ROOT + (20, 4, 6), tlv(0x44, b"opaque")),
+    (ROOT + (20, 4, 7), integer(10, 0x46)),
+    (ROOT + (20, 4, 8), tlv(0x05, b"")),
+    (ROOT + (20, 4, 9), octets(b"only text")),
+    # the end of the MIB
+    (ROOT + (20, 99, 1), octets(b"last1")),
+    (ROOT + (20, 99, 2), octets(b"last2")),
+])
+
+
+def pdu_message(tag, request_id, bindings, community=COMMUNITY):
+    """A message whose PDU has another tag than Response."""
+    varbinds = b"".join(tlv(0x30, oid(name) + value) for name, value in bindings)
+    pdu = tlv(tag, integer(request_id) + integer(0) + integer(0) + tlv(0x30, varbinds))
+    return tlv(0x30, integer(0) + tlv(0x04, community) + pdu)
+
+
+def next_in_mib(name):
+    for entry in MIB:
+        if entry[0] > name:
+            return entry
+    return None
+
+
+def main():
+    v4, pid_file = sys.argv[1], sys.argv[2]
+    main4 = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    main4.bind((v4, 161))
+    other4 = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    other4.bind((v4, 162))
+    main6 = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
+    main6.bind(("::1", 161))
+    with open(pid_file, "w") as f:
+        f.write("%d\n" % os.getpid())
+
+    log = {}                # (A, B) -> [(time, request id)]
+    snapshots = {}          # (A, B) -> the log as the last stats walk took it
+    pending = []            # heap of (due, sequence, socket, datagram, peer)
+    sequence = 0
+
+    def later(delay, sock, datagram, peer):
+        nonlocal sequence
+        sequence += 1
+        heapq.heappush(pending, (time.monotonic() + delay, sequence, sock, datagram, peer))
+
+    while True:
+        timeout = None
+        if pending:
+            timeout = max(0.0, pending[0][0] - time.monotonic())
+        readable, _, _ = select.select([main4, main6], [], [], timeout)
+        now = time.monotonic()
+        while pending and pending[0][0] <= now:
+            _, _, sock, datagram, peer = heapq.heappop(pending)
+            sock.sendto(datagram, peer)
+        for sock in readable:
+            data, peer = sock.recvfrom(65535)
+            try:
+                community, pdu_tag, request_id, name = parse_request(data)
+            except (Malformed, IndexError, ValueError):
+                continue
+            if name[:len(ROOT)] != ROOT or len(name) < len(ROOT) + 2:
+                continue
+            key = name[len(ROOT):len(ROOT) + 2]
+            if key[0] != 0:
+                log.setdefault(key, []).append((now, request_id))
+            if community != COMMUNITY or pdu_tag != 0xA1:
+                continue
+
+            def answer(bindings, error=0, index=0, rid=request_id, comm=COMMUNITY):
+                varbinds = b"".join(tlv(0x30, oid(n) + v) for n, v in bindings)
+                pdu = tlv(0xA2, integer(rid) + integer(error) + integer(index) +
+                          tlv(0x30, varbinds))
+                return tlv(0x30, integer(0) + tlv(0x04, comm) + pdu)
+
+            scenario = name[len(ROOT)]
+            base = ROOT + key
+            if scenario == 0 and len(name) >= len(ROOT) + 3:
+                asked = (name[len(ROOT) + 1], name[len(ROOT) + 2])
+                stats_root = ROOT + (0,) + asked
+                after = name[len(stats_root):]
+                if after == ():
+                    snapshots[asked] = log.pop(asked, [])
+                    count = len(snapshots[asked])
+                    sock.sendto(answer([(stats_root + (1,), octets(b"%d" % count))]), peer)
+                else:
+                    entries = snapshots.get(asked, [])
+                    index = after[1] + 1 if after[:1] == (2,) and len(after) > 1 else 1
+                    if index <= len(entries) and index <= 15:
+                        t, rid = entries[index - 1]
+                        text = b"%d/%d" % (round((t - entries[0][0]) * 1000), rid)
+                        sock.sendto(answer([(stats_root + (2, index), octets(text))]), peer)
+                    else:
+                        sock.sendto(answer([(ROOT + (1,), number(0))]), peer)
+            elif scenario == 20:
+                entry = next_in_mib(name)
+                if entry is None:
+                    sock.sendto(answer([(name, tlv(0x05, b""))], error=2, index=1), peer)
+                else:
+                    sock.sendto(answer([entry]), peer)
+            elif scenario == 21:
+                sock.sendto(answer([(base + (1,), octets(b"n1"))]), peer)
+            elif scenario == 22:
+                last = name[len(base)] if len(name) > len(base) else 0
+                sock.sendto(answer([(base + (last + 1,), number(last))]), peer)
+            elif scenario == 23:
+                if len(name) == len(base):
+                    inside = base + (1,)
+                    sock.sendto(answer([(inside, octets(b"wrong id"))], rid=request_id + 1),
+                                peer)
+                    sock.sendto(answer([(inside, octets(b"wrong context"))],
+                                       comm=b"private"), peer)
+                    if sock is main4:
+                        other4.sendto(answer([(inside, octets(b"wrong source"))]), peer)
+                    later(0.05, sock, answer([(inside, octets(b"right"))]), peer)
+                else:
+                    sock.sendto(answer([(ROOT + (24,), number(0))]), peer)
+            elif scenario == 25:
+                if len(name) == len(base):
+                    sock.sendto(pdu_message(0xA0, request_id, [(base, tlv(0x05, b""))]), peer)
+                    later(0.3, sock, answer([(base + (1,), octets(b"late"))]), peer)
+                else:
+                    sock.sendto(answer([(ROOT + (26,), number(0))]), peer)
+            elif scenario == 26:
+                pass
+            elif scenario == 27:
+                if len(name) == len(base):
+                    reply = answer([(base + (1,), octets(b"dup"))])
+                    sock.sendto(reply, peer)
+                    later(0.03, sock, reply, peer)
+                else:
+                    sock.sendto(answer([(ROOT + (28,), number(0))]), peer)
+
+
+if __name__ == "__main__":
+    main()
