@@ -58,9 +58,8 @@ SNMPAPI_STATUS SendRequest(HSNMP_SESSION session, HSNMP_ENTITY source, HSNMP_ENT
                            HSNMP_CONTEXT context, int type, smiINT32 requestId,
                            const std::vector<smiUINT32> &name);
 
-// Where agents.sh keeps its state, as a Windows path with a trailing
-// backslash; the empty string and the reason when the agents are
-// unavailable.
+// Whether agents.sh started the agents; the reason when it could not.
 bool AgentsAvailable(std::string *reason);
+// A file of agents.sh's state directory, as a Windows path.
 std::string AgentFile(const char *name);
 std::string ReadTextFile(const std::string &path);

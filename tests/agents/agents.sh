@@ -20,6 +20,14 @@ SNMPD_V6_PORT=16141
 AGENT_V4=127.0.0.42
 ENGINE_V4=127.0.0.44
 
+# Whether a process still runs: an exited one may stay a zombie for a while
+# (until its parent, or whoever inherited it, reaps it), and kill -0 would
+# still find it.
+running() {
+    state="$(ps -o stat= -p "$1" 2>/dev/null)"
+    [ -n "$state" ] && [ "${state#Z}" = "$state" ]
+}
+
 # Stops the process of a PID file if it is still the one we started (its
 # command line names our state directory).
 stop_pid_file() {
@@ -30,11 +38,11 @@ stop_pid_file() {
        tr '\0' ' ' < "/proc/$pid/cmdline" | grep -q -- "$dir"; then
         kill "$pid" 2>/dev/null
         n=0
-        while kill -0 "$pid" 2>/dev/null && [ $n -lt 50 ]; do
+        while running "$pid" && [ $n -lt 50 ]; do
             sleep 0.1
             n=$((n + 1))
         done
-        kill -9 "$pid" 2>/dev/null
+        running "$pid" && kill -9 "$pid" 2>/dev/null
     fi
     rm -f "$file"
 }
@@ -43,13 +51,6 @@ stop_all() {
     stop_pid_file "$dir/snmpd.pid"
     stop_pid_file "$dir/agent.pid"
     stop_pid_file "$dir/engine-agent.pid"
-}
-
-# Whether a child of ours still runs (an exited one stays a zombie until
-# this shell ends, and kill -0 would still find it).
-running() {
-    state="$(ps -o stat= -p "$1" 2>/dev/null)"
-    [ -n "$state" ] && [ "${state#Z}" = "$state" ]
 }
 
 unavailable() {
