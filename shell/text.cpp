@@ -37,18 +37,24 @@ size_t AppendText(char *dst, size_t dstSize, const char *src)
     return used + CopyText(dst + used, dstSize - used, src);
 }
 
-size_t FormatText(char *dst, size_t dstSize, const char *format, ...)
+size_t FormatTextV(char *dst, size_t dstSize, const char *format, va_list args)
 {
     if (dst == NULL || dstSize == 0)
         return 0;
-    va_list args;
-    va_start(args, format);
     int n = vsnprintf(dst, dstSize, format, args);
-    va_end(args);
     dst[dstSize - 1] = '\0';
     if (n < 0) {
         dst[0] = '\0';
         return 0;
     }
     return strnlen(dst, dstSize);
+}
+
+size_t FormatText(char *dst, size_t dstSize, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    size_t n = FormatTextV(dst, dstSize, format, args);
+    va_end(args);
+    return n;
 }

@@ -3,6 +3,7 @@
 // terminated.
 #pragma once
 
+#include <stdarg.h>
 #include <stddef.h>
 
 #define COUNTOF(a) (sizeof(a) / sizeof((a)[0]))
@@ -20,3 +21,7 @@ size_t AppendText(char *dst, size_t dstSize, const char *src);
 // printf into dst, cut silently and always terminated; returns the length.
 size_t FormatText(char *dst, size_t dstSize, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
+
+// As FormatText, for a function that takes its own printf-style arguments.
+size_t FormatTextV(char *dst, size_t dstSize, const char *format, va_list args)
+    __attribute__((format(printf, 3, 0)));
