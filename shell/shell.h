@@ -13,8 +13,8 @@ enum {
     LONG_TEXT_SIZE = 1024       // a registry path or a formatted message
 };
 
-// Dialog template of the configuration dialog.
-enum { IDD_CONFIG = 103 };
+// Numbers of the dialog, its controls, the strings, the logo and the icon.
+#include "resources/resource_ids.h"
 
 // command_line.cpp
 extern char g_printerName[PRINTER_NAME_SIZE];
