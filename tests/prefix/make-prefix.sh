@@ -23,6 +23,11 @@ rebuild() {
     grep -q 'VRTest Data' "$WINEPREFIX/system.reg"
     # Keep one server for the whole run instead of one per test program.
     wineserver -p 30 </dev/null >/dev/null 2>&1
+    # Start Wine's system processes (services and the drivers it runs) now,
+    # detached from every pipe: started by the first test instead, they
+    # would hold that test's output open, and CTest would wait for it until
+    # the time-out.
+    wine reg query 'HKCU\Software\Wine\Drivers' </dev/null >/dev/null 2>&1
 }
 
 if [ "${1:-}" != "--locked" ]; then
