@@ -21,8 +21,9 @@ rebuild() {
     wineserver -w
     # The prefix is usable when a test printer's key is there.
     grep -q 'VRTest Data' "$WINEPREFIX/system.reg"
-    # Keep one server for the whole run instead of one per test program.
-    wineserver -p 30 </dev/null >/dev/null 2>&1
+    # Keep one server for the whole run instead of one per test program (the
+    # native tests in between can leave Wine idle for a minute or more).
+    wineserver -p 300 </dev/null >/dev/null 2>&1
     # Start Wine's system processes (services and the drivers it runs) now,
     # detached from every pipe: started by the first test instead, they
     # would hold that test's output open, and CTest would wait for it until
