@@ -349,7 +349,8 @@ TEST_F(Engine, OidTextConvertsInTheFirstOrSecondStage)
     EXPECT_EQ(0, boxes.Count());
 
     // A name that only the management API's conversion takes.
-    ASSERT_EQ(SNMPAPI_FAILURE, SnmpStrToOid("system.3", &g_walkRoot));
+    smiOID strict = {0, NULL};
+    ASSERT_EQ(SNMPAPI_FAILURE, SnmpStrToOid("system.3", &strict));
     ASSERT_EQ(1, ConvertOidText("system.3"));
     ASSERT_EQ(8u, g_currentName.len);
     for (int i = 0; i < 8; i++)
