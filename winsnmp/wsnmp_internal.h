@@ -142,6 +142,10 @@ struct WsSession {
     HANDLE wake;                    // auto reset: a deadline earlier than the thread's
     ULONGLONG threadWakeAt;         // when the receive thread wakes at the latest
     uint32_t idleWaitMs;            // after an answer: how long the thread stays awake
+    volatile LONG sends;            // transmissions by SnmpSendMsg (Interlocked)
+    LONG sendsAnswered;             // the count at the last answer (receive thread only)
+    int lastSendFamily;             // 0 IPv4, 1 IPv6: the socket of the last send
+    LONGLONG lastSendMicroseconds;  // when it went out (performance counter)
     HANDLE thread;
     WsItem queue[WS_QUEUE_LENGTH];
     int queueFirst;

@@ -6,9 +6,11 @@
 #include <string.h>
 
 enum {
-    WS_SKIPS_PER_WAKE = 256         // failed reads in a row, then the stop event is looked at
+    WS_SKIPS_PER_WAKE = 256,        // failed reads in a row, then the stop event is looked at
+    WS_WATCH_MICROSECONDS = 1000,   // after a quick answer: the watch for the next send
+    WS_QUICK_MICROSECONDS = 400,    // a quick answer comes back within this of its send
+    WS_QUICK_READS = 2              // direct reads after a send, each a server round trip
 };
-
 
 static void PostNotification(const WsSession *s, WPARAM code, int32_t requestId)
 {
@@ -43,8 +45,9 @@ static void ForgetRequest(WsRequest *r, int state)
 // Under the lock: finds which of our requests a message from this address
 // answers, marks it answered, and takes its source as the message's
 // destination. A message no request of ours matches (another id) goes to
-// the source of the last request sent to that address.
-static void MatchRequest(WsSession *s, WsItem *item)
+// the source of the last request sent to that address. Returns 1 when the
+// message answered a waiting request.
+static int MatchRequest(WsSession *s, WsItem *item)
 {
     WsRequest *match = NULL;
     WsRequest *recent = NULL;
@@ -59,22 +62,40 @@ static void MatchRequest(WsSession *s, WsItem *item)
                                (r->state == WS_REQUEST_WAITING || r->sentAt > match->sentAt))))
             match = r;
     }
+    int answered = 0;
     if (match != NULL && match->state == WS_REQUEST_WAITING &&
         item->pduType == BER_PDU_RESPONSE) {
         ForgetRequest(match, WS_REQUEST_ANSWERED);
         s->idleWaitMs = match->timeoutMs;
+        s->sendsAnswered = s->sends;
+        answered = 1;
     }
     const WsRequest *from = match != NULL ? match : recent;
     item->hasDestination = from != NULL && from->hasSource;
     if (item->hasDestination)
         item->destination = from->source;
+    return answered;
+}
+
+// The performance counter, which Wine reads without a server round trip.
+static LONGLONG Microseconds(void)
+{
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return now.QuadPart / frequency.QuadPart * 1000000 +
+           now.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart;
 }
 
 // Reads one datagram, and goes on only past errors that consumed nothing
 // useful. Under Wine every recvfrom is a round trip to the server, and the one
 // that finds the socket empty was a third of the walk's cost per request; a
 // read re-arms FD_READ, so a datagram still waiting sets the event again.
-static void ReadDatagram(WsSession *s, int family)
+// Returns WS_READ_NOTHING, WS_READ_OTHER or WS_READ_QUICK_ANSWER: a response
+// to a waiting request, queued within WS_QUICK_MICROSECONDS of the last send.
+enum { WS_READ_NOTHING = 0, WS_READ_OTHER, WS_READ_QUICK_ANSWER };
+
+static int ReadDatagram(WsSession *s, int family)
 {
     SOCKET sock = s->sockets[family];
     for (int n = 0; n < WS_SKIPS_PER_WAKE; n++) {
@@ -89,13 +110,13 @@ static void ReadDatagram(WsSession *s, int family)
             // send: the datagram is gone, the socket still good.
             if (error == WSAEMSGSIZE || error == WSAECONNRESET)
                 continue;
-            return;
+            return WS_READ_NOTHING;
         }
         item.source.length = fromLength;
         BerMessage *m = s->receiveMessage;
         if (!BerDecodeMessage(s->receiveBuffer, (size_t)size, m) ||
             m->communityLength > WS_MAX_COMMUNITY)
-            return;                        // not an SNMPv1 message: dropped silently
+            return WS_READ_OTHER;          // not an SNMPv1 message: dropped silently
         item.kind = WS_ITEM_MESSAGE;
         item.communityLength = m->communityLength;
         if (m->communityLength > 0)
@@ -105,12 +126,49 @@ static void ReadDatagram(WsSession *s, int family)
         item.errorStatus = m->errorStatus;
         item.errorIndex = m->errorIndex;
         if (!WsCopyBinds(&item.list, m->varBinds, m->varBindCount))
-            return;
+            return WS_READ_OTHER;
         WsLock();
-        MatchRequest(s, &item);
+        int result = WS_READ_OTHER;
+        if (MatchRequest(s, &item) &&
+            Microseconds() - s->lastSendMicroseconds <= WS_QUICK_MICROSECONDS)
+            result = WS_READ_QUICK_ANSWER;
         QueueItem(s, &item);
         WsUnlock();
-        return;
+        return result;
+    }
+    return WS_READ_NOTHING;
+}
+
+// Right after a quick answer. A caller that walks sends its next request
+// within microseconds, and a quick agent's answer is back before a wait on
+// the socket event could return: under Wine every wait is a round trip to
+// the server that puts the thread to sleep and wakes it again, about as
+// costly as the rest of the exchange. So the thread watches the send count
+// in memory for a bounded time, yielding, and after a send reads the socket
+// directly, a few times at most and for as long as a quick answer takes
+// (against snmpd on loopback the first read finds it). Returns 1 when it
+// queued a quick answer. Only a quick answer leads here: an idle session
+// costs one watch, and a slower agent none after its first slow answer.
+static int SpinForAnswer(WsSession *s)
+{
+    LONGLONG start = Microseconds();
+    int reads = 0;
+    for (;;) {
+        if (reads == 0 && InterlockedCompareExchange(&s->sends, 0, 0) == s->sendsAnswered) {
+            if (Microseconds() - start > WS_WATCH_MICROSECONDS)
+                return 0;
+            SwitchToThread();
+            continue;
+        }
+        if (reads == 0)
+            start = Microseconds();            // the reads are timed from here
+        if (reads++ == WS_QUICK_READS || Microseconds() - start > WS_QUICK_MICROSECONDS)
+            return 0;
+        int read = ReadDatagram(s, s->lastSendFamily);
+        if (read == WS_READ_QUICK_ANSWER)
+            return 1;
+        if (read == WS_READ_NOTHING)
+            SwitchToThread();
     }
 }
 
@@ -183,14 +241,24 @@ static DWORD WINAPI ReceiveThread(LPVOID parameter)
         }
     }
     DWORD wait = INFINITE;
+    int answered = 0;
     for (;;) {
+        if (answered && SpinForAnswer(s)) {
+            // The socket's event was set by that answer too: the next wait
+            // returns at once and its read finds nothing, which is harmless.
+            WsLock();
+            wait = Retransmit(s);
+            WsUnlock();
+            continue;
+        }
+        answered = 0;
         DWORD r = WaitForMultipleObjects(count, waits, FALSE, wait);
         if (r == WAIT_OBJECT_0 || r == WAIT_FAILED)
             break;
         // The socket events reset themselves as the wait returns; the read
         // below re-arms them, so each further datagram sets its event again.
         if (r >= WAIT_OBJECT_0 + 2 && r < WAIT_OBJECT_0 + count)
-            ReadDatagram(s, families[r - WAIT_OBJECT_0]);
+            answered = ReadDatagram(s, families[r - WAIT_OBJECT_0]) == WS_READ_QUICK_ANSWER;
         WsLock();
         wait = Retransmit(s);
         WsUnlock();
@@ -309,6 +377,10 @@ HSNMP_SESSION WINAPI SnmpOpen(HWND hWnd, UINT wMsg)
     s->thread = NULL;
     s->threadWakeAt = ~0ull;
     s->idleWaitMs = 0;
+    s->sends = 0;
+    s->sendsAnswered = 0;
+    s->lastSendFamily = 0;
+    s->lastSendMicroseconds = 0;
     memset(s->requests, 0, sizeof(s->requests));
     s->sockets[0] = OpenSocket(AF_INET, &s->events[0]);
     s->sockets[1] = OpenSocket(AF_INET6, &s->events[1]);   // may be missing: IPv4 only then
@@ -470,6 +542,9 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
         request->datagram = datagram;
         request->size = (int)size;
         datagram = NULL;
+        record->lastSendFamily = sock == record->sockets[1] ? 1 : 0;
+        record->lastSendMicroseconds = Microseconds();
+        InterlockedIncrement(&record->sends);     // after the family: the thread reads both
         if (request->deadline < record->threadWakeAt)
             SetEvent(record->wake);
         result = SNMPAPI_SUCCESS;
