@@ -11,7 +11,12 @@
 #   ours        the walk inside bench_walk.exe, SnmpStartup to SnmpCleanup
 #   ours+wine   wall time of the Wine process, less an empty Wine start
 #   raw         the same walk with plain blocking Winsock in one thread, no
-#               WinSNMP (bench_walk --raw): the floor Wine's sockets set
+#               WinSNMP (bench_walk --raw)
+#   poll        the same on a non-blocking socket read until the answer is in
+#               (bench_walk --poll): about four wineserver round trips per
+#               request and no thread that sleeps, the floor of any Winsock
+#               client under Wine. WinSNMP adds at least a PostMessage and a
+#               GetMessage per request, a round trip each.
 set -eu
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -69,8 +74,8 @@ now() { date +%s.%N; }
 elapsed() { echo "$2 - $1" | bc -l; }
 
 echo "sub-tree $root: $objects objects on $address, $rounds rounds"
-printf "%-6s %9s %9s %9s %9s %9s %7s %7s %7s\n" round snmpwalk ours wine-start ours+wine raw \
-    ratio ratio+w raw/sw
+printf "%-6s %9s %9s %9s %9s %9s %9s %7s %7s %7s %7s\n" round snmpwalk ours wine-start \
+    ours+wine raw poll ratio ratio+w raw/sw poll/sw
 best=""
 i=1
 while [ $i -le "$rounds" ]; do
@@ -101,13 +106,21 @@ while [ $i -le "$rounds" ]; do
     *) echo "the raw walk failed: $out" >&2; exit 1 ;;
     esac
     raw_s=${out#*seconds=}
+    out=$(wine "$client" --poll "$address" 161 public "${root#.}" 2>/dev/null | tr -d '\r')
+    case "$out" in
+    "objects=$objects seconds="*) ;;
+    *) echo "the polling walk failed: $out" >&2; exit 1 ;;
+    esac
+    poll_s=${out#*seconds=}
     raw_ratio=$(echo "$raw_s / $snmpwalk_s" | bc -l)
+    poll_ratio=$(echo "$poll_s / $snmpwalk_s" | bc -l)
     ratio=$(echo "$ours_s / $snmpwalk_s" | bc -l)
     ratio_w=$(echo "($total_s - $wine_s) / $snmpwalk_s" | bc -l)
-    printf "%-6s %9.3f %9.3f %9.3f %9.3f %9.3f %7.2f %7.2f %7.2f\n" "$i" "$snmpwalk_s" \
-        "$ours_s" "$wine_s" "$total_s" "$raw_s" "$ratio" "$ratio_w" "$raw_ratio"
+    printf "%-6s %9.3f %9.3f %9.3f %9.3f %9.3f %9.3f %7.2f %7.2f %7.2f %7.2f\n" "$i" \
+        "$snmpwalk_s" "$ours_s" "$wine_s" "$total_s" "$raw_s" "$poll_s" "$ratio" "$ratio_w" \
+        "$raw_ratio" "$poll_ratio"
     i=$((i + 1))
 done
 echo "times in seconds; ratio = ours / snmpwalk, ratio+w = (ours+wine - wine-start) / snmpwalk,"
-echo "raw/sw = raw / snmpwalk"
+echo "raw/sw = raw / snmpwalk, poll/sw = poll / snmpwalk"
 echo "limit: 1.50"
