@@ -31,7 +31,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from scripted_agent import (COMMUNITY, Malformed, integer, message, oid,  # noqa: E402
+from scripted_agent import (COMMUNITY, Malformed, integer, oid,  # noqa: E402
                             parse_request, tlv)
 
 ROOT = (1, 3, 6, 1, 4, 1, 55555)
@@ -96,8 +96,20 @@ def main():
     main4.bind((v4, 161))
     other4 = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     other4.bind((v4, 162))
-    main6 = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
-    main6.bind(("::1", 161))
+    # [::1]:161 may be taken (a system snmpd listens there by default): then
+    # say so beside the PID file, for the IPv6 test to skip with the reason.
+    unavailable6 = os.path.join(os.path.dirname(os.path.abspath(pid_file)),
+                                "engine-ipv6-unavailable")
+    sockets = [main4]
+    try:
+        main6 = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
+        main6.bind(("::1", 161))
+        sockets.append(main6)
+        if os.path.exists(unavailable6):
+            os.remove(unavailable6)
+    except OSError as error:
+        with open(unavailable6, "w") as f:
+            f.write("cannot serve [::1]:161: %s\n" % error)
     with open(pid_file, "w") as f:
         f.write("%d\n" % os.getpid())
 
@@ -115,7 +127,7 @@ def main():
         timeout = None
         if pending:
             timeout = max(0.0, pending[0][0] - time.monotonic())
-        readable, _, _ = select.select([main4, main6], [], [], timeout)
+        readable, _, _ = select.select(sockets, [], [], timeout)
         now = time.monotonic()
         while pending and pending[0][0] <= now:
             _, _, sock, datagram, peer = heapq.heappop(pending)
