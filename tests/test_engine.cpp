@@ -36,10 +36,11 @@ std::string Oid(const std::string &tail)
     return std::string(SUBTREE) + "." + tail;
 }
 
-int Walk(const std::string &oid, int timeoutSeconds = 2, const char *address = AGENT)
+int Walk(const std::string &oid, int timeoutSeconds = 2, const char *address = AGENT,
+         const char *community = "public")
 {
-    return QueryOidSubtree(address, strlen(address), "public", 6, oid.c_str(), oid.size(),
-                           timeoutSeconds);
+    return QueryOidSubtree(address, strlen(address), community, strlen(community), oid.c_str(),
+                           oid.size(), timeoutSeconds);
 }
 
 std::vector<std::string> Values()
@@ -415,6 +416,39 @@ TEST_F(Engine, EndOfTheMessageLoopLeavesTheWalkUnfinishedAndHandsTheQuitOn)
     MSG msg;
     ASSERT_TRUE(PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(7u, msg.wParam);
+}
+
+// The same walks against net-snmp's snmpd, a real agent (its config:
+// tests/agents/snmpd-interop.conf).
+const char SNMPD[] = "127.0.0.41";
+
+TEST_F(Engine, RealAgentMixedSubtreeEndsOutsideIt)
+{
+    EXPECT_EQ(0, Walk(Oid("3"), 2, SNMPD));
+    EXPECT_EQ(Expected({"s1", "s2", "s3"}), Values());
+    EXPECT_EQ(1, g_walkEnded);
+    EXPECT_EQ(0, g_snmpFailed);
+}
+
+TEST_F(Engine, RealAgentEndOfMibKeepsTheCutLongStringAndTheLast)
+{
+    EXPECT_EQ(0, Walk(Oid("4"), 2, SNMPD));
+    EXPECT_EQ(Expected({"012345678901234567890123456789012345678901234567890123456789012",
+                        "last"}),
+              Values());
+    EXPECT_EQ(0, g_walkEnded);  // ended by noSuchName, not by leaving the sub-tree
+    EXPECT_EQ(0, g_snmpFailed);
+    EXPECT_EQ(0u, boxes.Count());
+}
+
+TEST_F(Engine, RealAgentAnswersAWrongCommunityWithSilence)
+{
+    DWORD start = GetTickCount();
+    EXPECT_EQ(-1, Walk(Oid("3"), 1, SNMPD, "not-the-community"));
+    EXPECT_GE(GetTickCount() - start, 3800u);
+    EXPECT_EQ(1, g_snmpFailed);
+    ASSERT_EQ(1u, boxes.Count());
+    ExpectConnectionError(0);
 }
 
 namespace {
