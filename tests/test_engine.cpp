@@ -6,6 +6,7 @@
 #include "shell/shell.h"
 #include "shell/text.h"
 #include "tests/bench/bench.h"
+#include "tests/winsnmp_support.h"
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
@@ -31,7 +32,7 @@ int NewKey()
     return ++key;
 }
 
-std::string Oid(const std::string &tail)
+std::string SubtreeOid(const std::string &tail)
 {
     return std::string(SUBTREE) + "." + tail;
 }
@@ -88,27 +89,11 @@ bool AgentLog(int a, int b, std::vector<Arrival> *arrivals, int *count = NULL)
 
 class Engine : public ::testing::Test {
 protected:
-    // The first line of a file that the agents fixture left in its state
-    // directory, or "" when there is none.
-    static std::string StateFile(const char *name)
-    {
-        const char *dir = getenv("AGENT_STATE");
-        if (dir == NULL)
-            return "";
-        std::string path = WindowsPath(dir) + "\\" + name;
-        FILE *f = fopen(path.c_str(), "r");
-        if (f == NULL)
-            return "";
-        char text[256] = "";
-        if (fgets(text, sizeof(text), f) == NULL)
-            text[0] = '\0';
-        fclose(f);
-        return text[0] != '\0' ? text : "(no reason given)";
-    }
     static void SetUpTestSuite()
     {
         g_hInstance = GetModuleHandleA(NULL);
-        unavailable = StateFile("unavailable");
+        if (!AgentsAvailable(&unavailable) && unavailable.empty())
+            unavailable = "(no reason given)";
     }
     void SetUp() override
     {
@@ -157,7 +142,7 @@ std::string Engine::unavailable;
 
 TEST_F(Engine, MixedSubtreeStoresTheStringsInOrderAndEndsOutsideIt)
 {
-    EXPECT_EQ(0, Walk(Oid("20.1")));
+    EXPECT_EQ(0, Walk(SubtreeOid("20.1")));
     EXPECT_EQ(Expected({"s1", "s2", "s3"}), Values());
     EXPECT_EQ(0, g_snmpFailed);
     EXPECT_EQ(1, g_walkEnded);
@@ -174,7 +159,7 @@ TEST_F(Engine, MixedSubtreeStoresTheStringsInOrderAndEndsOutsideIt)
 
 TEST_F(Engine, StringsAreCutAtTheirFirstNulAnd63BytesAndEmptyOnesTakeNoSlot)
 {
-    EXPECT_EQ(0, Walk(Oid("20.2")));
+    EXPECT_EQ(0, Walk(SubtreeOid("20.2")));
     std::string hundred;
     for (int i = 0; i < 63; i++)
         hundred += (char)(0x21 + i);
@@ -183,7 +168,7 @@ TEST_F(Engine, StringsAreCutAtTheirFirstNulAnd63BytesAndEmptyOnesTakeNoSlot)
 
 TEST_F(Engine, MoreThanSixteenStringsKeepTheFirstSixteenAndTheWalkGoesOn)
 {
-    EXPECT_EQ(0, Walk(Oid("20.3")));
+    EXPECT_EQ(0, Walk(SubtreeOid("20.3")));
     std::vector<std::string> expected;
     char text[8];
     for (int i = 1; i <= 16; i++) {
@@ -199,14 +184,14 @@ TEST_F(Engine, MoreThanSixteenStringsKeepTheFirstSixteenAndTheWalkGoesOn)
 
 TEST_F(Engine, OnlyOctetStringsProduceText)
 {
-    EXPECT_EQ(0, Walk(Oid("20.4")));
+    EXPECT_EQ(0, Walk(SubtreeOid("20.4")));
     EXPECT_EQ(Expected({"only text"}), Values());
 }
 
 TEST_F(Engine, FirstAnswerOutsideTheSubtreeStoresNothing)
 {
     // An instance name: the next object lies outside it.
-    EXPECT_EQ(0, Walk(Oid("20.1.5")));
+    EXPECT_EQ(0, Walk(SubtreeOid("20.1.5")));
     EXPECT_EQ(Expected({}), Values());
     EXPECT_EQ(1, g_walkEnded);
     EXPECT_EQ(0, g_snmpFailed);
@@ -214,7 +199,7 @@ TEST_F(Engine, FirstAnswerOutsideTheSubtreeStoresNothing)
 
 TEST_F(Engine, NoSuchNameAtTheEndOfTheMibKeepsWhatWasGathered)
 {
-    EXPECT_EQ(0, Walk(Oid("20.99")));
+    EXPECT_EQ(0, Walk(SubtreeOid("20.99")));
     EXPECT_EQ(Expected({"last1", "last2"}), Values());
     EXPECT_EQ(0, g_walkEnded);
     EXPECT_EQ(0, g_snmpFailed);
@@ -227,7 +212,7 @@ TEST_F(Engine, NoSuchNameAtTheEndOfTheMibKeepsWhatWasGathered)
 TEST_F(Engine, AnswersWithAnotherIdContextOrSourceAreDroppedAndTheWaitGoesOn)
 {
     int key = NewKey();
-    EXPECT_EQ(0, Walk(Oid("23." + std::to_string(key))));
+    EXPECT_EQ(0, Walk(SubtreeOid("23." + std::to_string(key))));
     EXPECT_EQ(Expected({"right"}), Values());
     EXPECT_EQ(0, g_snmpFailed);
     EXPECT_EQ(0u, boxes.Count());
@@ -236,7 +221,7 @@ TEST_F(Engine, AnswersWithAnotherIdContextOrSourceAreDroppedAndTheWaitGoesOn)
 TEST_F(Engine, DuplicateAnswerIsStoredOnce)
 {
     int key = NewKey();
-    EXPECT_EQ(0, Walk(Oid("27." + std::to_string(key))));
+    EXPECT_EQ(0, Walk(SubtreeOid("27." + std::to_string(key))));
     EXPECT_EQ(Expected({"dup"}), Values());
     EXPECT_EQ(0, g_snmpFailed);
 }
@@ -246,7 +231,7 @@ TEST_F(Engine, AgentThatNeverAnswersGivesOneConnectionBoxAfterThreeResends)
     int key = NewKey();
     CopyText(g_snmpValues[0], SNMP_VALUE_SIZE, "stale");
     DWORD start = GetTickCount();
-    EXPECT_EQ(-1, Walk(Oid("26." + std::to_string(key)), 1));
+    EXPECT_EQ(-1, Walk(SubtreeOid("26." + std::to_string(key)), 1));
     DWORD elapsed = GetTickCount() - start;
     EXPECT_EQ(1, g_snmpFailed);
     EXPECT_EQ(Expected({}), Values());
@@ -273,7 +258,7 @@ TEST_F(Engine, NegativeTimeOutIsTakenAsZero)
 {
     int key = NewKey();
     DWORD start = GetTickCount();
-    EXPECT_EQ(-1, Walk(Oid("26." + std::to_string(key)), -5));
+    EXPECT_EQ(-1, Walk(SubtreeOid("26." + std::to_string(key)), -5));
     EXPECT_LT(GetTickCount() - start, 3000u);
     EXPECT_EQ(1, g_snmpFailed);
     ASSERT_EQ(1u, boxes.Count());
@@ -283,8 +268,8 @@ TEST_F(Engine, NegativeTimeOutIsTakenAsZero)
 
 TEST_F(Engine, TwoWalksInARowStartAfreshAndCarryTheFlagUntilTheFirstRelease)
 {
-    EXPECT_EQ(0, Walk(Oid("20.1")));
-    EXPECT_EQ(0, Walk(Oid("20.99")));
+    EXPECT_EQ(0, Walk(SubtreeOid("20.1")));
+    EXPECT_EQ(0, Walk(SubtreeOid("20.99")));
     EXPECT_EQ(Expected({"last1", "last2"}), Values());
     std::vector<Arrival> log;
     ASSERT_TRUE(AgentLog(20, 99, &log));
@@ -293,18 +278,18 @@ TEST_F(Engine, TwoWalksInARowStartAfreshAndCarryTheFlagUntilTheFirstRelease)
 
     // A failed exchange sets the flag; a walk that fails before sending
     // leaves it; the first release of the next walk clears it.
-    EXPECT_EQ(-1, Walk(Oid("26." + std::to_string(NewKey())), 0));
+    EXPECT_EQ(-1, Walk(SubtreeOid("26." + std::to_string(NewKey())), 0));
     EXPECT_EQ(1, g_snmpFailed);
-    EXPECT_EQ(-1, Walk(Oid("20.1"), 2, "no-such-host.invalid"));
+    EXPECT_EQ(-1, Walk(SubtreeOid("20.1"), 2, "no-such-host.invalid"));
     EXPECT_EQ(1, g_snmpFailed);
-    EXPECT_EQ(0, Walk(Oid("20.1")));
+    EXPECT_EQ(0, Walk(SubtreeOid("20.1")));
     EXPECT_EQ(0, g_snmpFailed);
 }
 
 TEST_F(Engine, AnswerThatDoesNotAdvanceEndsTheWalk)
 {
     int key = NewKey();
-    EXPECT_EQ(0, Walk(Oid("21." + std::to_string(key))));
+    EXPECT_EQ(0, Walk(SubtreeOid("21." + std::to_string(key))));
     EXPECT_EQ(Expected({"n1"}), Values());
     std::vector<Arrival> log;
     ASSERT_TRUE(AgentLog(21, key, &log));
@@ -314,7 +299,7 @@ TEST_F(Engine, AnswerThatDoesNotAdvanceEndsTheWalk)
 TEST_F(Engine, AgentThatNeverLeavesTheSubtreeIsStoppedAfterTheBound)
 {
     int key = NewKey();
-    EXPECT_EQ(-1, Walk(Oid("22." + std::to_string(key))));
+    EXPECT_EQ(-1, Walk(SubtreeOid("22." + std::to_string(key))));
     EXPECT_EQ(0, g_snmpFailed);
     std::vector<Arrival> log;
     int count = 0;
@@ -327,7 +312,7 @@ TEST_F(Engine, UnresolvableAgentShowsInvalidAgentAndSendsNothing)
     for (int slot = 0; slot < SNMP_VALUE_SLOTS; slot++)
         CopyText(g_snmpValues[slot], SNMP_VALUE_SIZE, "stale");
     g_snmpFailed = 1;
-    EXPECT_EQ(-1, Walk(Oid("20.1"), 2, "no-such-host.invalid"));
+    EXPECT_EQ(-1, Walk(SubtreeOid("20.1"), 2, "no-such-host.invalid"));
     ASSERT_EQ(1u, boxes.Count());
     ExpectWarning(0, "Invalid SNMP agent ...");
     EXPECT_EQ(Expected({}), Values());
@@ -336,10 +321,10 @@ TEST_F(Engine, UnresolvableAgentShowsInvalidAgentAndSendsNothing)
 
 TEST_F(Engine, WalksAnIpv6Agent)
 {
-    std::string noIpv6 = StateFile("engine-ipv6-unavailable");
+    std::string noIpv6 = ReadTextFile(AgentFile("engine-ipv6-unavailable"));
     if (!noIpv6.empty())
         GTEST_SKIP() << noIpv6;
-    EXPECT_EQ(0, Walk(Oid("20.1"), 2, "::1"));
+    EXPECT_EQ(0, Walk(SubtreeOid("20.1"), 2, "::1"));
     EXPECT_EQ(Expected({"s1", "s2", "s3"}), Values());
     EXPECT_STREQ("::1", g_agentNumericHost);
 }
@@ -369,7 +354,7 @@ TEST_F(Engine, OidTextConvertsInTheFirstOrSecondStage)
     SnmpCleanup();
 
     // Walked, the second stage's text gives what the first stage's does.
-    EXPECT_EQ(0, Walk("." + Oid("20.1")));
+    EXPECT_EQ(0, Walk("." + SubtreeOid("20.1")));
     EXPECT_EQ(Expected({"s1", "s2", "s3"}), Values());
 }
 
@@ -400,7 +385,7 @@ TEST_F(Engine, NotificationsWhileABoxIsOpenAreHandledAfterItCloses)
         }
     });
     int key = NewKey();
-    EXPECT_EQ(0, Walk(Oid("25." + std::to_string(key))));
+    EXPECT_EQ(0, Walk(SubtreeOid("25." + std::to_string(key))));
     ASSERT_EQ(1u, boxes.Count());
     ExpectWarning(0, "Invalid PDU type 160 ");
     EXPECT_EQ(Expected({"late"}), Values());
@@ -411,7 +396,7 @@ TEST_F(Engine, EndOfTheMessageLoopLeavesTheWalkUnfinishedAndHandsTheQuitOn)
 {
     PostQuitMessage(7);
     DWORD start = GetTickCount();
-    EXPECT_EQ(-1, Walk(Oid("26." + std::to_string(NewKey())), 5));
+    EXPECT_EQ(-1, Walk(SubtreeOid("26." + std::to_string(NewKey())), 5));
     EXPECT_LT(GetTickCount() - start, 3000u);
     MSG msg;
     ASSERT_TRUE(PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_REMOVE));
@@ -424,7 +409,7 @@ const char SNMPD[] = "127.0.0.41";
 
 TEST_F(Engine, RealAgentMixedSubtreeEndsOutsideIt)
 {
-    EXPECT_EQ(0, Walk(Oid("3"), 2, SNMPD));
+    EXPECT_EQ(0, Walk(SubtreeOid("3"), 2, SNMPD));
     EXPECT_EQ(Expected({"s1", "s2", "s3"}), Values());
     EXPECT_EQ(1, g_walkEnded);
     EXPECT_EQ(0, g_snmpFailed);
@@ -432,7 +417,7 @@ TEST_F(Engine, RealAgentMixedSubtreeEndsOutsideIt)
 
 TEST_F(Engine, RealAgentEndOfMibKeepsTheCutLongStringAndTheLast)
 {
-    EXPECT_EQ(0, Walk(Oid("4"), 2, SNMPD));
+    EXPECT_EQ(0, Walk(SubtreeOid("4"), 2, SNMPD));
     EXPECT_EQ(Expected({"012345678901234567890123456789012345678901234567890123456789012",
                         "last"}),
               Values());
@@ -444,7 +429,7 @@ TEST_F(Engine, RealAgentEndOfMibKeepsTheCutLongStringAndTheLast)
 TEST_F(Engine, RealAgentAnswersAWrongCommunityWithSilence)
 {
     DWORD start = GetTickCount();
-    EXPECT_EQ(-1, Walk(Oid("3"), 1, SNMPD, "not-the-community"));
+    EXPECT_EQ(-1, Walk(SubtreeOid("3"), 1, SNMPD, "not-the-community"));
     EXPECT_GE(GetTickCount() - start, 3800u);
     EXPECT_EQ(1, g_snmpFailed);
     ASSERT_EQ(1u, boxes.Count());
@@ -517,15 +502,15 @@ TEST_F(Engine, AThousandWalksOnEveryPathLeaveNothingBehind)
 {
     auto round = [](int i) {
         switch (i % 10) {
-        case 0: Walk(Oid("20.1.5")); break;                              // outside at once
-        case 1: Walk(Oid("20.99")); break;                               // noSuchName
-        case 2: Walk(Oid("20.1"), 2, "no-such-host.invalid"); break;     // unresolvable
+        case 0: Walk(SubtreeOid("20.1.5")); break;                              // outside at once
+        case 1: Walk(SubtreeOid("20.99")); break;                               // noSuchName
+        case 2: Walk(SubtreeOid("20.1"), 2, "no-such-host.invalid"); break;     // unresolvable
         case 3: Walk("not an oid"); break;                               // no conversion
-        case 4: Walk(Oid("26." + std::to_string(NewKey())), 0); break;   // no answer
-        case 5: Walk(Oid("23." + std::to_string(NewKey()))); break;      // wrong answers
-        case 6: Walk(Oid("21." + std::to_string(NewKey()))); break;      // does not advance
-        case 7: Walk("." + Oid("20.4")); break;                          // second stage
-        default: Walk(Oid("20.1")); break;
+        case 4: Walk(SubtreeOid("26." + std::to_string(NewKey())), 0); break;   // no answer
+        case 5: Walk(SubtreeOid("23." + std::to_string(NewKey()))); break;      // wrong answers
+        case 6: Walk(SubtreeOid("21." + std::to_string(NewKey()))); break;      // does not advance
+        case 7: Walk("." + SubtreeOid("20.4")); break;                          // second stage
+        default: Walk(SubtreeOid("20.1")); break;
         }
     };
     // The recorder keeps what it recorded: count the boxes, keep none.

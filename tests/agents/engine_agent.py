@@ -76,13 +76,6 @@ MIB = sorted([
 ])
 
 
-def pdu_message(tag, request_id, bindings, community=COMMUNITY):
-    """A message whose PDU has another tag than Response."""
-    varbinds = b"".join(tlv(0x30, oid(name) + value) for name, value in bindings)
-    pdu = tlv(tag, integer(request_id) + integer(0) + integer(0) + tlv(0x30, varbinds))
-    return tlv(0x30, integer(0) + tlv(0x04, community) + pdu)
-
-
 def next_in_mib(name):
     for entry in MIB:
         if entry[0] > name:
@@ -146,9 +139,9 @@ def main():
             if community != COMMUNITY or pdu_tag != 0xA1:
                 continue
 
-            def answer(bindings, error=0, index=0, rid=request_id, comm=COMMUNITY):
+            def answer(bindings, error=0, index=0, rid=request_id, comm=COMMUNITY, tag=0xA2):
                 varbinds = b"".join(tlv(0x30, oid(n) + v) for n, v in bindings)
-                pdu = tlv(0xA2, integer(rid) + integer(error) + integer(index) +
+                pdu = tlv(tag, integer(rid) + integer(error) + integer(index) +
                           tlv(0x30, varbinds))
                 return tlv(0x30, integer(0) + tlv(0x04, comm) + pdu)
 
@@ -196,7 +189,7 @@ def main():
                     sock.sendto(answer([(ROOT + (24,), number(0))]), peer)
             elif scenario == 25:
                 if len(name) == len(base):
-                    sock.sendto(pdu_message(0xA0, request_id, [(base, tlv(0x05, b""))]), peer)
+                    sock.sendto(answer([(base, tlv(0x05, b""))], tag=0xA0), peer)
                     later(0.3, sock, answer([(base + (1,), octets(b"late"))]), peer)
                 else:
                     sock.sendto(answer([(ROOT + (26,), number(0))]), peer)
