@@ -20,9 +20,14 @@ import sys
 import tempfile
 import time
 
+# The message helpers are the test agents'; no compiled copy in the checkout.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                "..", "tests", "agents"))
+from snmp_ber import message, parse_message, read_tlv, tlv  # noqa: E402
+
 ADDRESS = "127.0.0.77"
 PORT = 161
-COMMUNITY = b"public"
 
 CONFIG = """rocommunity public 127.0.0.0/8
 sysName corpus-agent
@@ -63,80 +68,10 @@ REQUESTS = [
 ]
 
 
-def encode_length(n):
-    if n < 0x80:
-        return bytes([n])
-    body = n.to_bytes((n.bit_length() + 7) // 8, "big")
-    return bytes([0x80 | len(body)]) + body
-
-
-def tlv(tag, content):
-    return bytes([tag]) + encode_length(len(content)) + content
-
-
-def encode_integer(value):
-    size = 1
-    while not -(1 << (8 * size - 1)) <= value < (1 << (8 * size - 1)):
-        size += 1
-    return tlv(0x02, value.to_bytes(size, "big", signed=True))
-
-
-def encode_oid(text):
-    arcs = [int(part) for part in text.split(".")]
-    subids = [arcs[0] * 40 + arcs[1]] + arcs[2:]
-    content = bytearray()
-    for subid in subids:
-        digits = [subid & 0x7F]
-        subid >>= 7
-        while subid:
-            digits.append(0x80 | (subid & 0x7F))
-            subid >>= 7
-        content += bytes(reversed(digits))
-    return tlv(0x06, bytes(content))
-
-
 def build_request(version, pdu_tag, request_id, oids):
-    bindings = b"".join(tlv(0x30, encode_oid(oid) + b"\x05\x00") for oid in oids)
-    pdu = encode_integer(request_id) + encode_integer(0) + encode_integer(0) + tlv(0x30, bindings)
-    return tlv(0x30, encode_integer(version) + tlv(0x04, COMMUNITY) + tlv(pdu_tag, pdu))
-
-
-def read_tlv(data, offset):
-    """Returns (tag, content start, content end) of the value at offset."""
-    tag = data[offset]
-    first = data[offset + 1]
-    offset += 2
-    if first < 0x80:
-        length = first
-    else:
-        count = first & 0x7F
-        length = int.from_bytes(data[offset:offset + count], "big")
-        offset += count
-    return tag, offset, offset + length
-
-
-def first_name_and_status(reply):
-    """The first binding's name as dotted text, and the error status."""
-    _, start, _ = read_tlv(reply, 0)           # message
-    _, _, end = read_tlv(reply, start)          # version
-    _, _, end = read_tlv(reply, end)            # community
-    _, start, _ = read_tlv(reply, end)          # PDU
-    _, _, end = read_tlv(reply, start)          # request id
-    _, status_start, status_end = read_tlv(reply, end)
-    status = int.from_bytes(reply[status_start:status_end], "big", signed=True)
-    _, _, end = read_tlv(reply, status_end)     # error index
-    _, start, _ = read_tlv(reply, end)          # binding list
-    _, start, _ = read_tlv(reply, start)        # first binding
-    _, start, end = read_tlv(reply, start)      # its name
-    subids, value = [], 0
-    for byte in reply[start:end]:
-        value = (value << 7) | (byte & 0x7F)
-        if not byte & 0x80:
-            subids.append(value)
-            value = 0
-    first = min(subids[0] // 40, 2)
-    arcs = [first, subids[0] - 40 * first] + subids[1:]
-    return ".".join(str(arc) for arc in arcs), status
+    bindings = [(tuple(int(part) for part in text.split(".")), tlv(0x05, b""))
+                for text in oids]
+    return message(request_id, bindings, version=version, pdu_tag=pdu_tag)
 
 
 def exchange(sock, request):
@@ -186,17 +121,17 @@ def main():
                 if version == 1:
                     # The version INTEGER is 02 01 01 right after the
                     # message header.
-                    _, start, _ = read_tlv(reply, 0)
+                    start = len(reply) - len(read_tlv(reply, 0)[1])
                     as_v1 = bytearray(reply)
                     as_v1[start + 2] = 0
                     name = "%s-%02d.bin" % (prefix.replace("v2c-", "v2c-as-v1-"), step)
                     with open(os.path.join(output, name), "wb") as handle:
                         handle.write(as_v1)
                     saved += 1
-                name, status = first_name_and_status(reply)
+                _, _, _, status, name = parse_message(reply)
                 if status != 0:
                     break
-                names = [name]
+                names = [".".join(str(arc) for arc in name)]
     finally:
         with open(pidfile) if os.path.exists(pidfile) else open(os.devnull) as handle:
             pid = handle.read().strip()

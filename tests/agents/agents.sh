@@ -87,6 +87,9 @@ start)
     done
     [ "$(id -u)" -eq 0 ] || unavailable "binding UDP port 161 needs root"
     PATH="$PATH:/usr/sbin"
+    # The agents share a module; its compiled copy stays out of the checkout.
+    PYTHONDONTWRITEBYTECODE=1
+    export PYTHONDONTWRITEBYTECODE
 
     # The pass program's path is this checkout's, so the config is made here.
     {

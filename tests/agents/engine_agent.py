@@ -31,8 +31,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from scripted_agent import (COMMUNITY, Malformed, integer, oid,  # noqa: E402
-                            parse_request, tlv)
+from snmp_ber import (COMMUNITY, Malformed, integer, message, oid,  # noqa: E402
+                      parse_request, tlv)
 
 ROOT = (1, 3, 6, 1, 4, 1, 55555)
 
@@ -140,10 +140,8 @@ def main():
                 continue
 
             def answer(bindings, error=0, index=0, rid=request_id, comm=COMMUNITY, tag=0xA2):
-                varbinds = b"".join(tlv(0x30, oid(n) + v) for n, v in bindings)
-                pdu = tlv(tag, integer(rid) + integer(error) + integer(index) +
-                          tlv(0x30, varbinds))
-                return tlv(0x30, integer(0) + tlv(0x04, comm) + pdu)
+                return message(rid, bindings, community=comm, error=error, index=index,
+                               pdu_tag=tag)
 
             scenario = name[len(ROOT)]
             base = ROOT + key
