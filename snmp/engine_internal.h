@@ -62,6 +62,9 @@ void ReleaseCurrentValue(void);
 // g_currentName now comes from SnmpStrToOid/SnmpGetVb (1) or from the
 // management API's SnmpMgrStrToOid (2).
 void TakeCurrentName(int madeByManagementApi);
+// Points copy at ids, filled with the first MAXOBJIDSIZE sub-identifiers of
+// name, so that the copy outlives the release of name.
+void KeepOidCopy(smiOID *copy, smiUINT32 ids[MAXOBJIDSIZE], const smiOID *name);
 // Sets g_walkRoot to a copy of g_currentName.
 void SetWalkRoot(void);
 

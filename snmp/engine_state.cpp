@@ -60,17 +60,22 @@ void ReleaseCurrentValue(void)
     memset(&g_currentValue, 0, sizeof(g_currentValue));
 }
 
-void SetWalkRoot(void)
+void KeepOidCopy(smiOID *copy, smiUINT32 ids[MAXOBJIDSIZE], const smiOID *name)
 {
-    smiUINT32 length = g_currentName.len;
+    smiUINT32 length = name->len;
     if (length > MAXOBJIDSIZE)
         length = MAXOBJIDSIZE;
-    if (length > 0 && g_currentName.ptr != NULL)
-        memcpy(s_walkRootIds, g_currentName.ptr, length * sizeof(smiUINT32));
+    if (length > 0 && name->ptr != NULL)
+        memcpy(ids, name->ptr, length * sizeof(smiUINT32));
     else
         length = 0;
-    g_walkRoot.len = length;
-    g_walkRoot.ptr = s_walkRootIds;
+    copy->len = length;
+    copy->ptr = ids;
+}
+
+void SetWalkRoot(void)
+{
+    KeepOidCopy(&g_walkRoot, s_walkRootIds, &g_currentName);
 }
 
 // Releases the list and PDU that the record names. After a request has been

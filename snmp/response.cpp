@@ -28,11 +28,8 @@ int ProcessWalkResponse(SnmpSessionRecord *record)
     // The name that was asked for: every name received must come after it,
     // or the walk would never end on an agent that does not advance.
     smiUINT32 askedIds[MAXOBJIDSIZE];
-    smiOID asked = {0, askedIds};
-    if (g_currentName.ptr != NULL && g_currentName.len <= MAXOBJIDSIZE) {
-        asked.len = g_currentName.len;
-        memcpy(askedIds, g_currentName.ptr, asked.len * sizeof(smiUINT32));
-    }
+    smiOID asked;
+    KeepOidCopy(&asked, askedIds, &g_currentName);
 
     int count = SnmpCountVbl(record->varBindList);
     for (int i = 1; i <= count; i++) {
@@ -63,8 +60,7 @@ int ProcessWalkResponse(SnmpSessionRecord *record)
         }
         StoreValueText(&g_currentValue);
 
-        asked.len = g_currentName.len <= MAXOBJIDSIZE ? g_currentName.len : MAXOBJIDSIZE;
-        memcpy(askedIds, g_currentName.ptr, asked.len * sizeof(smiUINT32));
+        KeepOidCopy(&asked, askedIds, &g_currentName);
     }
     return 1;
 }
