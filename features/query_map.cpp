@@ -3,7 +3,7 @@
 // hold the markers.
 #include "features/query_map.h"
 #include "shell/shell.h"
-#include "shell/text.h"
+#include "common/text.h"
 
 #include <windows.h>
 #include <stdlib.h>

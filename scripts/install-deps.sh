@@ -5,8 +5,9 @@ set -eu
 
 # libclang-rt-dev: libFuzzer and the sanitizer runtimes that clang does not
 # pull in; llvm: llvm-symbolizer for readable sanitizer reports; python3: the
-# snmpd reply capture script and the test agents; bc: scripts/bench-walk.sh.
-packages="cmake make g++ clang libclang-rt-dev llvm python3 bc mingw-w64 wine64 snmpd snmp googletest xvfb xdotool imagemagick locales"
+# snmpd reply capture script and the test agents; bc: scripts/bench-walk.sh;
+# fp-utils: chmcmd, which compiles the help files.
+packages="cmake make g++ clang libclang-rt-dev llvm python3 bc mingw-w64 wine64 snmpd snmp googletest xvfb xdotool imagemagick locales fp-utils"
 
 missing=""
 for p in $packages; do

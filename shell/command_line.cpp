@@ -1,6 +1,6 @@
 // The printer name taken from the command line, and the program's module.
 #include "shell/shell.h"
-#include "shell/text.h"
+#include "common/text.h"
 
 #include <string.h>
 

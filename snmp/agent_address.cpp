@@ -2,7 +2,7 @@
 // to the numeric host text from which the agent entity is made.
 #include "snmp/engine_internal.h"
 #include "snmp/error_report.h"
-#include "shell/text.h"
+#include "common/text.h"
 
 #include <ws2tcpip.h>
 #include <snmp.h>

@@ -2,7 +2,7 @@
 // and then passed up as a result; nothing is logged.
 #include "snmp/error_report.h"
 #include "shell/shell.h"
-#include "shell/text.h"
+#include "common/text.h"
 
 #include <windows.h>
 #include <stdarg.h>

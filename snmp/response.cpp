@@ -3,7 +3,7 @@
 // kept in the value table.
 #include "snmp/engine_internal.h"
 #include "snmp/error_report.h"
-#include "shell/text.h"
+#include "common/text.h"
 
 #include <string.h>
 

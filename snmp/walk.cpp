@@ -4,7 +4,7 @@
 // every way out.
 #include "snmp/engine_internal.h"
 #include "snmp/error_report.h"
-#include "shell/text.h"
+#include "common/text.h"
 
 #include <limits.h>
 #include <snmp.h>

@@ -4,7 +4,7 @@
 #include "snmp/engine_internal.h"
 #include "snmp/error_report.h"
 #include "shell/shell.h"
-#include "shell/text.h"
+#include "common/text.h"
 #include "tests/bench/bench.h"
 #include "tests/winsnmp_support.h"
 

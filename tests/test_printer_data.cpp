@@ -4,7 +4,7 @@
 #include "printer/printer_data.h"
 #include "printer/spooler.h"
 #include "shell/shell.h"
-#include "shell/text.h"
+#include "common/text.h"
 #include "snmp/snmp_engine.h"
 #include "tests/bench/bench.h"
 

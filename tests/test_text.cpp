@@ -1,6 +1,6 @@
 // The bounded text helpers: cut at the buffer's size less one, always
 // terminated, never a byte written past the buffer.
-#include "shell/text.h"
+#include "common/text.h"
 
 #include <gtest/gtest.h>
 #include <string.h>

@@ -6,7 +6,7 @@
 #include <snmp.h>
 #include <string.h>
 
-#include "shell/text.h"
+#include "common/text.h"
 
 // MIB-II, the Internet management sub-tree that SnmpMgrStrToOid takes text
 // without a leading dot to be relative to.

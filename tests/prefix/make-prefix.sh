@@ -1,6 +1,8 @@
 #!/bin/sh
 # Makes the tests' Wine prefix afresh: headless, with the test printers.
-# Usage: make-prefix.sh PREFIX
+# Usage: make-prefix.sh PREFIX [display]
+# With "display" the prefix keeps Wine's X11 driver, for the tests that
+# drive real windows under Xvfb (another process's windows, the help viewer).
 # Test programs hold a shared lock on PREFIX.lock while they run (see
 # cmake/wine-run.sh.in); the prefix is rebuilt under the exclusive lock, so
 # that two test runs in one build tree never pull it from under each other.
@@ -8,6 +10,10 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 WINEPREFIX=$1
 shift
+MODE=headless
+case "${1:-}" in
+headless|display) MODE=$1; shift ;;
+esac
 WINEDEBUG=-all
 WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
@@ -16,8 +22,13 @@ rebuild() {
     wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-    wine reg import "$(winepath -w "$here/printers.reg" 2>/dev/null)" >/dev/null 2>&1
+    if [ "$MODE" = headless ]; then
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    fi
+    # Every .reg file beside this script: the test printers, their ports.
+    for reg in "$here"/*.reg; do
+        wine reg import "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1
+    done
     wineserver -w
     # The prefix is usable when a test printer's key is there.
     grep -q 'VRTest Data' "$WINEPREFIX/system.reg"
@@ -28,14 +39,14 @@ rebuild() {
     # detached from every pipe: started by the first test instead, they
     # would hold that test's output open, and CTest would wait for it until
     # the time-out.
-    wine reg query 'HKCU\Software\Wine\Drivers' </dev/null >/dev/null 2>&1
+    wine reg query 'HKCU\Software\Wine' </dev/null >/dev/null 2>&1 || true
 }
 
 if [ "${1:-}" != "--locked" ]; then
     mkdir -p "$(dirname "$WINEPREFIX")"
     # -o: the processes started here (the persistent wineserver above all)
     # must not inherit the lock, or it would outlive the rebuild.
-    exec flock -x -o "$WINEPREFIX.lock" sh "$0" "$WINEPREFIX" --locked
+    exec flock -x -o "$WINEPREFIX.lock" sh "$0" "$WINEPREFIX" "$MODE" --locked
 fi
 rebuild
 echo "Wine prefix ready: $WINEPREFIX"

@@ -1,5 +1,5 @@
-// Bounded narrow-text helpers shared by every part of the program.
-#include "shell/text.h"
+// Bounded narrow-text helpers shared by every part of the program and by our WinSNMP.
+#include "common/text.h"
 
 #include <stdarg.h>
 #include <stdio.h>

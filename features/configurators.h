@@ -1,0 +1,17 @@
+// The four feature configurators and the chain that runs them on OK: each
+// detects one optional part of the printer by walking its sub-tree and
+// stores what the printer answered.
+#pragma once
+
+#include <windows.h>
+
+// configurators.cpp: 1 when the option's value list was handed to the
+// writer, 0 when the configurator failed.
+int ConfigureDisk(HWND dialog);
+int ConfigureFinisher(HWND dialog);
+int ConfigurePunchUnit(HWND dialog);
+int ConfigureCassettes(HWND dialog);
+
+// Runs the four in order, stopping at the first that fails, then writes the
+// success flag and saves the settings. Returns the outcome (1 or 0).
+int RunConfigurationChain(HWND dialog);
