@@ -27,39 +27,27 @@ const size_t CUT_PORT_LENGTH = 259 - 9;
 // Expected texts; UNTOUCHED: the buffer keeps what it held.
 const char *const UNTOUCHED = "<untouched>";
 
-// The caller's two 64-byte buffers, filled with marks beforehand so that a
-// test can tell whether they were written.
+// The caller's two 64-byte buffers, marked beforehand so that a test can
+// tell whether they were written; a written text must end within them.
 struct Outputs {
     char address[SHORT_TEXT_SIZE];
     char community[SHORT_TEXT_SIZE];
-    char addressBefore[SHORT_TEXT_SIZE];
-    char communityBefore[SHORT_TEXT_SIZE];
+    char before[SHORT_TEXT_SIZE];
 
-    Outputs(const char *startAddress = "untouched address",
-            const char *startCommunity = "untouched community")
+    Outputs()
     {
-        memset(address, 0x5A, sizeof(address));
-        memset(community, 0x5A, sizeof(community));
-        CopyText(address, sizeof(address), startAddress);
-        CopyText(community, sizeof(community), startCommunity);
-        memcpy(addressBefore, address, sizeof(address));
-        memcpy(communityBefore, community, sizeof(community));
+        memset(before, 0x5A, sizeof(before));
+        CopyText(before, sizeof(before), "untouched");
+        memcpy(address, before, sizeof(before));
+        memcpy(community, before, sizeof(before));
     }
-    bool AddressUntouched() const { return memcmp(address, addressBefore, sizeof(address)) == 0; }
-    bool CommunityUntouched() const
-    {
-        return memcmp(community, communityBefore, sizeof(community)) == 0;
-    }
-    // A written text ends within the buffer.
+    bool AddressUntouched() const { return memcmp(address, before, sizeof(before)) == 0; }
+    bool CommunityUntouched() const { return memcmp(community, before, sizeof(before)) == 0; }
     std::string Address() const { return AddressUntouched() ? UNTOUCHED : Text(address); }
-    std::string Community() const
-    {
-        return CommunityUntouched() ? UNTOUCHED : Text(community);
-    }
+    std::string Community() const { return CommunityUntouched() ? UNTOUCHED : Text(community); }
     static std::string Text(const char *buffer)
     {
-        const void *end = memchr(buffer, '\0', SHORT_TEXT_SIZE);
-        return end ? std::string(buffer) : std::string("<no terminator>");
+        return memchr(buffer, '\0', SHORT_TEXT_SIZE) ? buffer : "<no terminator>";
     }
 };
 
@@ -309,55 +297,31 @@ TEST_F(MonitorSource, CallsInOrderWithThePublishedRecords)
     EXPECT_EQ(HexBytes(request), HexBytes(g_request));
 }
 
-TEST_F(MonitorSource, TransceiveNameIsCutTo259Characters)
+// A long port name is cut with the transceive name; a pooled printer's list
+// of ports goes whole.
+TEST_F(MonitorSource, TransceiveNamesAsOpened)
 {
-    Outputs out;
-    AskMonitor("VRPort Long", out);
-    std::string opened;
-    for (const std::string &call : g_calls)
-        if (call.rfind("open ,XcvPort ", 0) == 0)
-            opened = call.substr(5, call.find(" access ") - 5);
-    EXPECT_EQ(259u, opened.size()) << opened;
-    EXPECT_EQ(CUT_PORT_LENGTH, opened.size() - 9);
-    EXPECT_EQ(std::string(",XcvPort VRPORT_LONG_000-001-"), opened.substr(0, 29));
-    EXPECT_LT(CUT_PORT_LENGTH, LONG_PORT_LENGTH);
-}
-
-TEST_F(MonitorSource, PooledPortListIsOpenedUnchanged)
-{
-    Outputs out;
-    AskMonitor("VRPort Pooled", out);
-    EXPECT_NE(g_calls.end(), std::find(g_calls.begin(), g_calls.end(),
-                                       "open ,XcvPort VRPORT_POOL_A,VRPORT_POOL_B access 1"));
-}
-
-struct FailureCase {
-    const char *label;
-    BOOL (WINAPI *getPrinter)(HANDLE, DWORD, LPBYTE, DWORD, LPDWORD);
-    BOOL (WINAPI *xcvData)(HANDLE, PCWSTR, PBYTE, DWORD, PBYTE, DWORD, PDWORD, PDWORD);
-};
-
-TEST_F(MonitorSource, FailuresTheSpoolerGivesOnlyThroughTheSeam)
-{
-    const FailureCase cases[] = {
-        {"information size unknown", GetPrinterKnowsNoSize, WatchedXcvData},
-        {"information not filled", GetPrinterFailsToFill, WatchedXcvData},
-        {"information without a port name", GetPrinterWithoutPort, WatchedXcvData},
-        {"transceive call fails", WatchedGetPrinter, XcvDataFails},
+    std::string longPort = "VRPORT_LONG_";  // as ports.reg has it
+    for (int i = 0; longPort.size() < LONG_PORT_LENGTH - 5; i++)
+        longPort += (i < 10 ? "00" : "0") + std::to_string(i) + "-";
+    const struct {
+        const char *printer;
+        std::string opened;
+    } cases[] = {
+        {"VRPort Long", ",XcvPort " + longPort.substr(0, CUT_PORT_LENGTH)},
+        {"VRPort Pooled", ",XcvPort VRPORT_POOL_A,VRPORT_POOL_B"},
     };
-    for (const FailureCase &c : cases) {
-        SCOPED_TRACE(c.label);
-        g_spoolerCalls.getPrinter = c.getPrinter;
-        g_spoolerCalls.xcvData = c.xcvData;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.printer);
         Outputs out;
-        EXPECT_EQ(0, AskMonitor("VRPort IP", out));
-        EXPECT_TRUE(out.AddressUntouched());
-        EXPECT_TRUE(out.CommunityUntouched());
+        AskMonitor(c.printer, out);
+        ASSERT_EQ(7u, g_calls.size());
+        EXPECT_EQ("open " + c.opened + " access 1", g_calls[4]);
+        g_calls.clear();
     }
 }
 
-// The stand-in monitor itself: the whole record, and what it does when it
-// declines.
+// The stand-in monitor itself answers with the whole record.
 TEST_F(MonitorSource, StandInMonitorFillsTheWholeRecord)
 {
     HANDLE xcv = NULL;
@@ -389,41 +353,7 @@ TEST_F(MonitorSource, StandInMonitorFillsTheWholeRecord)
     EXPECT_EQ(1u, reply.dwSNMPEnabled);
     EXPECT_EQ(1u, reply.dwSNMPDevIndex);
 
-    // A reply buffer too small, and a request of another version.
-    status = 0xDEAD;
-    EXPECT_TRUE(XcvDataW(xcv, L"GetConfigInfo", (BYTE *)&request, sizeof(request), (BYTE *)&reply,
-                         sizeof(reply) - 1, &needed, &status));
-    EXPECT_EQ((DWORD)ERROR_INSUFFICIENT_BUFFER, status);
-    EXPECT_EQ(sizeof(reply), needed);
-    request.dwVersion = 2;
-    EXPECT_TRUE(XcvDataW(xcv, L"GetConfigInfo", (BYTE *)&request, sizeof(request), (BYTE *)&reply,
-                         sizeof(reply), &needed, &status));
-    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, status);
     ClosePrinter(xcv);
-}
-
-TEST_F(MonitorSource, DecliningPortsLeaveTheReplyUntouched)
-{
-    const char *const names[] = {",XcvPort VRPORT_DECLINE", ",XcvPort FILE:",
-                                 ",XcvPort VRPORT_FAIL"};
-    const DWORD statuses[] = {ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER,
-                              ERROR_GEN_FAILURE};
-    for (size_t i = 0; i < COUNTOF(names); i++) {
-        SCOPED_TRACE(names[i]);
-        HANDLE xcv = NULL;
-        PRINTER_DEFAULTSA defaults = {NULL, NULL, SERVER_ACCESS_ADMINISTER};
-        ASSERT_TRUE(OpenPrinterA(const_cast<char *>(names[i]), &xcv, &defaults));
-        CONFIG_INFO_DATA_1 request = {};
-        request.dwVersion = 1;
-        std::vector<BYTE> reply(sizeof(PORT_DATA_1), 0xCC);
-        DWORD needed = 0, status = 0;
-        // The spooler reports the call as made; only the status says no.
-        EXPECT_TRUE(XcvDataW(xcv, L"GetConfigInfo", (BYTE *)&request, sizeof(request),
-                             reply.data(), (DWORD)reply.size(), &needed, &status));
-        EXPECT_EQ(statuses[i], status);
-        EXPECT_EQ(std::vector<BYTE>(sizeof(PORT_DATA_1), 0xCC), reply);
-        ClosePrinter(xcv);
-    }
 }
 
 // ---- the cluster registry source ---------------------------------------------
@@ -634,26 +564,35 @@ TEST_F(ClusterSource, FindClusterPortsKeyTakesTheFirstResourceWithPorts)
     }
 }
 
-TEST_F(ClusterSource, FailuresTheSpoolerAndRegistryGiveOnlyThroughTheSeam)
+// Failures that the real spooler and registry will not give on request.
+TEST_F(ClusterSource, FailuresOnlyTheSeamsGive)
 {
     Create(ClusterPortKey(CLUSTER, "Printers", CLUSTER_PORT),
            {TextValue("IPAddress", "192.0.2.5"), TextValue("SNMP Community", "c")});
-    struct {
+    const struct {
         const char *label;
+        bool cluster;  // else the monitor source
         BOOL (WINAPI *getPrinter)(HANDLE, DWORD, LPBYTE, DWORD, LPDWORD);
+        BOOL (WINAPI *xcvData)(HANDLE, PCWSTR, PBYTE, DWORD, PBYTE, DWORD, PDWORD, PDWORD);
         LONG (WINAPI *openKey)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
     } cases[] = {
-        {"information size unknown", GetPrinterKnowsNoSize, WatchedOpenKey},
-        {"information not filled", GetPrinterFailsToFill, WatchedOpenKey},
-        {"information without a port name", GetPrinterWithoutPort, WatchedOpenKey},
-        {"HKEY_LOCAL_MACHINE will not open", WatchedGetPrinter, MachineRootWillNotOpen},
+        {"monitor: size unknown", false, GetPrinterKnowsNoSize, WatchedXcvData, WatchedOpenKey},
+        {"monitor: not filled", false, GetPrinterFailsToFill, WatchedXcvData, WatchedOpenKey},
+        {"monitor: no port name", false, GetPrinterWithoutPort, WatchedXcvData, WatchedOpenKey},
+        {"monitor: XcvDataW fails", false, WatchedGetPrinter, XcvDataFails, WatchedOpenKey},
+        {"cluster: size unknown", true, GetPrinterKnowsNoSize, WatchedXcvData, WatchedOpenKey},
+        {"cluster: not filled", true, GetPrinterFailsToFill, WatchedXcvData, WatchedOpenKey},
+        {"cluster: no port name", true, GetPrinterWithoutPort, WatchedXcvData, WatchedOpenKey},
+        {"cluster: HKLM will not open", true, WatchedGetPrinter, WatchedXcvData,
+         MachineRootWillNotOpen},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
         g_spoolerCalls.getPrinter = c.getPrinter;
+        g_spoolerCalls.xcvData = c.xcvData;
         g_registryCalls.openKey = c.openKey;
         Outputs out;
-        EXPECT_EQ(0, AskCluster(CLUSTER_PRINTER, out));
+        EXPECT_EQ(0, c.cluster ? AskCluster(CLUSTER_PRINTER, out) : AskMonitor("VRPort IP", out));
         EXPECT_TRUE(out.AddressUntouched());
         EXPECT_TRUE(out.CommunityUntouched());
     }

@@ -126,7 +126,8 @@ BOOL WINAPI MonitorXcvOpenPort(HANDLE monitor, LPCWSTR object, ACCESS_MASK acces
 
 // The request must be the published one: 132 bytes, reserved bytes zero,
 // version 1; the reply buffer must hold the whole record.
-DWORD CheckRecords(const BYTE *input, DWORD inputSize, DWORD outputSize, DWORD *needed)
+DWORD CheckRecords(const BYTE *input, DWORD inputSize, const BYTE *output, DWORD outputSize,
+                   DWORD *needed)
 {
     CONFIG_INFO_DATA_1 request;
     if (input == NULL || inputSize != sizeof(request))
@@ -138,7 +139,7 @@ DWORD CheckRecords(const BYTE *input, DWORD inputSize, DWORD outputSize, DWORD *
     if (request.dwVersion != 1)
         return ERROR_INVALID_PARAMETER;
     *needed = sizeof(PORT_DATA_1);
-    if (outputSize < sizeof(PORT_DATA_1))
+    if (output == NULL || outputSize < sizeof(PORT_DATA_1))
         return ERROR_INSUFFICIENT_BUFFER;
     return NO_ERROR;
 }
@@ -163,7 +164,7 @@ DWORD WINAPI MonitorXcvDataPort(HANDLE xcv, LPCWSTR dataName, PBYTE input, DWORD
     } else if (ReadNumber(key, L"Decline", 0)) {
         status = ERROR_INVALID_PARAMETER;
     } else {
-        status = CheckRecords(input, inputSize, outputSize, needed);
+        status = CheckRecords(input, inputSize, output, outputSize, needed);
     }
     if (status == NO_ERROR) {
         PORT_DATA_1 reply;
