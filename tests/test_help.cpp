@@ -129,6 +129,15 @@ protected:
         return titles;
     }
 
+    // Presses Help; what opened must be the file of this title.
+    void ExpectViewersOf(const char *title)
+    {
+        std::vector<std::string> titles = PressHelp();
+        ASSERT_FALSE(titles.empty()) << "no help viewer opened";
+        for (const std::string &t : titles)
+            EXPECT_EQ(title, t);
+    }
+
     HWND dialog = NULL;
     BoxRecorder boxes;
 };
@@ -149,10 +158,7 @@ TEST_F(HelpEnglish, ViewerLibraryIsLoadedOnlyWhenHelpIsPressed)
 TEST_F(HelpEnglish, OpensTheEnglishFile)
 {
     Place(ENGLISH_FILE);
-    std::vector<std::string> titles = PressHelp();
-    ASSERT_FALSE(titles.empty()) << "no help viewer opened";
-    for (const std::string &title : titles)
-        EXPECT_EQ(ENGLISH_TITLE, title);
+    ExpectViewersOf(ENGLISH_TITLE);
 }
 
 TEST_F(HelpEnglish, BothFilesMissingShowNothing)
@@ -164,19 +170,13 @@ TEST_F(HelpGerman, OpensTheGermanFileWhenPresent)
 {
     Place(ENGLISH_FILE);
     Place(GERMAN_FILE);
-    std::vector<std::string> titles = PressHelp();
-    ASSERT_FALSE(titles.empty()) << "no help viewer opened";
-    for (const std::string &title : titles)
-        EXPECT_EQ(GERMAN_TITLE, title);
+    ExpectViewersOf(GERMAN_TITLE);
 }
 
 TEST_F(HelpGerman, OpensTheEnglishFileWhenTheGermanIsMissing)
 {
     Place(ENGLISH_FILE);
-    std::vector<std::string> titles = PressHelp();
-    ASSERT_FALSE(titles.empty()) << "no help viewer opened";
-    for (const std::string &title : titles)
-        EXPECT_EQ(ENGLISH_TITLE, title);
+    ExpectViewersOf(ENGLISH_TITLE);
 }
 
 // The Swedish file is "VRQHSe.chm", not "VRPH...": never placed here.
@@ -184,8 +184,5 @@ TEST_F(HelpSwedish, OpensTheEnglishFileSinceTheSwedishIsMissing)
 {
     Place(ENGLISH_FILE);
     Place(GERMAN_FILE);
-    std::vector<std::string> titles = PressHelp();
-    ASSERT_FALSE(titles.empty()) << "no help viewer opened";
-    for (const std::string &title : titles)
-        EXPECT_EQ(ENGLISH_TITLE, title);
+    ExpectViewersOf(ENGLISH_TITLE);
 }
