@@ -145,6 +145,7 @@ protected:
 typedef Help HelpEnglish;
 typedef Help HelpGerman;
 typedef Help HelpSwedish;
+typedef Help HelpWithoutViewer;
 
 }  // namespace
 
@@ -185,4 +186,12 @@ TEST_F(HelpSwedish, OpensTheEnglishFileSinceTheSwedishIsMissing)
     Place(ENGLISH_FILE);
     Place(GERMAN_FILE);
     ExpectViewersOf(ENGLISH_TITLE);
+}
+
+// Run with the viewer's library disabled (tests/CMakeLists.txt).
+TEST_F(HelpWithoutViewer, ShowsNothingAndTheProgramGoesOn)
+{
+    Place(ENGLISH_FILE);
+    EXPECT_EQ(std::vector<std::string>{}, PressHelp());
+    EXPECT_EQ(nullptr, GetModuleHandleA("hhctrl.ocx"));
 }
