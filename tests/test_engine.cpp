@@ -329,6 +329,21 @@ TEST_F(Engine, WalksAnIpv6Agent)
     EXPECT_STREQ("::1", g_agentNumericHost);
 }
 
+TEST_F(Engine, WalksALinkLocalAgentThroughItsZone)
+{
+    std::string reason;
+    std::string linkLocal = LinkLocalAddress(&reason);
+    if (linkLocal.empty())
+        GTEST_SKIP() << reason;
+    // Typed with the zone as an index; resolved to the platform's own text.
+    EXPECT_EQ(0, Walk(SubtreeOid("20.1"), 2, linkLocal.c_str()));
+    EXPECT_EQ(Expected({"s1", "s2", "s3"}), Values());
+    EXPECT_EQ(0, g_snmpFailed);
+    EXPECT_EQ(0u, boxes.Count());
+    EXPECT_EQ(NumericHostText(linkLocal.c_str()), g_agentNumericHost);
+    EXPECT_NE(nullptr, strchr(g_agentNumericHost, '%')) << g_agentNumericHost;
+}
+
 TEST_F(Engine, OidTextConvertsInTheFirstOrSecondStage)
 {
     smiUINT32 major, minor, level, translate, retransmit;

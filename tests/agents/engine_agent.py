@@ -20,8 +20,9 @@ Under .1.3.6.1.4.1.55555 (the first variable's name decides):
                the first datagram). Walking .0.A.B.1 clears the log.
 Requests with a community other than "public" are logged, not answered.
 
-Usage: engine_agent.py IPV4 PIDFILE   (port 161 on IPV4 and on [::1], since
-the engine always asks port 161; the "other port" socket is IPV4:162)
+Usage: engine_agent.py IPV4 PIDFILE [LINKLOCAL%ZONE]   (port 161 on IPV4, on
+[::1] and on the link-local address if given, since the engine always asks
+port 161; the "other port" socket is IPV4:162)
 """
 import heapq
 import os
@@ -103,6 +104,19 @@ def main():
     except OSError as error:
         with open(unavailable6, "w") as f:
             f.write("cannot serve [::1]:161: %s\n" % error)
+    # The link-local address when asked for; a failure is told beside the
+    # PID file, for the link-local tests to skip with the reason.
+    if len(sys.argv) > 3:
+        unavailable_ll = os.path.join(os.path.dirname(os.path.abspath(pid_file)),
+                                      "linklocal-unavailable")
+        try:
+            info = socket.getaddrinfo(sys.argv[3], 161, socket.AF_INET6, socket.SOCK_DGRAM)
+            linklocal = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
+            linklocal.bind(info[0][4])
+            sockets.append(linklocal)
+        except OSError as error:
+            with open(unavailable_ll, "w") as f:
+                f.write("cannot serve [%s]:161: %s\n" % (sys.argv[3], error))
     with open(pid_file, "w") as f:
         f.write("%d\n" % os.getpid())
 
