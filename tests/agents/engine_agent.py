@@ -14,7 +14,10 @@ Under .1.3.6.1.4.1.55555 (the first variable's name decides):
                community, from another port), then the right one
   .25.K...     first a PDU that is not a Response, the answer 300 ms later
   .26.K...     never answers
-  .27.K...     answers twice, the same answer 30 ms apart
+  .27.K...     answers twice, the same answer 30 ms apart; the GetNext after
+               it 100 ms late, so that the copy comes while that one waits
+  .28.K...     first a PDU that is not a Response; 200 ms later a flood of
+               300 answers with other request ids, then the right answer
   .0.A.B...    the datagrams logged under .A.B: .0.A.B.1 = their number,
                then .0.A.B.2.i = "ms/request id" of the first 15 (ms after
                the first datagram). Walking .0.A.B.1 clears the log.
@@ -207,13 +210,22 @@ def main():
                     sock.sendto(answer([(ROOT + (26,), number(0))]), peer)
             elif scenario == 26:
                 pass
+            elif scenario == 28:
+                if len(name) == len(base):
+                    sock.sendto(answer([(base, tlv(0x05, b""))], tag=0xA0), peer)
+                    for i in range(300):
+                        later(0.2, sock, answer([(base + (1,), octets(b"stray"))],
+                                                rid=request_id + 1000 + i), peer)
+                    later(0.3, sock, answer([(base + (1,), octets(b"right"))]), peer)
+                else:
+                    sock.sendto(answer([(ROOT + (29,), number(0))]), peer)
             elif scenario == 27:
                 if len(name) == len(base):
                     reply = answer([(base + (1,), octets(b"dup"))])
                     sock.sendto(reply, peer)
                     later(0.03, sock, reply, peer)
                 else:
-                    sock.sendto(answer([(ROOT + (28,), number(0))]), peer)
+                    later(0.1, sock, answer([(ROOT + (28,), number(0))]), peer)
 
 
 if __name__ == "__main__":
