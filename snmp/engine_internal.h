@@ -18,7 +18,11 @@ enum {
     AGENT_HOST_SIZE = 128,
     // A walk of a printer's option sub-tree takes a few dozen exchanges; an
     // agent that keeps answering inside the sub-tree beyond this is faulty.
-    MAX_WALK_EXCHANGES = 4096
+    MAX_WALK_EXCHANGES = 4096,
+    // WaitForAnswer's own bound beyond the transport's time-out and retries,
+    // and how often it looks at the time while nothing comes.
+    ANSWER_WAIT_MARGIN_MS = 3000,
+    ANSWER_WAIT_TICK_MS = 250
 };
 
 // One call's session: everything it opened, and the exchange in flight.
@@ -44,6 +48,9 @@ struct SnmpSessionRecord {
     // every request sent. The wait ends on it, even when a message box's
     // loop took the WM_SNMP_DONE message.
     int answered;
+    // Set when an answer named something that does not come after the name
+    // asked for: the agent is broken and the walk cannot reach its end.
+    int notAdvancing;
 };
 
 // engine_state.cpp

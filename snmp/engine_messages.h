@@ -29,6 +29,13 @@
 // %d: the WinSNMP error.
 #define WARN_FREE_PDU_FAILED "Failure in SnmpFreePdu %d "
 
+// A walk that cannot reach the end of its sub-tree: the agent is broken and
+// the values gathered may be incomplete.
+#define WARN_WALK_NOT_ADVANCING \
+    "Walk incomplete: the agent answered with a name that does not follow the one asked for ..."
+// %d: the most requests a walk sends.
+#define WARN_WALK_TOO_LONG "Walk incomplete: no end of the sub-tree after %d requests ..."
+
 // The one message meant for the end user, localized: the connection error
 // box (ShowConnectionError) shows string IDS_CONNECTION_TEXT with the caption
 // IDS_CONNECTION_CAPTION, in the language the resource loader picks.

@@ -55,8 +55,10 @@ int ProcessWalkResponse(SnmpSessionRecord *record)
             smiINT order = 0;
             if (SnmpOidCompare(&asked, &g_currentName, MAXOBJIDSIZE, &order) ==
                     SNMPAPI_FAILURE ||
-                order >= 0)
+                order >= 0) {
+                record->notAdvancing = 1;
                 return 0;
+            }
         }
         StoreValueText(&g_currentValue);
 
@@ -104,7 +106,9 @@ int HandleSnmpNotification(SnmpSessionRecord *record)
         } else {
             record->errorStatus = errorStatus;
             record->errorIndex = errorIndex;
-            if (!ProcessWalkResponse(record))
+            // Out of the sub-tree is its end; an answer that does not
+            // advance is no end, and the walk loop says so.
+            if (!ProcessWalkResponse(record) && !record->notAdvancing)
                 g_walkEnded = 1;
             result = 1;
         }

@@ -16,7 +16,8 @@ static const char MANAGER_ADDRESS[] = "127.0.0.1";
 
 enum {
     ERROR_CLASS_EXISTS = 1410,
-    PLATFORM_NT = 2
+    PLATFORM_NT = 2,
+    ANSWER_WAIT_TIMER = 1
 };
 
 // Posts again the notifications that came while the engine was busy.
@@ -113,24 +114,62 @@ int OpenSnmpSession(SnmpSessionRecord *record)
     return 1;
 }
 
+// How long one answer may take: the transport announces a request's end
+// after its time-out and its retries, so a wait beyond that and the margin
+// means that the announcement was lost.
+static ULONGLONG AnswerWaitLimit(void)
+{
+    return (ULONGLONG)(unsigned int)g_timeoutMs * (g_retryCount + 1) + ANSWER_WAIT_MARGIN_MS;
+}
+
+// Ends an exchange that nothing answered or announced in time, as one whose
+// request brought no answer: the request's list is released already, so the
+// release fails, sets the failure flag and shows the connection error box.
+static void EndUnansweredExchange(SnmpSessionRecord *record)
+{
+    record->busy = 1;
+    ReleaseExchange(record);
+    record->busy = 0;
+    RepostDeferredNotifications(record);
+}
+
 int WaitForAnswer(SnmpSessionRecord *record)
 {
     MSG msg;
+    int result = 1;
+    ULONGLONG deadline = GetTickCount64() + AnswerWaitLimit();
+    // Wakes the wait now and then to look at the time, whatever the
+    // transport does.
+    SetTimer(record->window, ANSWER_WAIT_TIMER, ANSWER_WAIT_TICK_MS, NULL);
     while (!record->answered) {
         BOOL got = GetMessageA(&msg, record->window, 0, 0);
         if (got == 0) {
             // The quit request belongs to the program's own loop: hand it on.
             PostQuitMessage((int)msg.wParam);
-            return 0;
+            result = 0;
+            break;
         }
-        if (got == -1)
-            return 0;
+        if (got == -1) {
+            result = 0;
+            break;
+        }
         if (msg.message == WM_SNMP_DONE)
             continue;
+        if (msg.message == WM_TIMER && msg.wParam == ANSWER_WAIT_TIMER) {
+            if (GetTickCount64() >= deadline) {
+                EndUnansweredExchange(record);
+                break;
+            }
+            continue;
+        }
+        ULONGLONG before = GetTickCount64();
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
+        // The time a message box of the engine stayed open is not waiting.
+        deadline += GetTickCount64() - before;
     }
-    return 1;
+    KillTimer(record->window, ANSWER_WAIT_TIMER);
+    return result;
 }
 
 // Builds, sends and releases one GetNext request, then waits for its answer.
@@ -260,19 +299,29 @@ int QueryOidSubtree(const char *address, size_t addressLength, const char *commu
     }
 
     // The walk: it came to its end (0) on an error status or an answer
-    // outside the sub-tree; any other way out leaves it unfinished (-1).
+    // outside the sub-tree; any other way out leaves it unfinished (-1). A
+    // broken agent's walk says so: the values may be incomplete. While its
+    // box is open, notifications wait: the exchange is over.
     for (;;) {
         if (record->errorStatus != 0) {
             result = 0;
             break;
         }
-        if (exchanges >= MAX_WALK_EXCHANGES)
+        if (exchanges >= MAX_WALK_EXCHANGES) {
+            record->busy = 1;
+            ShowWarning(WARN_WALK_TOO_LONG, MAX_WALK_EXCHANGES);
             break;
+        }
         exchanges++;
         if (!SendNextRequest(record))
             break;
         if (g_walkEnded == 1) {
             result = 0;
+            break;
+        }
+        if (record->notAdvancing) {
+            record->busy = 1;
+            ShowWarning(WARN_WALK_NOT_ADVANCING);
             break;
         }
         if (g_snmpFailed == 1)

@@ -106,6 +106,11 @@ TEST_F(EngineBoxes, CatalogueTextsAreShownExactly)
         {[] { ShowWarning(WARN_GET_PDU_DATA_FAILED, -1); }, "SnmpGetPduData returned error -1 "},
         {[] { ShowWarning(WARN_INVALID_PDU_TYPE, 164); }, "Invalid PDU type 164 "},
         {[] { ShowWarning(WARN_FREE_PDU_FAILED, 5); }, "Failure in SnmpFreePdu 5 "},
+        {[] { ShowWarning(WARN_WALK_NOT_ADVANCING); },
+         "Walk incomplete: the agent answered with a name that does not follow the one asked "
+         "for ..."},
+        {[] { ShowWarning(WARN_WALK_TOO_LONG, 4096); },
+         "Walk incomplete: no end of the sub-tree after 4096 requests ..."},
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.expected);

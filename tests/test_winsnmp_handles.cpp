@@ -226,6 +226,32 @@ TEST_F(WinSnmpHandles, EntitiesAndContextsAreSharedAndCounted)
     EXPECT_EQ(SnmpGetLastError(session), (SNMPAPI_STATUS)SNMPAPI_SIZE_INVALID);
 }
 
+TEST_F(WinSnmpHandles, Ipv6TextWithAZoneIsAnEntityOfThatScope)
+{
+    // The zone as the platform's getnameinfo writes it: an index on Windows,
+    // the interface's name under Wine.
+    std::string platform = NumericHostText("fe80::1%1");
+    ASSERT_NE(platform, "") << "getaddrinfo/getnameinfo refused fe80::1%1";
+    HSNMP_ENTITY byIndex = SnmpStrToEntity(session, "fe80::1%1");
+    HSNMP_ENTITY byPlatform = SnmpStrToEntity(session, platform.c_str());
+    HSNMP_ENTITY noZone = SnmpStrToEntity(session, "fe80::1");
+    HSNMP_ENTITY otherZone = SnmpStrToEntity(session, "fe80::1%2");
+    HSNMP_ENTITY largest = SnmpStrToEntity(session, "fe80::1%4294967295");
+    ASSERT_TRUE(byIndex && byPlatform && noZone && otherZone && largest) << platform;
+    EXPECT_EQ(byIndex, byPlatform) << platform << " is the scope of fe80::1%1";
+    EXPECT_NE(byIndex, noZone) << "the scope is part of the address";
+    EXPECT_NE(byIndex, otherZone);
+
+    const char *unknown[] = {"fe80::1%", "%1", "fe80::1%1%1", "fe80::1%4294967296", "fe80::1%-1",
+                             "fe80::1%no-such-interface", "fe80::1%1x", "1.2.3.4%1",
+                             "fe80::1 %1", "[fe80::1%1]"};
+    for (const char *text : unknown) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(SnmpStrToEntity(session, text), nullptr);
+        EXPECT_EQ(SnmpGetLastError(session), (SNMPAPI_STATUS)SNMPAPI_ENTITY_UNKNOWN);
+    }
+}
+
 TEST_F(WinSnmpHandles, ParametersOutsideTheirRangeFail)
 {
     EXPECT_FAILS_WITH(SnmpSetTranslateMode(SNMPAPI_TRANSLATED), NULL, SNMPAPI_MODE_INVALID);

@@ -1,6 +1,7 @@
 // Our WinSNMP against net-snmp's snmpd: a GetNext walk through our calls,
 // over IPv4 and IPv6, gets exactly what snmpwalk -v1 got from the same agent
 // (agents.sh recorded it): names, syntaxes, values, order, and the end.
+#include <algorithm>
 #include <set>
 #include <sstream>
 
@@ -119,13 +120,41 @@ bool ParseSnmpwalk(const std::string &text, std::vector<Entry> *entries, bool *e
 struct Walk {
     std::vector<Entry> entries;
     bool ended = false;          // noSuchName after the last object
+    bool leftRoot = false;       // an answer named something outside the root
+    int duplicates = 0;          // answers to earlier requests, dropped
     std::string failure;
 };
 
-// Walks the whole view with GetNext, one variable per request, and checks on
-// every answer what the engine relies on: the request id, and the handles of
-// source, destination and context equal to those the session holds.
-Walk WalkAgent(const char *address, UINT port)
+// Waits for the answer to request id, as the engine does: an answer to an
+// earlier request (a copy that a resend brought) is dropped, and the wait
+// goes on. Returns false with the failure set when no answer came.
+bool AwaitAnswer(HWND window, HSNMP_SESSION session, HSNMP_ENTITY agent, HSNMP_ENTITY manager,
+                 HSNMP_CONTEXT context, smiINT32 id, Received *r, bool *sameHandles, Walk *walk)
+{
+    for (;;) {
+        if (!WaitNotification(window, 10000)) {
+            walk->failure = "no notification for request " + std::to_string(id);
+            return false;
+        }
+        *r = ReceiveOne(session, true);
+        *sameHandles = r->source == agent && r->destination == manager && r->context == context;
+        ReleaseReceived(*r);
+        if (!r->ok) {
+            walk->failure = "no answer to request " + std::to_string(id) + ", error " +
+                            std::to_string(r->error);
+            return false;
+        }
+        if (!*sameHandles || r->type != SNMP_PDU_RESPONSE || r->requestId >= id || r->requestId < 1)
+            return true;
+        walk->duplicates++;
+    }
+}
+
+// Walks with GetNext from root, one variable per request, to the end of the
+// agent's view or the first name outside root, and checks on every answer
+// what the engine relies on: the request id, and the handles of source,
+// destination and context equal to those the session holds.
+Walk WalkAgent(const char *address, UINT port, const char *root = "1.3.6.1")
 {
     Walk walk;
     HWND window = MakeNotifyWindow();
@@ -145,25 +174,18 @@ Walk WalkAgent(const char *address, UINT port)
     SnmpSetTimeout(agent, 200);
     SnmpSetRetry(agent, 2);
 
-    std::vector<smiUINT32> name = Oid("1.3.6.1");
+    const std::vector<smiUINT32> rootIds = Oid(root);
+    std::vector<smiUINT32> name = rootIds;
     for (smiINT32 id = 1; id < 10000; id++) {
         if (SendRequest(session, manager, agent, context, SNMP_PDU_GETNEXT, id, name) !=
             SNMPAPI_SUCCESS) {
             walk.failure = "send failed: " + std::to_string(SnmpGetLastError(session));
             break;
         }
-        if (!WaitNotification(window, 10000)) {
-            walk.failure = "no notification for request " + std::to_string(id);
+        Received r;
+        bool sameHandles = false;
+        if (!AwaitAnswer(window, session, agent, manager, context, id, &r, &sameHandles, &walk))
             break;
-        }
-        Received r = ReceiveOne(session, true);
-        bool sameHandles = r.source == agent && r.destination == manager && r.context == context;
-        ReleaseReceived(r);
-        if (!r.ok) {
-            walk.failure = "no answer to request " + std::to_string(id) + ", error " +
-                           std::to_string(r.error);
-            break;
-        }
         if (!sameHandles || r.requestId != id || r.type != SNMP_PDU_RESPONSE ||
             r.bindings.size() != 1) {
             walk.failure = "answer to request " + std::to_string(id) +
@@ -183,8 +205,13 @@ Walk WalkAgent(const char *address, UINT port)
                                " index " + std::to_string(r.errorIndex) + " on " + b.name;
             break;
         }
-        walk.entries.push_back({b.name, b.syntax, b.value});
         name = Oid(b.name.c_str());
+        if (name.size() < rootIds.size() ||
+            !std::equal(rootIds.begin(), rootIds.end(), name.begin())) {
+            walk.leftRoot = true;
+            break;
+        }
+        walk.entries.push_back({b.name, b.syntax, b.value});
     }
     // The session's own handles are intact after the releases of the
     // received copies: reference counting balanced.
@@ -236,6 +263,23 @@ TEST(WinSnmpInterop, GetNextWalkOverIpv4MatchesSnmpwalk)
 TEST(WinSnmpInterop, GetNextWalkOverIpv6MatchesSnmpwalk)
 {
     CompareWithSnmpwalk("walk-ipv6.txt", "::1", 16141);
+}
+
+TEST(WinSnmpInterop, WalkDropsACopyOfAnEarlierAnswerAndGoesOn)
+{
+    std::string reason;
+    if (!AgentsAvailable(&reason))
+        GTEST_SKIP() << reason;
+    // Our engine agent answers its first GetNext twice, 30 ms apart, and
+    // the next one 100 ms late: the copy comes while request 2 waits, as a
+    // resent request's second answer does from a slow agent.
+    std::string root = "1.3.6.1.4.1.55555.27." + std::to_string(GetTickCount() % 1000000 + 7000000);
+    Walk walk = WalkAgent("127.0.0.44", 161, root.c_str());
+    ASSERT_EQ(walk.failure, "");
+    EXPECT_TRUE(walk.leftRoot);
+    EXPECT_EQ(walk.duplicates, 1);
+    ASSERT_EQ(walk.entries.size(), 1u);
+    EXPECT_EQ(Describe(walk.entries[0]), "." + root + ".1 [4] 64 75 70");
 }
 
 TEST(WinSnmpInterop, ParserOfTheReferenceRejectsWhatItDoesNotKnow)

@@ -72,7 +72,7 @@ TEST_F(WinSnmpOid, StrToOidRejectsEverythingElse)
     EXPECT_EQ(SnmpStrToOid("1.3", NULL), SNMPAPI_FAILURE);
 }
 
-TEST_F(WinSnmpOid, MgrStrToOidTakesRelativeAbsoluteAndGroupNames)
+TEST_F(WinSnmpOid, MgrStrToOidTakesRelativeAbsoluteAndTreeNames)
 {
     struct Case {
         std::string text;
@@ -95,6 +95,26 @@ TEST_F(WinSnmpOid, MgrStrToOidTakesRelativeAbsoluteAndGroupNames)
         {"snmp.1.0", ".1.3.6.1.2.1.11.1.0"},
         {"host.3.2.1.3", ".1.3.6.1.2.1.25.3.2.1.3"},
         {"printmib.5.1.1.1", ".1.3.6.1.2.1.43.5.1.1.1"},
+        // Names of the tree anywhere it has them, mixed with numbers.
+        {".iso.3.6.1.2.1.1", ".1.3.6.1.2.1.1"},
+        {".iso.org.dod.internet.mgmt.mib-2.system.sysDescr.0", ".1.3.6.1.2.1.1.1.0"},
+        {"system.sysDescr.0", ".1.3.6.1.2.1.1.1.0"},
+        {"system.3", ".1.3.6.1.2.1.1.3"},
+        {".1.3.6.1.4.1.2.3", ".1.3.6.1.4.1.2.3"},
+        {".iso.org.dod.internet.private.enterprises.2.3", ".1.3.6.1.4.1.2.3"},
+        {".1.3.6.1.private.enterprises.55555", ".1.3.6.1.4.1.55555"},
+        {".1.3.6.1.4.enterprises.9", ".1.3.6.1.4.1.9"},
+        {".iso.org.dod.internet.directory", ".1.3.6.1.1"},
+        {".iso.org.dod.internet.experimental.7", ".1.3.6.1.3.7"},
+        {".1.3.6.1.2.mib-2.ip.20", ".1.3.6.1.2.1.4.20"},
+        {".1.3.6.1.2.1.system.sysName.0", ".1.3.6.1.2.1.1.5.0"},
+        {"1.sysObjectID.0", ".1.3.6.1.2.1.1.2.0"},
+        {"system.sysUpTime", ".1.3.6.1.2.1.1.3"},
+        {"system.sysContact.0", ".1.3.6.1.2.1.1.4.0"},
+        {"system.sysLocation.0", ".1.3.6.1.2.1.1.6.0"},
+        {"system.sysServices.0", ".1.3.6.1.2.1.1.7.0"},
+        {"system.sysORLastChange.0", ".1.3.6.1.2.1.1.8.0"},
+        {"system.sysORTable.1.2", ".1.3.6.1.2.1.1.9.1.2"},
         {Repeat("1", ".2", 121), nullptr},                   // 6 + 122 = 128: the limit
     };
     for (const Case &c : cases) {
@@ -122,6 +142,13 @@ TEST_F(WinSnmpOid, MgrStrToOidRejectsJunk)
     const std::string cases[] = {
         "", ".", "..1.3", ".1", ".5.3", ".1.3.", "System.1", "sys.1", "system.", "system..1",
         "system.x", "system1", "mib-2.1", "hello world", "1.3 ", " 1.3", "1.-3", "-1",
+        // A name where the tree does not have it.
+        ".system", "iso.3", ".iso.org.dod.internet.mgmt.sysDescr", "system.sysName.sysDescr",
+        ".1.3.6.1.2.enterprises", "enterprises.1", ".iso.org.private", "sysDescr.0",
+        ".iso.org.dod.internet.mgmt.mib-2.system.sysDescr.0.sysName",
+        // Not a name at all, or not of this spelling.
+        ".iso.org.dod.internet.Mgmt", "system.sysdescr.0", ".iso..org", ".iso.org.", "system.sys_Descr",
+        ".iso.01", ".iso", ".iso.org.dod.internet.mgmt.mib-2.system.4294967296",
         Repeat("1", ".2", 122),                            // 129 sub-identifiers
     };
     for (const std::string &text : cases) {

@@ -3,8 +3,10 @@
 // datagrams, and silence for a wrong community. The agent tells us when it
 // received what; we measure when the notifications came.
 #include "tests/winsnmp_support.h"
+#include "winsnmp/ber.h"
 
 #include <gtest/gtest.h>
+#include <ws2tcpip.h>
 
 namespace {
 
@@ -311,6 +313,74 @@ TEST_F(WinSnmpScripted, SeveralRequestsInFlightEachGetTheirOwnOutcome)
     std::vector<std::string> expected = {"answer 102", "error 108", "error 108"};
     EXPECT_EQ(order, expected);
     EXPECT_EQ(DrainNotifications(window, 300), 0);
+}
+
+TEST_F(WinSnmpScripted, ZonedLinkLocalEntityReachesThatAddressAndMatchesItsAnswer)
+{
+    // agents.sh gave the loopback interface a link-local address, where the
+    // sandbox let it: "fe80::44:1%<index of lo>".
+    std::string reason;
+    std::string linkLocal = LinkLocalAddress(&reason);
+    if (linkLocal.empty())
+        GTEST_SKIP() << reason;
+
+    // A receiver of our own on that address, at a port the system picks.
+    addrinfo hints = {};
+    hints.ai_family = AF_INET6;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo *list = NULL;
+    ASSERT_EQ(getaddrinfo(linkLocal.c_str(), NULL, &hints, &list), 0) << linkLocal;
+    sockaddr_in6 where = *(const sockaddr_in6 *)list->ai_addr;
+    freeaddrinfo(list);
+    ASSERT_NE(where.sin6_scope_id, 0u);
+    SOCKET receiver = socket(AF_INET6, SOCK_DGRAM, IPPROTO_UDP);
+    ASSERT_NE(receiver, INVALID_SOCKET);
+    int length = sizeof(where);
+    ASSERT_EQ(bind(receiver, (const sockaddr *)&where, sizeof(where)), 0) << WSAGetLastError();
+    ASSERT_EQ(getsockname(receiver, (sockaddr *)&where, &length), 0);
+
+    // The entity from the text the engine would make of the address.
+    std::string text = NumericHostText(linkLocal.c_str());
+    HSNMP_ENTITY zoned = SnmpStrToEntity(session, text.c_str());
+    ASSERT_NE(zoned, nullptr) << text;
+    SnmpSetPort(zoned, ntohs(where.sin6_port));
+    SnmpSetTimeout(zoned, 300);
+    SnmpSetRetry(zoned, 0);
+    ASSERT_EQ(SendRequest(session, manager, zoned, pub, SNMP_PDU_GET, 321, Name(1)),
+              SNMPAPI_SUCCESS);
+
+    // The datagram came to that address, and the answer from there is the
+    // entity's: same address, port and scope.
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(receiver, &readable);
+    timeval wait = {3, 0};
+    ASSERT_EQ(select(0, &readable, NULL, NULL, &wait), 1) << "nothing came to " << text;
+    static uint8_t datagram[BER_MAX_MESSAGE];
+    static BerMessage message;
+    sockaddr_in6 from = {};
+    int fromLength = sizeof(from);
+    int size = recvfrom(receiver, (char *)datagram, sizeof(datagram), 0, (sockaddr *)&from,
+                        &fromLength);
+    ASSERT_GT(size, 0);
+    ASSERT_TRUE(BerDecodeMessage(datagram, (size_t)size, &message));
+    EXPECT_EQ(message.requestId, 321);
+    message.pduType = BER_PDU_RESPONSE;
+    size_t answerSize = BerEncodeMessage(&message, datagram, sizeof(datagram));
+    ASSERT_GT(answerSize, 0u);
+    ASSERT_EQ(sendto(receiver, (const char *)datagram, (int)answerSize, 0, (const sockaddr *)&from,
+                     fromLength),
+              (int)answerSize);
+    closesocket(receiver);
+
+    ASSERT_TRUE(WaitNotification(window, 3000));
+    Received r = ReceiveOne(session, true);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.requestId, 321);
+    EXPECT_EQ(r.source, zoned) << "the answer's source is the zoned entity";
+    EXPECT_EQ(r.destination, manager);
+    ReleaseReceived(r);
+    SnmpFreeEntity(zoned);
 }
 
 }  // namespace

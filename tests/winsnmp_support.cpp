@@ -3,6 +3,8 @@
 
 #include "tests/bench/bench.h"
 
+#include <ws2tcpip.h>
+
 #include <map>
 #include <stdio.h>
 
@@ -227,6 +229,36 @@ SNMPAPI_STATUS SendRequest(HSNMP_SESSION session, HSNMP_ENTITY source, HSNMP_ENT
     SnmpFreePdu(pdu);
     SnmpFreeVbl(list);
     return result;
+}
+
+std::string NumericHostText(const char *text)
+{
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+        return "";
+    std::string result;
+    addrinfo hints = {};
+    addrinfo *list = NULL;
+    char host[128];
+    if (getaddrinfo(text, NULL, &hints, &list) == 0 &&
+        getnameinfo(list->ai_addr, (int)list->ai_addrlen, host, sizeof(host), NULL, 0,
+                    NI_NUMERICHOST) == 0)
+        result = host;
+    if (list != NULL)
+        freeaddrinfo(list);
+    WSACleanup();
+    return result;
+}
+
+std::string LinkLocalAddress(std::string *reason)
+{
+    std::string address = ReadTextFile(AgentFile("linklocal"));
+    while (!address.empty() && isspace((unsigned char)address.back()))
+        address.pop_back();
+    if (address.empty())
+        *reason = "no link-local address on lo: " +
+                  ReadTextFile(AgentFile("linklocal-unavailable"));
+    return address;
 }
 
 bool AgentsAvailable(std::string *reason)

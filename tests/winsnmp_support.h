@@ -58,6 +58,14 @@ SNMPAPI_STATUS SendRequest(HSNMP_SESSION session, HSNMP_ENTITY source, HSNMP_ENT
                            HSNMP_CONTEXT context, int type, smiINT32 requestId,
                            const std::vector<smiUINT32> &name);
 
+// The numeric host text that getaddrinfo and getnameinfo (NI_NUMERICHOST)
+// make of a text, as the engine resolves an agent; "" when they fail.
+std::string NumericHostText(const char *text);
+
+// The link-local address that agents.sh gave the loopback interface, zone
+// as an index ("fe80::44:1%1"); "" with the reason when it could not.
+std::string LinkLocalAddress(std::string *reason);
+
 // Whether agents.sh started the agents; the reason when it could not.
 bool AgentsAvailable(std::string *reason);
 // A file of agents.sh's state directory, as a Windows path.

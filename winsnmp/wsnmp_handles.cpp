@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include "common/text.h"
+
 // A handle is a number, never a pointer: bits 0-11 index the table, 12-27
 // hold the record's generation, 28-30 the kind. Nothing is dereferenced
 // before the number has been matched against a live record.
@@ -397,7 +399,55 @@ SNMPAPI_STATUS WINAPI SnmpGetLastError(HSNMP_SESSION session)
     return result;
 }
 
-// Numeric IPv4 or IPv6 text only: this is the untranslated mode.
+// The scope of an IPv6 text whose zone is an interface's name, as the
+// platform's resolver reads it; 0 when it cannot, or when it reads another
+// address than the one already parsed.
+static ULONG ScopeOfZoneName(const char *text, const in6_addr *parsed)
+{
+    addrinfo hints;
+    addrinfo *list = NULL;
+    ULONG scope = 0;
+    memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_INET6;
+    hints.ai_flags = AI_NUMERICHOST;
+    if (getaddrinfo(text, NULL, &hints, &list) != 0 || list == NULL)
+        return 0;
+    if (list->ai_family == AF_INET6 && list->ai_addrlen >= sizeof(sockaddr_in6)) {
+        const sockaddr_in6 *found = (const sockaddr_in6 *)list->ai_addr;
+        if (memcmp(&found->sin6_addr, parsed, sizeof(*parsed)) == 0)
+            scope = found->sin6_scope_id;
+    }
+    freeaddrinfo(list);
+    return scope;
+}
+
+// The zone after the '%' of an IPv6 text: an interface index in decimal, or
+// an interface's name. Returns 1 with the scope set, 0 when it is neither.
+static int ParseZone(const char *text, const char *zone, const in6_addr *parsed, ULONG *scope)
+{
+    if (*zone == '\0')
+        return 0;
+    uint64_t index = 0;
+    const char *p = zone;
+    while (*p >= '0' && *p <= '9') {
+        index = index * 10 + (uint64_t)(*p - '0');
+        if (index > 0xFFFFFFFFu)
+            return 0;
+        p++;
+    }
+    if (*p == '\0') {
+        *scope = (ULONG)index;
+        return 1;
+    }
+    *scope = ScopeOfZoneName(text, parsed);
+    return *scope != 0;
+}
+
+// Numeric IPv4 or IPv6 text only: this is the untranslated mode. An IPv6
+// address may carry a zone, in every form the platform's getnameinfo
+// (NI_NUMERICHOST) writes one: the interface's index ("fe80::1%2", as
+// Windows writes it) or its name ("fe80::1%lo", as Wine does). Datagrams to
+// the entity then leave through that interface.
 static int ParseEntityAddress(const char *text, WsAddress *address)
 {
     memset(address, 0, sizeof(*address));
@@ -409,24 +459,37 @@ static int ParseEntityAddress(const char *text, WsAddress *address)
         return 1;
     }
     sockaddr_in6 *v6 = (sockaddr_in6 *)&address->addr;
-    if (inet_pton(AF_INET6, text, &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(WS_DEFAULT_PORT);
-        address->length = sizeof(sockaddr_in6);
-        return 1;
+    char host[INET6_ADDRSTRLEN];
+    const char *zone = strchr(text, '%');
+    size_t hostLength = zone == NULL ? strlen(text) : (size_t)(zone - text);
+    if (hostLength == 0 || hostLength >= sizeof(host))
+        return 0;
+    CopyTextN(host, sizeof(host), text, hostLength);
+    if (inet_pton(AF_INET6, host, &v6->sin6_addr) != 1)
+        return 0;
+    if (zone != NULL) {
+        ULONG scope = 0;
+        if (!ParseZone(text, zone + 1, &v6->sin6_addr, &scope))
+            return 0;
+        v6->sin6_scope_id = scope;
     }
-    return 0;
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(WS_DEFAULT_PORT);
+    address->length = sizeof(sockaddr_in6);
+    return 1;
 }
 
 HSNMP_ENTITY WINAPI SnmpStrToEntity(HSNMP_SESSION session, LPCSTR string)
 {
     HSNMP_ENTITY result = NULL;
     WsAddress address;
+    // Before the lock: a zone's name asks the platform's resolver.
+    int parsed = string != NULL && ParseEntityAddress(string, &address);
     WsLock();
     int s = WsSessionIndex(session);
     if (s < 0)
         goto done;
-    if (string == NULL || !ParseEntityAddress(string, &address)) {
+    if (!parsed) {
         WsFail(s, SNMPAPI_ENTITY_UNKNOWN);
         goto done;
     }

@@ -12,19 +12,51 @@
 // without a leading dot to be relative to.
 static const uint32_t kMib2[] = {1, 3, 6, 1, 2, 1};
 
-// The names SnmpMgrStrToOid knows, as the first component of a relative
-// text only ("system.1.0" is 1.3.6.1.2.1.1.1.0): the MIB-II groups of
-// RFC 1213, plus host resources (RFC 2790) and the Printer MIB (RFC 3805),
-// which sit under MIB-II too and are what a printer tool asks for. Names are
+// The names SnmpMgrStrToOid knows, each at its own place in the tree: the
+// registration tree down to MIB-II and the enterprises, the MIB-II groups of
+// RFC 1213 plus host resources (RFC 2790) and the Printer MIB (RFC 3805),
+// which sit under MIB-II too and are what a printer tool asks for, and the
+// objects of the system group. A name is taken only below its parent
+// ("system" under 1.3.6.1.2.1, "sysDescr" under 1.3.6.1.2.1.1). Names are
 // case-sensitive, as MIB names are.
-struct GroupName {
+struct TreeName {
     const char *name;
+    uint32_t parentLength;
+    uint32_t parent[7];
     uint32_t id;
 };
-static const GroupName kGroups[] = {
-    {"system", 1}, {"interfaces", 2}, {"at", 3}, {"ip", 4}, {"icmp", 5},
-    {"tcp", 6}, {"udp", 7}, {"egp", 8}, {"transmission", 10}, {"snmp", 11},
-    {"host", 25}, {"printmib", 43},
+static const TreeName kNames[] = {
+    {"iso", 0, {0}, 1},
+    {"org", 1, {1}, 3},
+    {"dod", 2, {1, 3}, 6},
+    {"internet", 3, {1, 3, 6}, 1},
+    {"directory", 4, {1, 3, 6, 1}, 1},
+    {"mgmt", 4, {1, 3, 6, 1}, 2},
+    {"experimental", 4, {1, 3, 6, 1}, 3},
+    {"private", 4, {1, 3, 6, 1}, 4},
+    {"mib-2", 5, {1, 3, 6, 1, 2}, 1},
+    {"enterprises", 5, {1, 3, 6, 1, 4}, 1},
+    {"system", 6, {1, 3, 6, 1, 2, 1}, 1},
+    {"interfaces", 6, {1, 3, 6, 1, 2, 1}, 2},
+    {"at", 6, {1, 3, 6, 1, 2, 1}, 3},
+    {"ip", 6, {1, 3, 6, 1, 2, 1}, 4},
+    {"icmp", 6, {1, 3, 6, 1, 2, 1}, 5},
+    {"tcp", 6, {1, 3, 6, 1, 2, 1}, 6},
+    {"udp", 6, {1, 3, 6, 1, 2, 1}, 7},
+    {"egp", 6, {1, 3, 6, 1, 2, 1}, 8},
+    {"transmission", 6, {1, 3, 6, 1, 2, 1}, 10},
+    {"snmp", 6, {1, 3, 6, 1, 2, 1}, 11},
+    {"host", 6, {1, 3, 6, 1, 2, 1}, 25},
+    {"printmib", 6, {1, 3, 6, 1, 2, 1}, 43},
+    {"sysDescr", 7, {1, 3, 6, 1, 2, 1, 1}, 1},
+    {"sysObjectID", 7, {1, 3, 6, 1, 2, 1, 1}, 2},
+    {"sysUpTime", 7, {1, 3, 6, 1, 2, 1, 1}, 3},
+    {"sysContact", 7, {1, 3, 6, 1, 2, 1, 1}, 4},
+    {"sysName", 7, {1, 3, 6, 1, 2, 1, 1}, 5},
+    {"sysLocation", 7, {1, 3, 6, 1, 2, 1, 1}, 6},
+    {"sysServices", 7, {1, 3, 6, 1, 2, 1, 1}, 7},
+    {"sysORLastChange", 7, {1, 3, 6, 1, 2, 1, 1}, 8},
+    {"sysORTable", 7, {1, 3, 6, 1, 2, 1, 1}, 9},
 };
 
 int WsOidEncodable(const uint32_t *ids, uint32_t length)
@@ -36,31 +68,82 @@ int WsOidEncodable(const uint32_t *ids, uint32_t length)
     return ids[1] <= 0xFFFFFFFFu - 40u * ids[0];
 }
 
-// Strict dotted decimal: digits and single dots only, no dot at either end,
-// no sign, no blank, no leading zero, each component at most 2^32-1. Returns
-// the component count, 0 when the text is not of that form or has more than
-// capacity components.
+// One number of dotted decimal at p: digits only, no sign, no leading zero,
+// at most 2^32-1. Returns the first character after it, NULL when there is
+// no such number.
+static const char *ParseNumber(const char *p, uint32_t *value)
+{
+    if (*p < '0' || *p > '9' || (*p == '0' && p[1] >= '0' && p[1] <= '9'))
+        return NULL;
+    uint64_t v = 0;
+    while (*p >= '0' && *p <= '9') {
+        v = v * 10 + (uint64_t)(*p - '0');
+        if (v > 0xFFFFFFFFu)
+            return NULL;
+        p++;
+    }
+    *value = (uint32_t)v;
+    return p;
+}
+
+// Strict dotted decimal: numbers and single dots only, no dot at either end,
+// no blank. Returns the component count, 0 when the text is not of that form
+// or has more than capacity components.
 static uint32_t ParseDotted(const char *text, uint32_t *ids, uint32_t capacity)
 {
     uint32_t count = 0;
     const char *p = text;
-    if (*p == '\0')
-        return 0;
     for (;;) {
-        if (*p < '0' || *p > '9')
+        uint32_t value = 0;
+        p = ParseNumber(p, &value);
+        if (p == NULL || count >= capacity)
             return 0;
-        if (*p == '0' && p[1] >= '0' && p[1] <= '9')
+        ids[count++] = value;
+        if (*p == '\0')
+            return count;
+        if (*p != '.')
             return 0;
-        uint64_t value = 0;
-        while (*p >= '0' && *p <= '9') {
-            value = value * 10 + (uint64_t)(*p - '0');
-            if (value > 0xFFFFFFFFu)
-                return 0;
-            p++;
-        }
+        p++;
+    }
+}
+
+// The id of the name that the tree has right below ids[0..count), or 0 when
+// it has none of that spelling there (no name in the tree has the id 0).
+static uint32_t NameBelow(const uint32_t *ids, uint32_t count, const char *name, size_t length)
+{
+    for (size_t i = 0; i < COUNTOF(kNames); i++) {
+        const TreeName *n = &kNames[i];
+        if (n->parentLength == count &&
+            memcmp(n->parent, ids, count * sizeof(uint32_t)) == 0 &&
+            strlen(n->name) == length && strncmp(n->name, name, length) == 0)
+            return n->id;
+    }
+    return 0;
+}
+
+// Numbers and names of the tree, separated by single dots, appended to the
+// count ids already in ids. Returns the new count, 0 when a component is
+// neither a number nor a name the tree has at that place, or when more than
+// capacity would be needed.
+static uint32_t ParseNamed(const char *text, uint32_t *ids, uint32_t count, uint32_t capacity)
+{
+    const char *p = text;
+    for (;;) {
         if (count >= capacity)
             return 0;
-        ids[count++] = (uint32_t)value;
+        if (*p >= '0' && *p <= '9') {
+            p = ParseNumber(p, &ids[count]);
+            if (p == NULL)
+                return 0;
+        } else {
+            const char *start = p;
+            while ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') ||
+                   (*p >= '0' && *p <= '9') || *p == '-')
+                p++;
+            if (p == start || (ids[count] = NameBelow(ids, count, start, (size_t)(p - start))) == 0)
+                return 0;
+        }
+        count++;
         if (*p == '\0')
             return count;
         if (*p != '.')
@@ -150,42 +233,22 @@ SNMPAPI_STATUS WINAPI SnmpOidCompare(smiLPCOID xOID, smiLPCOID yOID, smiUINT32 m
     return SNMPAPI_SUCCESS;
 }
 
-// A leading dot makes the text absolute dotted decimal; otherwise it is
-// relative to MIB-II, and its first component may be one of the group names
-// above. The ids come from SnmpUtilMemAlloc (SnmpUtilOidFree releases them).
+// A leading dot makes the text absolute; otherwise it is relative to MIB-II.
+// Either way its components are numbers or names of the tree above, each at
+// its place ("system.sysDescr.0", ".iso.org.dod.internet.private.2"). The ids
+// come from SnmpUtilMemAlloc (SnmpUtilOidFree releases them).
 WINBOOL SNMP_FUNC_TYPE SnmpMgrStrToOid(LPSTR string, AsnObjectIdentifier *oid)
 {
     uint32_t ids[BER_MAX_OID_LENGTH];
     uint32_t count = 0;
-    const uint32_t prefix = COUNTOF(kMib2);
 
     if (string == NULL || oid == NULL)
         return FALSE;
     if (string[0] == '.') {
-        count = ParseDotted(string + 1, ids, BER_MAX_OID_LENGTH);
+        count = ParseNamed(string + 1, ids, 0, BER_MAX_OID_LENGTH);
     } else {
         memcpy(ids, kMib2, sizeof(kMib2));
-        if (string[0] >= '0' && string[0] <= '9') {
-            uint32_t n = ParseDotted(string, ids + prefix, BER_MAX_OID_LENGTH - prefix);
-            count = n == 0 ? 0 : prefix + n;
-        } else {
-            const char *dot = strchr(string, '.');
-            size_t nameLength = dot == NULL ? strlen(string) : (size_t)(dot - string);
-            const GroupName *group = NULL;
-            for (size_t i = 0; i < COUNTOF(kGroups); i++) {
-                if (strlen(kGroups[i].name) == nameLength &&
-                    strncmp(kGroups[i].name, string, nameLength) == 0)
-                    group = &kGroups[i];
-            }
-            if (group != NULL) {
-                ids[prefix] = group->id;
-                count = prefix + 1;
-                if (dot != NULL) {
-                    uint32_t n = ParseDotted(dot + 1, ids + count, BER_MAX_OID_LENGTH - count);
-                    count = n == 0 ? 0 : count + n;
-                }
-            }
-        }
+        count = ParseNamed(string, ids, COUNTOF(kMib2), BER_MAX_OID_LENGTH);
     }
     if (count == 0 || !WsOidEncodable(ids, count))
         return FALSE;

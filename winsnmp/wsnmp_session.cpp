@@ -7,6 +7,7 @@
 
 enum {
     WS_SKIPS_PER_WAKE = 256,        // failed reads in a row, then the stop event is looked at
+    WS_FULL_QUEUE_RETRY_MS = 50,    // a time-out that finds the queue full is tried again after
     WS_WATCH_MICROSECONDS = 1000,   // after a quick answer: the watch for the next send
     WS_QUICK_MICROSECONDS = 400,    // a quick answer comes back within this of its send
     WS_QUICK_READS = 2              // direct reads after a send, each a server round trip
@@ -19,19 +20,29 @@ static void PostNotification(const WsSession *s, WPARAM code, int32_t requestId)
         PostMessageA(s->window, s->message, code, (LPARAM)requestId);
 }
 
-// Under the lock. The queue owns the item's list from here on, or frees it.
-static void QueueItem(WsSession *s, WsItem *item)
+// Under the lock. The queue owns the item's list from here on; returns 1.
+// Returns 0 when fewer than room items fit: the item and its list stay the
+// caller's.
+static int QueueItem(WsSession *s, WsItem *item, int room)
 {
-    if (s->queueCount >= WS_QUEUE_LENGTH) {
-        WsFreeList(&item->list);           // nobody is reading: drop
-        return;
-    }
+    if (s->queueCount >= room)
+        return 0;
     int slot = (s->queueFirst + s->queueCount) % WS_QUEUE_LENGTH;
     s->queue[slot] = *item;
     s->queueCount++;
     item->list.count = 0;
     item->list.items = NULL;
     PostNotification(s, item->kind == WS_ITEM_TIMEOUT ? SNMPAPI_TL_TIMEOUT : 0, item->requestId);
+    return 1;
+}
+
+// Under the lock: requests still waiting for their answer or time-out.
+static int WaitingRequests(const WsSession *s)
+{
+    int waiting = 0;
+    for (int i = 0; i < WS_MAX_REQUESTS; i++)
+        waiting += s->requests[i].state == WS_REQUEST_WAITING;
+    return waiting;
 }
 
 static void ForgetRequest(WsRequest *r, int state)
@@ -43,11 +54,11 @@ static void ForgetRequest(WsRequest *r, int state)
 }
 
 // Under the lock: finds which of our requests a message from this address
-// answers, marks it answered, and takes its source as the message's
-// destination. A message no request of ours matches (another id) goes to
-// the source of the last request sent to that address. Returns 1 when the
-// message answered a waiting request.
-static int MatchRequest(WsSession *s, WsItem *item)
+// answers, and takes its source as the message's destination. A message no
+// request of ours matches (another id) goes to the source of the last request
+// sent to that address. Returns the waiting request that the message answers,
+// or NULL; it is marked answered only once the message is queued.
+static WsRequest *MatchRequest(WsSession *s, WsItem *item)
 {
     WsRequest *match = NULL;
     WsRequest *recent = NULL;
@@ -62,19 +73,35 @@ static int MatchRequest(WsSession *s, WsItem *item)
                                (r->state == WS_REQUEST_WAITING || r->sentAt > match->sentAt))))
             match = r;
     }
-    int answered = 0;
-    if (match != NULL && match->state == WS_REQUEST_WAITING &&
-        item->pduType == BER_PDU_RESPONSE) {
-        ForgetRequest(match, WS_REQUEST_ANSWERED);
-        s->idleWaitMs = match->timeoutMs;
-        s->sendsAnswered = s->sends;
-        answered = 1;
-    }
     const WsRequest *from = match != NULL ? match : recent;
     item->hasDestination = from != NULL && from->hasSource;
     if (item->hasDestination)
         item->destination = from->source;
-    return answered;
+    if (match != NULL && match->state == WS_REQUEST_WAITING &&
+        item->pduType == BER_PDU_RESPONSE)
+        return match;
+    return NULL;
+}
+
+// Under the lock: queues a received message. Every waiting request keeps a
+// place in the queue for its answer or its time-out, so that a flood of
+// other messages cannot push either out: a request whose outcome is lost
+// would leave its caller waiting for ever. Returns 1 when the message was
+// queued and answered a waiting request, which is then marked answered.
+static int QueueMessage(WsSession *s, WsItem *item)
+{
+    WsRequest *answers = MatchRequest(s, item);
+    int room = answers != NULL ? WS_QUEUE_LENGTH : WS_QUEUE_LENGTH - WaitingRequests(s);
+    if (!QueueItem(s, item, room)) {
+        WsFreeList(&item->list);           // nobody is reading: drop
+        return 0;
+    }
+    if (answers == NULL)
+        return 0;
+    ForgetRequest(answers, WS_REQUEST_ANSWERED);
+    s->idleWaitMs = answers->timeoutMs;
+    s->sendsAnswered = s->sends;
+    return 1;
 }
 
 // The performance counter, which Wine reads without a server round trip.
@@ -129,10 +156,9 @@ static int ReadDatagram(WsSession *s, int family)
             return WS_READ_OTHER;
         WsLock();
         int result = WS_READ_OTHER;
-        if (MatchRequest(s, &item) &&
+        if (QueueMessage(s, &item) &&
             Microseconds() - s->lastSendMicroseconds <= WS_QUICK_MICROSECONDS)
             result = WS_READ_QUICK_ANSWER;
-        QueueItem(s, &item);
         WsUnlock();
         return result;
     }
@@ -201,9 +227,13 @@ static DWORD Retransmit(WsSession *s)
                 item.destination = r->source;
                 item.hasDestination = r->hasSource;
                 item.requestId = r->requestId;
-                ForgetRequest(r, WS_REQUEST_TIMED_OUT);
-                QueueItem(s, &item);
-                continue;
+                if (QueueItem(s, &item, WS_QUEUE_LENGTH)) {
+                    ForgetRequest(r, WS_REQUEST_TIMED_OUT);
+                    continue;
+                }
+                // Only a caller that sends without reading fills the queue
+                // past the places kept: the time-out waits for room.
+                r->deadline = now + WS_FULL_QUEUE_RETRY_MS;
             }
         }
         if (next == 0 || r->deadline < next)

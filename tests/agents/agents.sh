@@ -2,7 +2,10 @@
 # Starts or stops the SNMP agents that the WinSNMP tests talk to:
 #   net-snmp's snmpd on 127.0.0.41:161 and [::1]:16141, with our config,
 #   our scripted agent on 127.0.0.42:161, and the query engine's agent on
-#   127.0.0.44:161, [::1]:161 and 127.0.0.44:162 (its "other source").
+#   127.0.0.44:161, [::1]:161 and 127.0.0.44:162 (its "other source"), and
+#   on [fe80::44:1%lo]:161 where the loopback interface can be given that
+#   link-local address (DIR/linklocal then names it, zone as an index;
+#   DIR/linklocal-unavailable says why not).
 # "start DIR" also records snmpwalk's walks of snmpd (IPv4 and IPv6) in DIR
 # for the tests to compare with. When snmpd, snmpwalk or python3 is missing,
 # or we may not bind port 161, it writes the reason to DIR/unavailable and
@@ -20,11 +23,30 @@ SNMPD_V4=127.0.0.41
 SNMPD_V6_PORT=16141
 AGENT_V4=127.0.0.42
 ENGINE_V4=127.0.0.44
+LINK_LOCAL=fe80::44:1
 
 stop_all() {
     stop_pid_file "$dir/snmpd.pid"
     stop_pid_file "$dir/agent.pid"
     stop_pid_file "$dir/engine-agent.pid"
+    # Only an address that we added goes again.
+    if [ -f "$dir/linklocal-added" ]; then
+        ip -6 addr del "$LINK_LOCAL/128" dev lo 2>/dev/null
+        rm -f "$dir/linklocal-added"
+    fi
+}
+
+# Gives lo the link-local address, unless it has it already. Prints why not
+# when that cannot be done here (no ip command, no permission).
+add_link_local() {
+    command -v ip >/dev/null 2>&1 || { echo "the ip command is missing"; return 1; }
+    [ -r /sys/class/net/lo/ifindex ] || { echo "no index for lo in /sys"; return 1; }
+    ip -6 addr show dev lo 2>/dev/null | grep -q "inet6 $LINK_LOCAL/" && return 0
+    if ! error="$(ip -6 addr add "$LINK_LOCAL/128" dev lo nodad 2>&1)"; then
+        echo "ip -6 addr add $LINK_LOCAL/128 dev lo failed: $error"
+        return 1
+    fi
+    touch "$dir/linklocal-added"
 }
 
 case "$action" in
@@ -35,7 +57,7 @@ stop)
 start)
     mkdir -p "$dir"
     stop_all
-    rm -f "$dir/unavailable" "$dir"/walk-*.txt
+    rm -f "$dir/unavailable" "$dir"/walk-*.txt "$dir/linklocal" "$dir/linklocal-unavailable"
     check_agent_tools
     PATH="$PATH:/usr/sbin"
     # The agents share a module; its compiled copy stays out of the checkout.
@@ -56,7 +78,13 @@ start)
         > "$dir/agent.log" 2>&1 < /dev/null &
     agent_pid=$!
 
-    python3 "$here/engine_agent.py" "$ENGINE_V4" "$dir/engine-agent.pid" \
+    link_local=""
+    if reason="$(add_link_local)"; then
+        link_local="$LINK_LOCAL%lo"
+    else
+        echo "$reason" > "$dir/linklocal-unavailable"
+    fi
+    python3 "$here/engine_agent.py" "$ENGINE_V4" "$dir/engine-agent.pid" $link_local \
         > "$dir/engine-agent.log" 2>&1 < /dev/null &
 
     if ! wait_answer "$SNMPD_V4" .1.3.6.1.2.1.1.5.0; then
@@ -93,6 +121,11 @@ start)
         fi
         sleep 0.1
     done
+    # The agent serves the link-local address (or said why not): the tests
+    # learn it with its zone as Windows writes one, the interface's index.
+    if [ -n "$link_local" ] && [ ! -f "$dir/linklocal-unavailable" ]; then
+        echo "$LINK_LOCAL%$(cat /sys/class/net/lo/ifindex)" > "$dir/linklocal"
+    fi
     # The references: numeric names, every string in hex, whole view.
     MIBS= snmpwalk -v1 -c public -On -Ox "$SNMPD_V4" .1.3.6.1 > "$dir/walk-ipv4.txt" 2>&1 &&
     MIBS= snmpwalk -v1 -c public -On -Ox "udp6:[::1]:$SNMPD_V6_PORT" .1.3.6.1 \

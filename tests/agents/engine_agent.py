@@ -14,14 +14,18 @@ Under .1.3.6.1.4.1.55555 (the first variable's name decides):
                community, from another port), then the right one
   .25.K...     first a PDU that is not a Response, the answer 300 ms later
   .26.K...     never answers
-  .27.K...     answers twice, the same answer 30 ms apart
+  .27.K...     answers twice, the same answer 30 ms apart; the GetNext after
+               it 100 ms late, so that the copy comes while that one waits
+  .28.K...     first a PDU that is not a Response; 200 ms later a flood of
+               300 answers with other request ids, then the right answer
   .0.A.B...    the datagrams logged under .A.B: .0.A.B.1 = their number,
                then .0.A.B.2.i = "ms/request id" of the first 15 (ms after
                the first datagram). Walking .0.A.B.1 clears the log.
 Requests with a community other than "public" are logged, not answered.
 
-Usage: engine_agent.py IPV4 PIDFILE   (port 161 on IPV4 and on [::1], since
-the engine always asks port 161; the "other port" socket is IPV4:162)
+Usage: engine_agent.py IPV4 PIDFILE [LINKLOCAL%ZONE]   (port 161 on IPV4, on
+[::1] and on the link-local address if given, since the engine always asks
+port 161; the "other port" socket is IPV4:162)
 """
 import heapq
 import os
@@ -103,6 +107,19 @@ def main():
     except OSError as error:
         with open(unavailable6, "w") as f:
             f.write("cannot serve [::1]:161: %s\n" % error)
+    # The link-local address when asked for; a failure is told beside the
+    # PID file, for the link-local tests to skip with the reason.
+    if len(sys.argv) > 3:
+        unavailable_ll = os.path.join(os.path.dirname(os.path.abspath(pid_file)),
+                                      "linklocal-unavailable")
+        try:
+            info = socket.getaddrinfo(sys.argv[3], 161, socket.AF_INET6, socket.SOCK_DGRAM)
+            linklocal = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
+            linklocal.bind(info[0][4])
+            sockets.append(linklocal)
+        except OSError as error:
+            with open(unavailable_ll, "w") as f:
+                f.write("cannot serve [%s]:161: %s\n" % (sys.argv[3], error))
     with open(pid_file, "w") as f:
         f.write("%d\n" % os.getpid())
 
@@ -193,13 +210,22 @@ def main():
                     sock.sendto(answer([(ROOT + (26,), number(0))]), peer)
             elif scenario == 26:
                 pass
+            elif scenario == 28:
+                if len(name) == len(base):
+                    sock.sendto(answer([(base, tlv(0x05, b""))], tag=0xA0), peer)
+                    for i in range(300):
+                        later(0.2, sock, answer([(base + (1,), octets(b"stray"))],
+                                                rid=request_id + 1000 + i), peer)
+                    later(0.3, sock, answer([(base + (1,), octets(b"right"))]), peer)
+                else:
+                    sock.sendto(answer([(ROOT + (29,), number(0))]), peer)
             elif scenario == 27:
                 if len(name) == len(base):
                     reply = answer([(base + (1,), octets(b"dup"))])
                     sock.sendto(reply, peer)
                     later(0.03, sock, reply, peer)
                 else:
-                    sock.sendto(answer([(ROOT + (28,), number(0))]), peer)
+                    later(0.1, sock, answer([(ROOT + (28,), number(0))]), peer)
 
 
 if __name__ == "__main__":
