@@ -21,6 +21,9 @@ namespace {
 
 const char AGENT[] = "127.0.0.44";
 const char SUBTREE[] = "1.3.6.1.4.1.55555";
+// A host name that the resolver refuses by its form alone: an unknown name
+// of the usual form would be asked of the machine's name server.
+const char UNRESOLVABLE_HOST[] = "no such host";
 const char CONNECTION_TEXT[] =
     "A connection to the printer could not be established.\n"
     "Please check if the printer is switched on and connected.";
@@ -360,7 +363,7 @@ TEST_F(Engine, TwoWalksInARowStartAfreshAndCarryTheFlagUntilTheFirstRelease)
     // leaves it; the first release of the next walk clears it.
     EXPECT_EQ(-1, Walk(SubtreeOid("26." + std::to_string(NewKey())), 0));
     EXPECT_EQ(1, g_snmpFailed);
-    EXPECT_EQ(-1, Walk(SubtreeOid("20.1"), 2, "no-such-host.invalid"));
+    EXPECT_EQ(-1, Walk(SubtreeOid("20.1"), 2, UNRESOLVABLE_HOST));
     EXPECT_EQ(1, g_snmpFailed);
     EXPECT_EQ(0, Walk(SubtreeOid("20.1")));
     EXPECT_EQ(0, g_snmpFailed);
@@ -400,7 +403,7 @@ TEST_F(Engine, UnresolvableAgentShowsInvalidAgentAndSendsNothing)
     for (int slot = 0; slot < SNMP_VALUE_SLOTS; slot++)
         CopyText(g_snmpValues[slot], SNMP_VALUE_SIZE, "stale");
     g_snmpFailed = 1;
-    EXPECT_EQ(-1, Walk(SubtreeOid("20.1"), 2, "no-such-host.invalid"));
+    EXPECT_EQ(-1, Walk(SubtreeOid("20.1"), 2, UNRESOLVABLE_HOST));
     ASSERT_EQ(1u, boxes.Count());
     ExpectWarning(0, "Invalid SNMP agent ...");
     EXPECT_EQ(Expected({}), Values());
@@ -633,7 +636,7 @@ TEST_F(Engine, AThousandWalksOnEveryPathLeaveNothingBehind)
         switch (i % 10) {
         case 0: Walk(SubtreeOid("20.1.5")); break;                              // outside at once
         case 1: Walk(SubtreeOid("20.99")); break;                               // noSuchName
-        case 2: Walk(SubtreeOid("20.1"), 2, "no-such-host.invalid"); break;     // unresolvable
+        case 2: Walk(SubtreeOid("20.1"), 2, UNRESOLVABLE_HOST); break;     // unresolvable
         case 3: Walk("not an oid"); break;                               // no conversion
         case 4: Walk(SubtreeOid("26." + std::to_string(NewKey())), 0); break;   // no answer
         case 5: Walk(SubtreeOid("23." + std::to_string(NewKey()))); break;      // wrong answers
