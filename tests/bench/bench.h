@@ -66,6 +66,15 @@ StoredValue ReadValueFromRegistry(const char *printer, const char *valueName);
 // bytes, any type).
 bool WriteValueToRegistry(const char *printer, const char *valueName, DWORD type,
                           const void *bytes, DWORD count);
+// Stores a value through the spooler (OpenPrinterA for administration,
+// SetPrinterDataA), as the program itself does.
+bool WriteValueThroughSpooler(const char *printer, const char *valueName, DWORD type,
+                              const void *bytes, DWORD count);
+// The bytes the program handed to SetPrinterDataA, recovered from the
+// registry: the spooler keeps texts (REG_SZ, REG_MULTI_SZ) as UTF-16, so they
+// are narrowed code unit by code unit, and the terminator that the spooler
+// adds to a REG_SZ is dropped.
+StoredValue ReadValueAsWritten(const char *printer, const char *valueName);
 // Removes the printer's data values, so that a test starts from nothing.
 void DeleteAllValues(const char *printer);
 
