@@ -21,33 +21,6 @@ void ClearValueTable()
     memset(g_snmpValues, 0, sizeof(g_snmpValues));
 }
 
-// Every SetPrinterDataA call the program makes, as it handed it over.
-struct SpoolerWrite {
-    std::string name;
-    DWORD type;
-    std::vector<BYTE> bytes;
-};
-std::vector<SpoolerWrite> g_writes;
-
-DWORD WINAPI RecordingSetPrinterData(HANDLE printer, LPSTR name, DWORD type, LPBYTE data,
-                                     DWORD size)
-{
-    g_writes.push_back({name, type, std::vector<BYTE>(data, data + size)});
-    return SetPrinterDataA(printer, name, type, data, size);
-}
-
-// The spooler keeps text types as UTF-16: each (ASCII) byte handed over
-// becomes two in the registry.
-std::vector<BYTE> Widened(const std::vector<BYTE> &bytes)
-{
-    std::vector<BYTE> wide;
-    for (BYTE b : bytes) {
-        wide.push_back(b);
-        wide.push_back(0);
-    }
-    return wide;
-}
-
 class PrinterData : public ::testing::Test {
 protected:
     void SetUp() override
@@ -56,8 +29,6 @@ protected:
         DeleteAllValues(PRINTER);
         ClearValueTable();
         saved = g_spoolerCalls;
-        g_spoolerCalls.setPrinterData = RecordingSetPrinterData;
-        g_writes.clear();
     }
     void TearDown() override
     {
@@ -65,38 +36,12 @@ protected:
         DeleteAllValues(PRINTER);
         ClearValueTable();
     }
-    // The value was handed to the spooler with exactly this type and these
-    // bytes, the registry holds them (as UTF-16 for text types), and the
-    // spooler gives them back.
     void ExpectStored(const char *name, DWORD type, const std::vector<BYTE> &bytes)
     {
-        const SpoolerWrite *last = NULL;
-        for (const SpoolerWrite &w : g_writes)
-            if (w.name == name)
-                last = &w;
-        ASSERT_NE(nullptr, last) << name << " was not handed to the spooler";
-        EXPECT_EQ(type, last->type) << name;
-        EXPECT_EQ(HexBytes(bytes), HexBytes(last->bytes)) << name;
-
-        StoredValue v = ReadValueFromRegistry(PRINTER, name);
-        ASSERT_TRUE(v.present) << name << " is not in the registry";
-        EXPECT_EQ(type, v.type) << name;
-        bool text = type == REG_SZ || type == REG_MULTI_SZ;
-        std::vector<BYTE> raw = v.bytes;
-        if (type == REG_SZ && raw.size() == 2 * bytes.size() + 2 && raw[raw.size() - 1] == 0 &&
-            raw[raw.size() - 2] == 0)
-            raw.resize(raw.size() - 2);  // the spooler terminates a stored text itself
-        EXPECT_EQ(HexBytes(text ? Widened(bytes) : bytes), HexBytes(raw)) << name;
-
-        StoredValue spooled = ReadValueThroughSpooler(PRINTER, name);
-        ASSERT_TRUE(spooled.present) << name;
-        EXPECT_EQ(type, spooled.type) << name;
-        std::vector<BYTE> back = spooled.bytes;
-        if (type == REG_SZ && back.size() == bytes.size() + 1 && back.back() == 0)
-            back.pop_back();  // the spooler hands a text back with its NUL
-        EXPECT_EQ(HexBytes(bytes), HexBytes(back)) << name;
+        ::ExpectStored(writes, PRINTER, name, type, bytes);
     }
 
+    SpoolerWriteRecorder writes;
     SpoolerCalls saved;
 };
 
@@ -201,12 +146,12 @@ TEST_F(PrinterData, EmptyFieldsAreStoredEmptyAndReadBackEmpty)
     HWND dialog = MakeSettingsDialog("", "");
     ASSERT_NE(nullptr, dialog);
     SaveStoredSettings(dialog);
-    ASSERT_EQ(2u, g_writes.size());
-    EXPECT_EQ("QV_AutoComName", g_writes[0].name);
-    EXPECT_EQ((DWORD)REG_SZ, g_writes[0].type);
-    EXPECT_EQ(0u, g_writes[0].bytes.size());
-    EXPECT_EQ("QV_AutoTimeOut", g_writes[1].name);
-    EXPECT_EQ(0u, g_writes[1].bytes.size());
+    ASSERT_EQ(2u, writes.Writes().size());
+    EXPECT_EQ("QV_AutoComName", writes.Writes()[0].name);
+    EXPECT_EQ((DWORD)REG_SZ, writes.Writes()[0].type);
+    EXPECT_EQ(0u, writes.Writes()[0].bytes.size());
+    EXPECT_EQ("QV_AutoTimeOut", writes.Writes()[1].name);
+    EXPECT_EQ(0u, writes.Writes()[1].bytes.size());
     EXPECT_TRUE(ReadValueFromRegistry(PRINTER, "QV_AutoComName").present);
     EXPECT_TRUE(ReadValueFromRegistry(PRINTER, "QV_AutoTimeOut").present);
 

@@ -14,62 +14,17 @@ set -u
 action="${1:?start or stop}"
 dir="${2:?state directory}"
 here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/agent-lib.sh"
 
 SNMPD_V4=127.0.0.41
 SNMPD_V6_PORT=16141
 AGENT_V4=127.0.0.42
 ENGINE_V4=127.0.0.44
 
-# Whether a process still runs: an exited one may stay a zombie for a while
-# (until its parent, or whoever inherited it, reaps it), and kill -0 would
-# still find it.
-running() {
-    state="$(ps -o stat= -p "$1" 2>/dev/null)"
-    [ -n "$state" ] && [ "${state#Z}" = "$state" ]
-}
-
-# Stops the process of a PID file if it is still the one we started (its
-# command line names our state directory).
-stop_pid_file() {
-    file="$1"
-    [ -f "$file" ] || return 0
-    pid="$(cat "$file" 2>/dev/null)"
-    if [ -n "$pid" ] && [ -r "/proc/$pid/cmdline" ] &&
-       tr '\0' ' ' < "/proc/$pid/cmdline" | grep -q -- "$dir"; then
-        kill "$pid" 2>/dev/null
-        n=0
-        while running "$pid" && [ $n -lt 50 ]; do
-            sleep 0.1
-            n=$((n + 1))
-        done
-        running "$pid" && kill -9 "$pid" 2>/dev/null
-    fi
-    rm -f "$file"
-}
-
 stop_all() {
     stop_pid_file "$dir/snmpd.pid"
     stop_pid_file "$dir/agent.pid"
     stop_pid_file "$dir/engine-agent.pid"
-}
-
-unavailable() {
-    echo "$1" > "$dir/unavailable"
-    echo "SNMP agents unavailable: $1"
-    exit 0
-}
-
-# Waits until an agent answers a GET (up to 10 s).
-wait_answer() {
-    n=0
-    while [ $n -lt 100 ]; do
-        if snmpget -v1 -c public -t 0.2 -r 0 -On "$1" "$2" >/dev/null 2>&1; then
-            return 0
-        fi
-        sleep 0.1
-        n=$((n + 1))
-    done
-    return 1
 }
 
 case "$action" in
@@ -81,11 +36,7 @@ start)
     mkdir -p "$dir"
     stop_all
     rm -f "$dir/unavailable" "$dir"/walk-*.txt
-    for tool in snmpd snmpwalk snmpget python3; do
-        command -v "$tool" >/dev/null 2>&1 ||
-            [ -x "/usr/sbin/$tool" ] || unavailable "$tool is not installed (scripts/install-deps.sh)"
-    done
-    [ "$(id -u)" -eq 0 ] || unavailable "binding UDP port 161 needs root"
+    check_agent_tools
     PATH="$PATH:/usr/sbin"
     # The agents share a module; its compiled copy stays out of the checkout.
     PYTHONDONTWRITEBYTECODE=1

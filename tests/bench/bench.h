@@ -81,6 +81,40 @@ void DeleteAllValues(const char *printer);
 std::vector<BYTE> Bytes(const char *text, size_t count);
 std::string HexBytes(const std::vector<BYTE> &bytes);
 
+// ---- stored_values.cpp ---------------------------------------------------
+
+// One SetPrinterDataA call of the program, as it handed it over.
+struct SpoolerWrite {
+    std::string name;
+    DWORD type = 0;
+    std::vector<BYTE> bytes;
+};
+
+// Records every printer data write the program makes while it is alive (its
+// spooler calls are routed through here, and still reach the spooler).
+class SpoolerWriteRecorder {
+public:
+    SpoolerWriteRecorder();
+    ~SpoolerWriteRecorder();
+    SpoolerWriteRecorder(const SpoolerWriteRecorder &) = delete;
+    SpoolerWriteRecorder &operator=(const SpoolerWriteRecorder &) = delete;
+
+    const std::vector<SpoolerWrite> &Writes() const { return writes_; }
+    // The value names written, in order.
+    std::vector<std::string> Names() const;
+    void Clear() { writes_.clear(); }
+    void Add(const SpoolerWrite &write) { writes_.push_back(write); }
+
+private:
+    std::vector<SpoolerWrite> writes_;
+};
+
+// The value's last write was handed over with exactly this type and these
+// bytes, the registry holds them (as UTF-16 for text types), and the spooler
+// gives them back.
+void ExpectStored(const SpoolerWriteRecorder &recorder, const char *printer, const char *name,
+                  DWORD type, const std::vector<BYTE> &bytes);
+
 // ---- files.cpp -----------------------------------------------------------
 
 // The directory of the running test program, with a trailing backslash.
@@ -90,3 +124,16 @@ bool WriteProgramFile(const char *name, const std::string &content);
 void DeleteProgramFile(const char *name);
 // A Linux path of the build as a Windows path through drive Z:.
 std::string WindowsPath(const char *unixPath);
+
+// ---- config_dialog.cpp ---------------------------------------------------
+
+// Dialog template 103 of the program's resources, made modeless with a
+// procedure that does nothing: the fields, buttons and owner that the code
+// under test reads. NULL when it cannot be made.
+HWND CreateConfigTemplateDialog();
+// Sets the address, community and time-out fields (1008, 1009, 1013).
+void SetQueryFields(HWND dialog, const char *address, const char *community,
+                    const char *timeout);
+// Whether tests/agents/options-agent.sh started the options printers
+// (snmpd on 127.0.0.51, the disk-only agent on 127.0.0.52); why not when not.
+bool OptionsAgentAvailable(std::string *reason);
