@@ -255,6 +255,7 @@ TEST_F(ConfigDialog, HelpAndOtherCommandsLeaveTheDialogOpenAndWriteNothing)
 
 TEST_F(ConfigDialog, OkWithoutMapRunsTheChainSavesTheSettingsAndEnds)
 {
+    SpoolerWriteRecorder writes;
     ASSERT_NE(nullptr, Open(PRINTER));
     SetDlgItemTextA(dialog, IDC_COMMUNITY, "typed");
     SetDlgItemTextA(dialog, IDC_TIMEOUT, "9");
@@ -263,9 +264,39 @@ TEST_F(ConfigDialog, OkWithoutMapRunsTheChainSavesTheSettingsAndEnds)
     EXPECT_EQ(0u, boxes.Count());
     const char *written[] = {"QV_AutoCfgSuccess", "QV_AutoComName", "QV_AutoTimeOut"};
     ExpectWritten(written, 3);
+    EXPECT_EQ(std::vector<std::string>(written, written + 3), writes.Names());
     EXPECT_EQ(std::vector<BYTE>{0}, ReadValueFromRegistry(PRINTER, "QV_AutoCfgSuccess").bytes);
     EXPECT_EQ(Bytes("typed", 5), ReadValueAsWritten(PRINTER, "QV_AutoComName").bytes);
     EXPECT_EQ(Bytes("9", 1), ReadValueAsWritten(PRINTER, "QV_AutoTimeOut").bytes);
+}
+
+// The four options from snmpd on 127.0.0.55 (tests/agents/e2e_agents.sh):
+// the option values in order, then the flag, then the settings.
+TEST_F(ConfigDialog, OkWritesTheFourOptionsThenTheFlagThenTheSettings)
+{
+    HANDLE unavailable = CreateFileA(WindowsPath(AGENT_DIR "/unavailable").c_str(), GENERIC_READ,
+                                     0, NULL, OPEN_EXISTING, 0, NULL);
+    if (unavailable != INVALID_HANDLE_VALUE) {
+        CloseHandle(unavailable);
+        GTEST_SKIP() << "no test agents (see " AGENT_DIR "/unavailable)";
+    }
+    ASSERT_TRUE(WriteProgramFile(MAP_FILE,
+        "<Property name='HardDisk'><Value oid='1.3.6.1.4.1.55555.20.1'/></Property>"
+        "<Property name='RAMDisk'><Value oid='1.3.6.1.4.1.55555.20.1'/></Property>"
+        "<Property name='3000Finisher'><Value oid='1.3.6.1.4.1.55555.20.2'/></Property>"
+        "<Property name='PunchingUnit'><Value oid='1.3.6.1.4.1.55555.20.3'/></Property>"
+        "<Property name='CassetteTwo'><Value oid='1.3.6.1.4.1.55555.20.4'/></Property>"));
+    SpoolerWriteRecorder writes;
+    ASSERT_NE(nullptr, Open(PRINTER));
+    SetDlgItemTextA(dialog, IDC_ADDRESS, "127.0.0.55");
+    SetDlgItemTextA(dialog, IDC_COMMUNITY, "vrtest");
+    EXPECT_EQ(FALSE, Command(IDOK));
+    EXPECT_EQ(0u, boxes.Count());
+    const std::vector<std::string> order = {
+        "QV_AutoCfgDisk",    "QV_AutoCfgFinisher", "QV_AutoCfgPunchUnit", "QV_AutoCfgCassettes",
+        "QV_AutoCfgSuccess", "QV_AutoComName",     "QV_AutoTimeOut"};
+    EXPECT_EQ(order, writes.Names());
+    ExpectStored(writes, PRINTER, "QV_AutoCfgSuccess", REG_BINARY, {1});
 }
 
 // A map without the hard disk's entry: the chain's first lookup shows an

@@ -113,6 +113,24 @@ StoredValue ReadValueAsWritten(const char *printer, const char *valueName)
     return v;
 }
 
+std::vector<std::string> ValueNames(const char *printer)
+{
+    std::vector<std::string> names;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, DataKeyPath(printer).c_str(), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return names;
+    for (DWORD i = 0;; i++) {
+        char name[256];
+        DWORD length = sizeof(name);
+        if (RegEnumValueA(key, i, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+            break;
+        names.push_back(name);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
 void DeleteAllValues(const char *printer)
 {
     HKEY key;
