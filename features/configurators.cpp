@@ -78,8 +78,11 @@ static int RunConfigurator(HWND dialog, const FeatureOption *option)
     if (!LoadQueryMap())
         return 0;
 
+    // An entry with an empty OID is found, but there is nothing to walk:
+    // the engine could not convert it and would leave an empty table, which
+    // must not be stored as the printer's answer.
     memset(oidText, 0, sizeof(oidText));
-    if (!LookupOptionOid(option->optionName, oidText))
+    if (!LookupOptionOid(option->optionName, oidText) || oidText[0] == '\0')
         goto done;
 
     // The compared OID only decides the warning; a failed lookup leaves it

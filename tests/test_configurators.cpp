@@ -236,6 +236,7 @@ TEST_F(Configurators, FailedLookupOrUnfinishedWalkWritesNothingAndKeepsTheStored
          {LookupError("pEntryStart - Nullpointer")}, false},
         {"hard disk too long", true, Changed("HardDisk", std::string(64, '1').c_str()), SNMPD,
          {LookupError("wrong szOID")}, false},
+        {"hard disk OID empty", true, Changed("HardDisk", ""), SNMPD, {}, false},
         {"address not resolved", true, FullMap(), UNRESOLVABLE, {INVALID_AGENT}, true},
     };
     for (const Case &c : cases) {
