@@ -4,6 +4,19 @@
 
 #include <windows.h>
 
+// The registry calls of the cluster source. Tests may point an entry at a
+// replacement, to watch the calls or to provoke a failure the registry will
+// not give on request.
+struct RegistryCalls {
+    LONG (WINAPI *openKey)(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+    LONG (WINAPI *enumKey)(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                           LPSTR className, LPDWORD classSize, PFILETIME lastWrite);
+    LONG (WINAPI *queryValue)(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
+                              LPBYTE data, LPDWORD dataSize);
+    LONG (WINAPI *closeKey)(HKEY key);
+};
+extern RegistryCalls g_registryCalls;
+
 // port_monitor.cpp: asks the monitor of the port of g_printerName. True when
 // the monitor's reply was received and both texts were written from it;
 // false with both buffers untouched otherwise. Shows nothing.

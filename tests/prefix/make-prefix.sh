@@ -1,8 +1,11 @@
 #!/bin/sh
 # Makes the tests' Wine prefix afresh: headless, with the test printers.
-# Usage: make-prefix.sh PREFIX [display]
+# Usage: make-prefix.sh PREFIX [display] [MONITOR_DLL]
 # With "display" the prefix keeps Wine's X11 driver, for the tests that
 # drive real windows under Xvfb (another process's windows, the help viewer).
+# MONITOR_DLL (tests/monitor, our stand-in for the Standard TCP/IP Port
+# monitor) is copied into the prefix's system32 and registered as that
+# monitor; the ports it knows come from ports.reg.
 # Test programs hold a shared lock on PREFIX.lock while they run (see
 # cmake/wine-run.sh.in); the prefix is rebuilt under the exclusive lock, so
 # that two test runs in one build tree never pull it from under each other.
@@ -11,9 +14,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 WINEPREFIX=$1
 shift
 MODE=headless
-case "${1:-}" in
-headless|display) MODE=$1; shift ;;
-esac
+MONITOR=
+LOCKED=
+for arg in "$@"; do
+    case "$arg" in
+    headless|display) MODE=$arg ;;
+    --locked) LOCKED=yes ;;
+    *) MONITOR=$arg ;;
+    esac
+done
 WINEDEBUG=-all
 WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
@@ -29,6 +38,11 @@ rebuild() {
     for reg in "$here"/*.reg; do
         wine reg import "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1
     done
+    if [ -n "$MONITOR" ]; then
+        cp "$MONITOR" "$WINEPREFIX/drive_c/windows/system32/"
+        wine reg add 'HKLM\System\CurrentControlSet\Control\Print\Monitors\Standard TCP/IP Port' \
+            /v Driver /d "$(basename "$MONITOR")" /f >/dev/null 2>&1
+    fi
     wineserver -w
     # The prefix is usable when a test printer's key is there.
     grep -q 'VRTest Data' "$WINEPREFIX/system.reg"
@@ -42,11 +56,11 @@ rebuild() {
     wine reg query 'HKCU\Software\Wine' </dev/null >/dev/null 2>&1 || true
 }
 
-if [ "${1:-}" != "--locked" ]; then
+if [ -z "$LOCKED" ]; then
     mkdir -p "$(dirname "$WINEPREFIX")"
     # -o: the processes started here (the persistent wineserver above all)
     # must not inherit the lock, or it would outlive the rebuild.
-    exec flock -x -o "$WINEPREFIX.lock" sh "$0" "$WINEPREFIX" "$MODE" --locked
+    exec flock -x -o "$WINEPREFIX.lock" sh "$0" "$WINEPREFIX" "$MODE" ${MONITOR:+"$MONITOR"} --locked
 fi
 rebuild
 echo "Wine prefix ready: $WINEPREFIX"
