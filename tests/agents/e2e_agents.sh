@@ -3,9 +3,7 @@
 #   net-snmp's snmpd on 127.0.0.55:161 with snmpd-e2e.conf (all four
 #   options), and half_agent.py on 127.0.0.56:161 (the first option only,
 #   silence for the rest).
-# "start DIR" also compiles the tests' help files (DIR/help/*.chm, titled
-# by language) with chmcmd. When a tool is missing or port 161 may not be
-# bound, it writes the reason to DIR/unavailable and succeeds, so that the
+# When a tool is missing or port 161 may not be bound, it writes the reason to DIR/unavailable and succeeds, so that the
 # tests skip with that reason. Processes are stopped by the PIDs they wrote,
 # never by name.
 #   e2e_agents.sh start DIR | stop DIR
@@ -57,26 +55,6 @@ fail() {
     exit 1
 }
 
-# One help file per language, told apart by its title.
-make_help() {
-    file="$1" title="$2"
-    work="$dir/help/$file.src"
-    mkdir -p "$work"
-    cat > "$work/Properties-ExtendedConfiguration.htm" <<HTM
-<html><head><title>$title</title></head><body><p>$title</p></body></html>
-HTM
-    cat > "$work/help.hhp" <<HHP
-[OPTIONS]
-Compiled file=../$file
-Default topic=Properties-ExtendedConfiguration.htm
-Title=$title
-
-[FILES]
-Properties-ExtendedConfiguration.htm
-HHP
-    (cd "$work" && chmcmd help.hhp >/dev/null 2>&1) && [ -s "$dir/help/$file" ]
-}
-
 case "$action" in
 stop)
     stop_all
@@ -87,15 +65,12 @@ start)
     stop_all
     rm -f "$dir/unavailable"
     PATH="$PATH:/usr/sbin"
-    for tool in snmpd snmpget python3 chmcmd; do
+    for tool in snmpd snmpget python3; do
         command -v "$tool" >/dev/null 2>&1 || unavailable "$tool is not installed (scripts/install-deps.sh)"
     done
     [ "$(id -u)" -eq 0 ] || unavailable "binding UDP port 161 needs root"
     PYTHONDONTWRITEBYTECODE=1
     export PYTHONDONTWRITEBYTECODE
-
-    make_help VRPHlp.chm "VR help (English)" || fail "chmcmd could not compile the English help"
-    make_help VRPHDe.chm "VR Hilfe (Deutsch)" || fail "chmcmd could not compile the German help"
 
     cp "$here/snmpd-e2e.conf" "$dir/snmpd.conf"
     MIBS= snmpd -f -Lf "$dir/snmpd.log" -C -c "$dir/snmpd.conf" -p "$dir/snmpd.pid" \

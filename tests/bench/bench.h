@@ -128,47 +128,6 @@ void DeleteProgramFile(const char *name);
 // A Linux path of the build as a Windows path through drive Z:.
 std::string WindowsPath(const char *unixPath);
 
-// ---- ports.cpp -------------------------------------------------------------
-
-// A registry value to create: its name, type and exact bytes.
-struct RegValue {
-    std::string name;
-    DWORD type;
-    std::string bytes;
-};
-// REG_SZ of this text and its NUL.
-RegValue TextValue(const char *name, const std::string &text);
-// Exactly these bytes, of any type (no NUL added).
-RegValue RawValue(const char *name, DWORD type, const std::string &bytes);
-RegValue NumberValue(const char *name, DWORD number);
-
-// Creates the key below HKEY_LOCAL_MACHINE (and its parents) with the values.
-bool CreateMachineKey(const std::string &path, const std::vector<RegValue> &values = {});
-// Removes the key below HKEY_LOCAL_MACHINE with everything below it.
-void DeleteMachineKey(const std::string &path);
-
-// The Standard TCP/IP Port monitor's key of a port, below HKEY_LOCAL_MACHINE.
-std::string MonitorPortKey(const std::string &port);
-// A cluster resource's key of a port, below HKEY_LOCAL_MACHINE:
-// <cluster>\Resources\<resource>\Parameters\Monitors\Standard TCP/IP Port\Ports\<port>;
-// with an empty port, the resource's Ports key itself.
-std::string ClusterPortKey(const std::string &cluster, const std::string &resource,
-                           const std::string &port);
-
-// ---- footprint.cpp ---------------------------------------------------------
-
-// What the process holds: open handles, bytes in use in its heaps, and
-// committed private memory (which a VirtualAlloc block left behind shows in).
-// Wine counts no handles (GetProcessHandleCount gives 0), but hands out the
-// lowest free handle value: a handle left open pushes the next one up.
-struct ProcessUsage {
-    DWORD handles = 0;
-    UINT_PTR nextHandle = 0;
-    size_t heapBytes = 0;
-    size_t committedBytes = 0;
-};
-ProcessUsage MeasureProcessUsage();
-
 // ---- config_dialog.cpp ---------------------------------------------------
 
 // Dialog template 103 of the program's resources, made modeless with a
@@ -235,3 +194,44 @@ private:
     std::vector<RecordedBox> boxes_;
     std::function<void(const RecordedBox &)> whileOpen_;
 };
+
+// ---- ports.cpp -------------------------------------------------------------
+
+// A registry value to create: its name, type and exact bytes.
+struct RegValue {
+    std::string name;
+    DWORD type;
+    std::string bytes;
+};
+// REG_SZ of this text and its NUL.
+RegValue TextValue(const char *name, const std::string &text);
+// Exactly these bytes, of any type (no NUL added).
+RegValue RawValue(const char *name, DWORD type, const std::string &bytes);
+RegValue NumberValue(const char *name, DWORD number);
+
+// Creates the key below HKEY_LOCAL_MACHINE (and its parents) with the values.
+bool CreateMachineKey(const std::string &path, const std::vector<RegValue> &values = {});
+// Removes the key below HKEY_LOCAL_MACHINE with everything below it.
+void DeleteMachineKey(const std::string &path);
+
+// The Standard TCP/IP Port monitor's key of a port, below HKEY_LOCAL_MACHINE.
+std::string MonitorPortKey(const std::string &port);
+// A cluster resource's key of a port, below HKEY_LOCAL_MACHINE:
+// <cluster>\Resources\<resource>\Parameters\Monitors\Standard TCP/IP Port\Ports\<port>;
+// with an empty port, the resource's Ports key itself.
+std::string ClusterPortKey(const std::string &cluster, const std::string &resource,
+                           const std::string &port);
+
+// ---- footprint.cpp ---------------------------------------------------------
+
+// What the process holds: open handles, bytes in use in its heaps, and
+// committed private memory (which a VirtualAlloc block left behind shows in).
+// Wine counts no handles (GetProcessHandleCount gives 0), but hands out the
+// lowest free handle value: a handle left open pushes the next one up.
+struct ProcessUsage {
+    DWORD handles = 0;
+    UINT_PTR nextHandle = 0;
+    size_t heapBytes = 0;
+    size_t committedBytes = 0;
+};
+ProcessUsage MeasureProcessUsage();

@@ -95,6 +95,9 @@ bool ProgramDriver::Start(const char *printer)
 {
     if (!copied_)
         return false;
+    // The desktop window exists once asked for: the first program started in
+    // a fresh display prefix must not race Wine's start of the desktop.
+    GetDesktopWindow();
     std::string path = directory_ + PROGRAM_FILE;
     std::string commandLine = "\"" + path + "\" \"" + printer + "\"";
     std::vector<char> line(commandLine.begin(), commandLine.end());
