@@ -44,11 +44,17 @@ def read_export(path):
     return values
 
 
+def quoted(text):
+    """A text in double quotes, its quotes and backslashes escaped, so that
+    where it begins and ends is never in doubt."""
+    return '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
+
+
 def decode(kind, body):
     """The value as the table shows it. Texts are stored as UTF-16 by the
     spooler, whatever the program handed over in its ANSI code page."""
     if kind in (1, 2):
-        return '"%s"' % body.decode("utf-16-le").rstrip("\0")
+        return quoted(body.decode("utf-16-le").rstrip("\0"))
     if kind == 7:
         texts = body.decode("utf-16-le").split("\0")
         # The list ends at the first empty text (its final NUL).
@@ -56,7 +62,7 @@ def decode(kind, body):
         for t in texts:
             if t == "":
                 break
-            items.append('"%s"' % t)
+            items.append(quoted(t))
         return ", ".join(items) if items else "(empty list)"
     if kind == 3:
         return " ".join("%02x" % b for b in body) or "(no bytes)"
