@@ -1,10 +1,13 @@
-# Builds the program for 64-bit Windows and runs its tests under Wine.
+# Builds the program for 64-bit Windows and runs it, or its tests, under Wine.
+#   make run    install what is missing, build, run the program against a
+#               demonstration printer (scripts/run-demo.sh)
 #   make test   install what is missing, build, run every test
-#   make build  build only
+#   make build  build only (the program, its help files, the release package)
+#   make dist   the release package: $(BUILD)/VRAutoConfig-<version>-x64.zip
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test clean
+.PHONY: all deps build run test dist clean
 
 all: build
 
@@ -17,8 +20,15 @@ $(BUILD)/CMakeCache.txt:
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
+run: build
+	sh scripts/run-demo.sh $(BUILD)
+
 test: build
 	cd $(BUILD) && ctest --output-on-failure
+
+dist: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target vr_package
+	@ls $(BUILD)/VRAutoConfig-*-x64.zip
 
 clean:
 	rm -rf $(BUILD)

@@ -6,8 +6,9 @@ set -eu
 # libclang-rt-dev: libFuzzer and the sanitizer runtimes that clang does not
 # pull in; llvm: llvm-symbolizer for readable sanitizer reports; python3: the
 # snmpd reply capture script and the test agents; bc: scripts/bench-walk.sh;
-# fp-utils: chmcmd, which compiles the help files.
-packages="cmake make g++ clang libclang-rt-dev llvm python3 bc mingw-w64 wine64 snmpd snmp googletest xvfb xdotool imagemagick locales fp-utils"
+# fp-utils: chmcmd, which compiles the help files; unzip: the release
+# package's test unpacks it with a tool other than the one that packed it.
+packages="cmake make g++ clang libclang-rt-dev llvm python3 bc mingw-w64 wine64 snmpd snmp googletest xvfb xdotool imagemagick locales fp-utils unzip"
 
 missing=""
 for p in $packages; do

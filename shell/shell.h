@@ -29,4 +29,5 @@ int RunProgram(HINSTANCE instance);
 
 // dialog.cpp
 extern HWND g_hDialog;
+void InitConfigDialog(HWND window);
 INT_PTR CALLBACK ConfigDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

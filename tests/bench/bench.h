@@ -66,6 +66,18 @@ StoredValue ReadValueFromRegistry(const char *printer, const char *valueName);
 // bytes, any type).
 bool WriteValueToRegistry(const char *printer, const char *valueName, DWORD type,
                           const void *bytes, DWORD count);
+// Stores a value through the spooler (OpenPrinterA for administration,
+// SetPrinterDataA), as the program itself does.
+bool WriteValueThroughSpooler(const char *printer, const char *valueName, DWORD type,
+                              const void *bytes, DWORD count);
+// The bytes the program handed to SetPrinterDataA, recovered from the
+// registry: the spooler keeps texts (REG_SZ, REG_MULTI_SZ) as UTF-16, so they
+// are narrowed code unit by code unit, and the terminator that the spooler
+// adds to a REG_SZ is dropped.
+StoredValue ReadValueAsWritten(const char *printer, const char *valueName);
+// The names of the printer's data values (Wine enumerates them sorted, not
+// in the order they were written).
+std::vector<std::string> ValueNames(const char *printer);
 // Removes the printer's data values, so that a test starts from nothing.
 void DeleteAllValues(const char *printer);
 
@@ -116,6 +128,73 @@ void DeleteProgramFile(const char *name);
 // A Linux path of the build as a Windows path through drive Z:.
 std::string WindowsPath(const char *unixPath);
 
+// ---- config_dialog.cpp ---------------------------------------------------
+
+// Dialog template 103 of the program's resources, made modeless with a
+// procedure that does nothing: the fields, buttons and owner that the code
+// under test reads. NULL when it cannot be made.
+HWND CreateConfigTemplateDialog();
+// Sets the address, community and time-out fields (1008, 1009, 1013).
+void SetQueryFields(HWND dialog, const char *address, const char *community,
+                    const char *timeout);
+// Whether tests/agents/options-agent.sh started the options printers
+// (snmpd on 127.0.0.51, the disk-only agent on 127.0.0.52); why not when not.
+bool OptionsAgentAvailable(std::string *reason);
+
+// ---- program_driver.cpp --------------------------------------------------
+
+// A window's text asked for by message (WM_GETTEXT, the only way to read
+// another process's edit field), with a time-out.
+std::string WindowTextByMessage(HWND window);
+
+// The real program, run from a copy in a scratch directory of its own beside
+// the test program (the program reads VRUnPQ.xml from its own directory).
+// Needs a display: under the null graphics driver another process's windows
+// are not enumerated.
+class ProgramDriver {
+public:
+    // scratchName: the directory's name; programPath: the built program's
+    // Linux path.
+    ProgramDriver(const char *scratchName, const char *programPath);
+    // Ends a program still running and removes the scratch directory.
+    ~ProgramDriver();
+    ProgramDriver(const ProgramDriver &) = delete;
+    ProgramDriver &operator=(const ProgramDriver &) = delete;
+
+    bool WriteMap(const std::string &text);
+    // Starts "<copy>" "<printer>" with the scratch directory as current one.
+    bool Start(const char *printer);
+    // The program's configuration dialog once it is shown, or NULL.
+    HWND WaitForDialog(DWORD timeoutMs);
+    HWND Dialog() const { return dialog_; }
+    std::string Title() const;
+    std::string Field(int id) const;
+    bool SetField(int id, const std::string &text);
+    void Post(UINT message, WPARAM wParam, LPARAM lParam) const;
+    void PostToControl(int id, UINT message, WPARAM wParam, LPARAM lParam) const;
+    // The program's visible top-level windows of this class.
+    std::vector<HWND> Windows(const char *className) const;
+    // A message box of the program that is open now, or NULL.
+    HWND OpenBox();
+    // Records the box (caption, text, owner, push buttons), runs the WhileOpen
+    // callback, presses its first button and waits until it is gone.
+    void AnswerBox(HWND box);
+    void WhileOpen(std::function<void(const RecordedBox &)> callback) { whileOpen_ = callback; }
+    // Answers every box until the program ends; false when it did not end in
+    // time.
+    bool WaitForEnd(DWORD timeoutMs, DWORD *exitCode);
+    bool Running() const;
+    const std::vector<RecordedBox> &Boxes() const { return boxes_; }
+
+private:
+    std::string directory_;
+    bool copied_ = false;
+    PROCESS_INFORMATION process_;
+    HWND dialog_ = NULL;
+    std::vector<RecordedBox> boxes_;
+    std::function<void(const RecordedBox &)> whileOpen_;
+};
+
 // ---- ports.cpp -------------------------------------------------------------
 
 // A registry value to create: its name, type and exact bytes.
@@ -156,15 +235,3 @@ struct ProcessUsage {
     size_t committedBytes = 0;
 };
 ProcessUsage MeasureProcessUsage();
-// ---- config_dialog.cpp ---------------------------------------------------
-
-// Dialog template 103 of the program's resources, made modeless with a
-// procedure that does nothing: the fields, buttons and owner that the code
-// under test reads. NULL when it cannot be made.
-HWND CreateConfigTemplateDialog();
-// Sets the address, community and time-out fields (1008, 1009, 1013).
-void SetQueryFields(HWND dialog, const char *address, const char *community,
-                    const char *timeout);
-// Whether tests/agents/options-agent.sh started the options printers
-// (snmpd on 127.0.0.51, the disk-only agent on 127.0.0.52); why not when not.
-bool OptionsAgentAvailable(std::string *reason);

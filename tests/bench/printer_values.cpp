@@ -82,6 +82,55 @@ bool WriteValueToRegistry(const char *printer, const char *valueName, DWORD type
     return status == ERROR_SUCCESS;
 }
 
+bool WriteValueThroughSpooler(const char *printer, const char *valueName, DWORD type,
+                              const void *bytes, DWORD count)
+{
+    PRINTER_DEFAULTSA defaults = {NULL, NULL, PRINTER_ACCESS_ADMINISTER};
+    HANDLE handle = NULL;
+    if (!OpenPrinterA(const_cast<char *>(printer), &handle, &defaults))
+        return false;
+    DWORD status = SetPrinterDataA(handle, const_cast<char *>(valueName), type,
+                                   (BYTE *)const_cast<void *>(bytes), count);
+    ClosePrinter(handle);
+    return status == ERROR_SUCCESS;
+}
+
+StoredValue ReadValueAsWritten(const char *printer, const char *valueName)
+{
+    StoredValue v = ReadValueFromRegistry(printer, valueName);
+    if (!v.present || (v.type != REG_SZ && v.type != REG_MULTI_SZ))
+        return v;
+    std::vector<BYTE> narrow;
+    for (size_t i = 0; i + 1 < v.bytes.size(); i += 2) {
+        wchar_t unit = (wchar_t)(v.bytes[i] | (v.bytes[i + 1] << 8));
+        char out[8];
+        int n = WideCharToMultiByte(CP_ACP, 0, &unit, 1, out, sizeof(out), NULL, NULL);
+        narrow.insert(narrow.end(), out, out + n);
+    }
+    if (v.type == REG_SZ && !narrow.empty() && narrow.back() == 0)
+        narrow.pop_back();
+    v.bytes = narrow;
+    return v;
+}
+
+std::vector<std::string> ValueNames(const char *printer)
+{
+    std::vector<std::string> names;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, DataKeyPath(printer).c_str(), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return names;
+    for (DWORD i = 0;; i++) {
+        char name[256];
+        DWORD length = sizeof(name);
+        if (RegEnumValueA(key, i, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+            break;
+        names.push_back(name);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
 void DeleteAllValues(const char *printer)
 {
     HKEY key;

@@ -1,11 +1,12 @@
 #!/bin/sh
 # Starts or stops the X server of the tests that drive real windows: Xvfb on
 # display :93, stopped by the PID it was given, never by name.
-#   xvfb.sh start DIR | stop DIR
+# A third argument chooses another display number.
+#   xvfb.sh start DIR [N] | stop DIR [N]
 set -u
 action="${1:?start or stop}"
 dir="${2:?state directory}"
-DISPLAY_NUMBER=93
+DISPLAY_NUMBER="${3:-93}"
 mkdir -p "$dir"
 pidfile="$dir/xvfb.pid"
 

@@ -1,0 +1,80 @@
+#!/bin/sh
+# Runs the built program as a user would, against a demonstration printer:
+#   - net-snmp's snmpd plays the printer on 127.0.0.61:161 (demo/snmpd.conf),
+#     stopped by its PID when the demonstration ends or is interrupted;
+#   - a Wine prefix of its own, BUILD/demo-prefix, holds the printer
+#     "VR Demo Printer", whose Standard TCP/IP port points at that agent
+#     (demo/demo-printer.reg, answered by our stand-in port monitor), and
+#     the help files in the spooler's driver directory;
+#   - the program runs from BUILD/bin, beside the sample VRUnPQ.xml.
+# With a display (DISPLAY set and reachable) the dialog opens there for you
+# to press OK, Cancel or Help. Without one it runs on a virtual display
+# (Xvfb :95), saves a picture of the filled dialog as BUILD/demo/dialog.png
+# and presses OK as a user would (the Enter key in the address field).
+# Either way it ends by printing the printer's seven data values; the exit
+# status is 0 when QV_AutoCfgSuccess is 01.
+# Needs root (port 161). Uses its own prefix, display and agent address, so
+# it may run while the tests run in the same build tree.
+#   scripts/run-demo.sh [BUILD_DIR]
+set -u
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd) || exit 1
+. "$root/scripts/demo-lib.sh"
+
+demo_check
+demo_lock "$0" "$build"
+
+demo_cleanup
+trap demo_cleanup EXIT
+trap 'echo "run-demo: interrupted" >&2; exit 130' INT TERM HUP
+
+start_agent "$AGENT" "$root/demo/snmpd.conf" demo
+echo "Demonstration printer: $(snmpget -v1 -c demo -Ovq "$AGENT" .1.3.6.1.2.1.1.1.0)," \
+     "agent on $AGENT:161 (community \"demo\")"
+demo_prefix
+# No values left by an earlier run: the table below shows what this run wrote.
+wine reg delete "$PRINTERS_KEY\\$PRINTER\\PrinterDriverData" /f >/dev/null 2>&1
+restart_wine
+
+screen=
+if [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1; then
+    wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1
+    echo "The dialog opens on $DISPLAY: press OK to detect the printer's options."
+    wine "$program" "$PRINTER"
+else
+    start_xvfb
+    echo "No display: the dialog runs on Xvfb :$DEMO_DISPLAY, and OK is pressed for you."
+    rm -f "$state/dialog.png"
+    wine "$program" "$PRINTER" </dev/null >"$state/program.log" 2>&1 &
+    wine_pid=$!
+    window=$(wait_window "$DIALOG_TITLE" 600) || fail "the dialog did not appear"
+    # Give it a moment to paint, then take its picture before OK.
+    sleep 2
+    import -window "$window" "$state/dialog.png" || fail "the picture of the dialog failed"
+    screen=$state/dialog.png
+    echo "Picture of the filled dialog: $screen"
+    press_enter "$window"
+    n=0
+    while kill -0 "$wine_pid" 2>/dev/null; do
+        n=$((n + 1))
+        [ $n -lt 1200 ] || fail "the program did not end within 120 s after OK (a message box open?)"
+        sleep 0.1
+    done
+    wait "$wine_pid"
+    echo "The program ended with exit code $?."
+fi
+
+wine reg export "$PRINTERS_KEY\\$PRINTER\\PrinterDriverData" \
+    "$(winepath -w "$state/values.reg" 2>/dev/null)" /y >/dev/null 2>&1 || rm -f "$state/values.reg"
+echo
+echo "Printer data values of \"$PRINTER\":"
+if [ -f "$state/values.reg" ]; then
+    python3 "$root/scripts/printer-values.py" "$state/values.reg"
+    status=$?
+else
+    echo "(none written)"
+    status=1
+fi
+[ -n "$screen" ] && echo "The dialog as it was before OK: $screen"
+exit $status
