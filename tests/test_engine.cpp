@@ -576,23 +576,6 @@ struct Footprint {
     int threads;        // the process's threads
 };
 
-size_t BusyHeapBytes()
-{
-    HANDLE heaps[64];
-    DWORD count = GetProcessHeaps(64, heaps);
-    size_t busy = 0;
-    for (DWORD i = 0; i < count && i < 64; i++) {
-        PROCESS_HEAP_ENTRY entry;
-        entry.lpData = NULL;
-        HeapLock(heaps[i]);
-        while (HeapWalk(heaps[i], &entry))
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-                busy += entry.cbData;
-        HeapUnlock(heaps[i]);
-    }
-    return busy;
-}
-
 int CountEntries(const char *pattern)
 {
     WIN32_FIND_DATAA found;

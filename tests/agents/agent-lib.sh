@@ -47,12 +47,13 @@ check_agent_tools() {
 }
 
 # Waits until an agent answers a GET (up to 10 s): wait_answer ADDRESS OID [GETNEXT]
+# with the community in $AGENT_COMMUNITY (default "public").
 wait_answer() {
     command=snmpget
     [ -n "${3:-}" ] && command=snmpgetnext
     n=0
     while [ $n -lt 100 ]; do
-        if MIBS= "$command" -v1 -c public -t 0.2 -r 0 -On "$1" "$2" >/dev/null 2>&1; then
+        if MIBS= "$command" -v1 -c "${AGENT_COMMUNITY:-public}" -t 0.2 -r 0 -On "$1" "$2" >/dev/null 2>&1; then
             return 0
         fi
         sleep 0.1

@@ -235,3 +235,5 @@ struct ProcessUsage {
     size_t committedBytes = 0;
 };
 ProcessUsage MeasureProcessUsage();
+// Bytes in use in all of the process's heaps.
+size_t BusyHeapBytes();

@@ -4,8 +4,6 @@
 
 #include <psapi.h>
 
-namespace {
-
 size_t BusyHeapBytes()
 {
     HANDLE heaps[64];
@@ -22,8 +20,6 @@ size_t BusyHeapBytes()
     }
     return busy;
 }
-
-}  // namespace
 
 ProcessUsage MeasureProcessUsage()
 {
