@@ -1,7 +1,7 @@
 #!/bin/sh
 # Starts or stops the agents of the end-to-end tests of the program:
 #   net-snmp's snmpd on 127.0.0.55:161 with snmpd-e2e.conf (all four
-#   options), and half_agent.py on 127.0.0.56:161 (the first option only,
+#   options), and first_option_agent.py on 127.0.0.56:161 (the first option only,
 #   silence for the rest).
 # When a tool is missing or port 161 may not be bound, it writes the reason
 # to DIR/unavailable and succeeds, so that the tests skip with that reason.
@@ -46,7 +46,8 @@ start)
     MIBS= snmpd -f -Lf "$dir/snmpd.log" -C -c "$dir/snmpd.conf" -p "$dir/snmpd.pid" \
         "udp:$SNMPD_ADDRESS:161" > "$dir/snmpd.out" 2>&1 < /dev/null &
     snmpd_pid=$!
-    python3 "$here/half_agent.py" "$HALF_ADDRESS" "$dir/half-agent.pid" \
+    python3 "$here/first_option_agent.py" "$HALF_ADDRESS" "$dir/half-agent.pid" \
+        .1.3.6.1.4.1.55555.20 "HDD only" \
         > "$dir/half-agent.log" 2>&1 < /dev/null &
     half_pid=$!
 

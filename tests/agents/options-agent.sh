@@ -1,7 +1,7 @@
 #!/bin/sh
 # Starts or stops the printers of the feature configurators' tests:
 #   net-snmp's snmpd on 127.0.0.51:161 with the four option sub-trees
-#   (snmpd-options.conf), and disk_only_agent.py on 127.0.0.52:161, which
+#   (snmpd-options.conf), and first_option_agent.py on 127.0.0.52:161, which
 #   answers the disk's sub-tree and then nothing.
 # When a tool is missing or we may not bind port 161, the reason goes to
 # DIR/unavailable and the script succeeds, so that the tests skip with it.
@@ -48,7 +48,8 @@ start)
     MIBS= snmpd -f -Lf "$dir/snmpd.log" -C -c "$dir/snmpd.conf" -p "$dir/snmpd.pid" \
         "udp:$SNMPD_ADDRESS:161" > "$dir/snmpd.out" 2>&1 < /dev/null &
     snmpd_pid=$!
-    python3 "$here/disk_only_agent.py" "$DISK_ONLY_ADDRESS" "$dir/disk-only.pid" \
+    python3 "$here/first_option_agent.py" "$DISK_ONLY_ADDRESS" "$dir/disk-only.pid" \
+        .1.3.6.1.4.1.55555.10 HDD-52 \
         > "$dir/disk-only.log" 2>&1 < /dev/null &
     disk_only_pid=$!
 
