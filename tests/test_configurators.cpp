@@ -1,6 +1,6 @@
 // The feature configurators and their chain against real agents: snmpd with
 // the four option sub-trees on 127.0.0.51, and a printer that answers its
-// disk and then nothing on 127.0.0.52 (tests/agents/options-agent.sh). What
+// disk and then nothing on 127.0.0.52 (tests/agents/printer-agents.sh). What
 // is written (exact bytes, in order), what is kept, and every box shown.
 #include "features/configurators.h"
 #include "features/query_map.h"

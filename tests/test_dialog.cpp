@@ -270,7 +270,7 @@ TEST_F(ConfigDialog, OkWithoutMapRunsTheChainSavesTheSettingsAndEnds)
     EXPECT_EQ(Bytes("9", 1), ReadValueAsWritten(PRINTER, "QV_AutoTimeOut").bytes);
 }
 
-// The four options from snmpd on 127.0.0.55 (tests/agents/e2e_agents.sh):
+// The four options from snmpd on 127.0.0.55 (tests/agents/printer-agents.sh):
 // the option values in order, then the flag, then the settings.
 TEST_F(ConfigDialog, OkWritesTheFourOptionsThenTheFlagThenTheSettings)
 {

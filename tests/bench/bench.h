@@ -137,7 +137,7 @@ HWND CreateConfigTemplateDialog();
 // Sets the address, community and time-out fields (1008, 1009, 1013).
 void SetQueryFields(HWND dialog, const char *address, const char *community,
                     const char *timeout);
-// Whether tests/agents/options-agent.sh started the options printers
+// Whether tests/agents/printer-agents.sh started the options printers
 // (snmpd on 127.0.0.51, the disk-only agent on 127.0.0.52); why not when not.
 bool OptionsAgentAvailable(std::string *reason);
 

@@ -40,7 +40,7 @@ bool OptionsAgentAvailable(std::string *reason)
         return false;
     }
     if (GetFileAttributesA((dir + "snmpd.pid").c_str()) == INVALID_FILE_ATTRIBUTES) {
-        *reason = "tests/agents/options-agent.sh has not started the agents";
+        *reason = "tests/agents/printer-agents.sh has not started the agents";
         return false;
     }
     return true;
