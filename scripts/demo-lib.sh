@@ -139,22 +139,9 @@ start_xvfb() {
     for tool in Xvfb xdotool import; do
         command -v "$tool" >/dev/null 2>&1 || fail "$tool is missing (scripts/install-deps.sh)"
     done
-    if [ -f "/tmp/.X$DEMO_DISPLAY-lock" ]; then
-        old=$(tr -d ' ' < "/tmp/.X$DEMO_DISPLAY-lock")
-        if [ -n "$old" ] && tr '\0' ' ' < "/proc/$old/cmdline" 2>/dev/null | grep -q "Xvfb :$DEMO_DISPLAY"; then
-            kill "$old" 2>/dev/null
-            sleep 0.5
-        fi
-        rm -f "/tmp/.X$DEMO_DISPLAY-lock" "/tmp/.X11-unix/X$DEMO_DISPLAY"
-    fi
-    Xvfb ":$DEMO_DISPLAY" -screen 0 800x600x24 -nolisten tcp </dev/null >"$state/xvfb.log" 2>&1 &
-    echo $! >"$state/xvfb.pid"
-    n=0
-    until [ -e "/tmp/.X11-unix/X$DEMO_DISPLAY" ]; do
-        n=$((n + 1))
-        [ $n -lt 50 ] || fail "Xvfb did not start; see $state/xvfb.log"
-        sleep 0.1
-    done
+    # The tests' script: it stops what an interrupted run left on the display.
+    sh "$root/tests/prefix/xvfb.sh" start "$state" "$DEMO_DISPLAY" >/dev/null ||
+        fail "Xvfb did not start; see $state/xvfb.log"
     DISPLAY=:$DEMO_DISPLAY
     export DISPLAY
     # No window manager there: Wine draws the frame and caption itself.

@@ -129,6 +129,19 @@ protected:
             EXPECT_EQ(HexBytes(e.bytes), HexBytes(v.bytes)) << e.name;
         }
     }
+    // All seven values after a full detection from snmpd with the test
+    // community and a time-out of 6.
+    void ExpectAllFourDetected(const char *printer)
+    {
+        ExpectValues({{"QV_AutoCfgDisk", REG_MULTI_SZ, DISK},
+                      {"QV_AutoCfgFinisher", REG_MULTI_SZ, FINISHER},
+                      {"QV_AutoCfgPunchUnit", REG_MULTI_SZ, PUNCH_UNIT},
+                      {"QV_AutoCfgCassettes", REG_MULTI_SZ, CASSETTES},
+                      {"QV_AutoCfgSuccess", REG_BINARY, {1}},
+                      {"QV_AutoComName", REG_SZ, B(COMMUNITY, 6)},
+                      {"QV_AutoTimeOut", REG_SZ, B("6", 1)}},
+                     printer);
+    }
     void ExpectBoxes(const std::vector<RecordedBox> &expected)
     {
         const std::vector<RecordedBox> &seen = program->Boxes();
@@ -209,13 +222,7 @@ TEST_F(Program, DetectsAllFourOptionsFromSnmpd)
     Press(IDOK);
     ExpectEndWithZero();
     ExpectBoxes({});
-    ExpectValues({{"QV_AutoCfgDisk", REG_MULTI_SZ, DISK},
-                  {"QV_AutoCfgFinisher", REG_MULTI_SZ, FINISHER},
-                  {"QV_AutoCfgPunchUnit", REG_MULTI_SZ, PUNCH_UNIT},
-                  {"QV_AutoCfgCassettes", REG_MULTI_SZ, CASSETTES},
-                  {"QV_AutoCfgSuccess", REG_BINARY, {1}},
-                  {"QV_AutoComName", REG_SZ, B(COMMUNITY, 6)},
-                  {"QV_AutoTimeOut", REG_SZ, B("6", 1)}});
+    ExpectAllFourDetected(PRINTER);
     EXPECT_EQ(7u, ValueNames(PRINTER).size());
 }
 
@@ -339,14 +346,7 @@ TEST_F(Program, FieldsStartFromThePortMonitorAndOkDetectsWithThemAsTheyAre)
     Press(IDOK);
     ExpectEndWithZero();
     ExpectBoxes({});
-    ExpectValues({{"QV_AutoCfgDisk", REG_MULTI_SZ, DISK},
-                  {"QV_AutoCfgFinisher", REG_MULTI_SZ, FINISHER},
-                  {"QV_AutoCfgPunchUnit", REG_MULTI_SZ, PUNCH_UNIT},
-                  {"QV_AutoCfgCassettes", REG_MULTI_SZ, CASSETTES},
-                  {"QV_AutoCfgSuccess", REG_BINARY, {1}},
-                  {"QV_AutoComName", REG_SZ, B(COMMUNITY, 6)},
-                  {"QV_AutoTimeOut", REG_SZ, B("6", 1)}},
-                 PORT_PRINTER);
+    ExpectAllFourDetected(PORT_PRINTER);
 }
 
 TEST_F(Program, StoredCommunityWinsOverThePortsAndTheAddressStaysThePorts)
