@@ -6,9 +6,6 @@
 #include <snmp.h>
 #include <string.h>
 
-char g_snmpValues[SNMP_VALUE_SLOTS][SNMP_VALUE_SIZE];
-int g_snmpFailed;
-
 int g_walkEnded;
 int g_nextRequestId;
 int g_timeoutMs;

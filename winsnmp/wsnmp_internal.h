@@ -212,9 +212,6 @@ int WsCopyBinds(WsList *dst, const BerVarBind *src, uint32_t count);
 
 // ---- wsnmp_oid.cpp -------------------------------------------------------
 
-// Whether BER can carry the OID: 2 to 128 sub-identifiers, the first at most
-// 2, the second at most 39 below 2.
-int WsOidEncodable(const uint32_t *ids, uint32_t length);
 
 // ---- wsnmp_session.cpp ---------------------------------------------------
 
