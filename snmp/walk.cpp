@@ -20,6 +20,21 @@ enum {
     ANSWER_WAIT_TIMER = 1
 };
 
+WalkSummary g_lastWalk;
+
+// The names of the error statuses of SNMPv1 and SNMPv2 (RFC 3416).
+static const char *ErrorStatusName(int status)
+{
+    static const char *const NAMES[] = {
+        "noError", "tooBig", "noSuchName", "badValue", "readOnly", "genErr", "noAccess",
+        "wrongType", "wrongLength", "wrongEncoding", "wrongValue", "noCreation",
+        "inconsistentValue", "resourceUnavailable", "commitFailed", "undoFailed",
+        "authorizationError", "notWritable", "inconsistentName"};
+    if (status < 0 || (size_t)status >= COUNTOF(NAMES))
+        return "unknown";
+    return NAMES[status];
+}
+
 // Posts again the notifications that came while the engine was busy.
 static void RepostDeferredNotifications(SnmpSessionRecord *record)
 {
@@ -177,8 +192,10 @@ int WaitForAnswer(SnmpSessionRecord *record)
 static int SendRequest(SnmpSessionRecord *record)
 {
     record->pduType = PDU_GETNEXT;
-    if (g_nextRequestId == 1 && !ConvertOidText(g_oidText))
+    if (g_nextRequestId == 1 && !ConvertOidText(g_oidText)) {
+        g_lastWalk.ending = WALK_OID_INVALID;
         return 0;
+    }
 
     record->varBindList = SnmpCreateVbl(record->session, &g_currentName, NULL);
     if (record->varBindList == NULL)
@@ -257,6 +274,8 @@ int QueryOidSubtree(const char *address, size_t addressLength, const char *commu
     g_walkEnded = 0;
     g_nextRequestId = 1;
     g_timeoutMs = TimeoutMilliseconds(timeoutSeconds);
+    memset(&g_lastWalk, 0, sizeof(g_lastWalk));
+    g_lastWalk.ending = WALK_NOT_STARTED;
 
     int result = -1;
     int winsockStarted = 0;
@@ -298,34 +317,52 @@ int QueryOidSubtree(const char *address, size_t addressLength, const char *commu
         goto cleanup;
     }
 
-    // The walk: it came to its end (0) on an error status or an answer
-    // outside the sub-tree; any other way out leaves it unfinished (-1). A
-    // broken agent's walk says so: the values may be incomplete. While its
-    // box is open, notifications wait: the exchange is over.
+    // The walk: it came to its end (0) on an answer outside the sub-tree, or
+    // on noSuchName, which ends an SNMPv1 agent's view; any other way out
+    // leaves it unfinished (-1). An agent that refuses a request with another
+    // error status, or a broken agent, says so: the values may be incomplete.
+    // While its box is open, notifications wait: the exchange is over.
+    g_lastWalk.ending = WALK_REQUEST_FAILED;
     for (;;) {
-        if (record->errorStatus != 0) {
+        if (record->errorStatus == SNMP_ERROR_NOSUCHNAME) {
+            g_lastWalk.ending = WALK_ENDED;
             result = 0;
             break;
         }
+        if (record->errorStatus != 0) {
+            g_lastWalk.ending = WALK_REFUSED;
+            record->busy = 1;
+            ShowWarning(WARN_WALK_REFUSED, record->errorStatus,
+                        ErrorStatusName(record->errorStatus));
+            break;
+        }
         if (exchanges >= MAX_WALK_EXCHANGES) {
+            g_lastWalk.ending = WALK_TOO_LONG;
             record->busy = 1;
             ShowWarning(WARN_WALK_TOO_LONG, MAX_WALK_EXCHANGES);
             break;
         }
         exchanges++;
-        if (!SendNextRequest(record))
+        g_lastWalk.exchanges = exchanges;
+        int sent = SendNextRequest(record);
+        g_lastWalk.errorStatus = record->errorStatus;
+        if (!sent)
             break;
         if (g_walkEnded == 1) {
+            g_lastWalk.ending = WALK_ENDED;
             result = 0;
             break;
         }
         if (record->notAdvancing) {
+            g_lastWalk.ending = WALK_NOT_ADVANCING;
             record->busy = 1;
             ShowWarning(WARN_WALK_NOT_ADVANCING);
             break;
         }
-        if (g_snmpFailed == 1)
+        if (g_snmpFailed == 1) {
+            g_lastWalk.ending = WALK_NO_ANSWER;
             break;
+        }
     }
 
 cleanup:

@@ -280,13 +280,34 @@ TEST_F(Engine, FirstAnswerOutsideTheSubtreeStoresNothing)
     EXPECT_EQ(0, g_snmpFailed);
 }
 
-TEST_F(Engine, NoSuchNameAtTheEndOfTheMibKeepsWhatWasGathered)
+TEST_F(Engine, NoSuchNameEndsTheWalkAndAnyOtherErrorStatusLeavesItUnfinished)
 {
-    EXPECT_EQ(0, Walk(SubtreeOid("20.99")));
-    EXPECT_EQ(Expected({"last1", "last2"}), Values());
-    EXPECT_EQ(0, g_walkEnded);
-    EXPECT_EQ(0, g_snmpFailed);
-    EXPECT_EQ(0u, boxes.Count());
+    struct Case {
+        const char *subtree;
+        int result;
+        std::vector<std::string> values;
+        const char *warning;    // NULL: no box
+    } cases[] = {
+        // The end of an SNMPv1 agent's view: what was gathered is kept.
+        {"20.99", 0, Expected({"last1", "last2"}), NULL},
+        {"30.1", -1, Expected({"before"}),
+         "Walk incomplete: the agent answered with error status 1 (tooBig) ..."},
+        {"30.5", -1, Expected({"before"}),
+         "Walk incomplete: the agent answered with error status 5 (genErr) ..."},
+        {"30.42", -1, Expected({"before"}),
+         "Walk incomplete: the agent answered with error status 42 (unknown) ..."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.subtree);
+        boxes.Clear();
+        EXPECT_EQ(c.result, Walk(SubtreeOid(c.subtree)));
+        EXPECT_EQ(c.values, Values());
+        EXPECT_EQ(0, g_walkEnded);
+        EXPECT_EQ(0, g_snmpFailed);
+        EXPECT_EQ(c.warning ? 1u : 0u, boxes.Count());
+        if (c.warning != NULL)
+            ExpectWarning(0, c.warning);
+    }
     std::vector<Arrival> log;
     ASSERT_TRUE(AgentLog(20, 99, &log));
     EXPECT_EQ(3u, log.size());
