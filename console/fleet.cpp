@@ -101,6 +101,8 @@ static void BuildChildCommandLine(const ConsoleOptions *options, const char *pro
 {
     line[0] = '\0';
     AppendArgument(line, lineSize, programPath);
+    // The program's name leads the line, without the separating blank.
+    memmove(line, line + 1, strlen(line));
     AppendText(line, lineSize, " --child --printer");
     AppendArgument(line, lineSize, printer);
     if (options->hasCommunity) {
@@ -281,8 +283,10 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
                 runningIndex[running] = next;
                 waits[running++] = job->reader;
             } else {
-                ReportChildFailure(&reports[next], printers[next].name,
-                                   "its detection process could not be started");
+                char why[REASON_SIZE];
+                FormatText(why, COUNTOF(why), "its detection process could not be started "
+                           "(error %lu)", GetLastError());
+                ReportChildFailure(&reports[next], printers[next].name, why);
                 counts[PRINTER_FAILED]++;
                 done++;
                 if (!options->json) {
