@@ -1,6 +1,7 @@
 // Our WinSNMP's sessions: the sockets, the receive thread that queues what
 // arrives and retransmits what is not answered, sending and receiving.
 #include "winsnmp/wsnmp_internal.h"
+#include "common/step_timing.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -129,6 +130,7 @@ static int ReadDatagram(WsSession *s, int family)
         WsItem item;
         int fromLength = sizeof(item.source.addr);
         memset(&item.source, 0, sizeof(item.source));
+        STEP_START(readStart);
         int size = recvfrom(sock, (char *)s->receiveBuffer, WS_RECEIVE_BUFFER, 0,
                             (sockaddr *)&item.source.addr, &fromLength);
         if (size == SOCKET_ERROR) {
@@ -139,6 +141,9 @@ static int ReadDatagram(WsSession *s, int family)
                 continue;
             return WS_READ_NOTHING;
         }
+        STEP_ADD(RX_RECVFROM, readStart);
+        STEP_SINCE(RX_READ, SENT);
+        STEP_START(decodeStart);
         item.source.length = fromLength;
         BerMessage *m = s->receiveMessage;
         if (!BerDecodeMessage(s->receiveBuffer, (size_t)size, m) ||
@@ -154,12 +159,16 @@ static int ReadDatagram(WsSession *s, int family)
         item.errorIndex = m->errorIndex;
         if (!WsCopyBinds(&item.list, m->varBinds, m->varBindCount))
             return WS_READ_OTHER;
+        STEP_ADD(RX_DECODE, decodeStart);
+        STEP_START(queueStart);
         WsLock();
         int result = WS_READ_OTHER;
         if (QueueMessage(s, &item) &&
             Microseconds() - s->lastSendMicroseconds <= WS_QUICK_MICROSECONDS)
             result = WS_READ_QUICK_ANSWER;
+        STEP_MARK(POSTED);
         WsUnlock();
+        STEP_ADD(RX_QUEUE_POST, queueStart);
         return result;
     }
     return WS_READ_NOTHING;
@@ -371,6 +380,7 @@ void WsCloseSession(int index)
         WaitForSingleObject(s->thread, INFINITE);
         CloseHandle(s->thread);
         s->thread = NULL;
+        STEP_LAP(C_THREAD_JOIN);
     }
     WsLock();
     ReleaseSessionRecord(index);
@@ -412,8 +422,10 @@ HSNMP_SESSION WINAPI SnmpOpen(HWND hWnd, UINT wMsg)
     s->lastSendFamily = 0;
     s->lastSendMicroseconds = 0;
     memset(s->requests, 0, sizeof(s->requests));
+    STEP_LAP(OPEN_RECORD);
     s->sockets[0] = OpenSocket(AF_INET, &s->events[0]);
     s->sockets[1] = OpenSocket(AF_INET6, &s->events[1]);   // may be missing: IPv4 only then
+    STEP_LAP(OPEN_SOCKETS);
     s->stop = CreateEventA(NULL, TRUE, FALSE, NULL);
     s->wake = CreateEventA(NULL, FALSE, FALSE, NULL);
     s->sendMessage = (BerMessage *)malloc(sizeof(BerMessage));
@@ -429,11 +441,13 @@ HSNMP_SESSION WINAPI SnmpOpen(HWND hWnd, UINT wMsg)
         WsFail(-1, SNMPAPI_ALLOC_ERROR);
         goto done;
     }
+    STEP_LAP(OPEN_EVENTS);
     s->thread = CreateThread(NULL, 0, ReceiveThread, (LPVOID)(INT_PTR)index, 0, NULL);
     if (s->thread == NULL) {
         WsFail(-1, SNMPAPI_TL_RESOURCE_ERROR);
         goto done;
     }
+    STEP_LAP(OPEN_THREAD);
     result = WsMakeHandle(WS_KIND_SESSION, index, s->slot.generation);
 done:
     if (result == NULL && index >= 0)
@@ -525,6 +539,7 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
             WsFail(s, SNMPAPI_TL_RESOURCE_ERROR);
             goto done;
         }
+        STEP_LAP(X_SOCKET);
 
         // Encoded now, so that the caller may release the PDU and its list.
         BerMessage *m = record->sendMessage;
@@ -549,6 +564,7 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
             goto done;
         }
         memcpy(datagram, record->sendBuffer, size);
+        STEP_LAP(X_ENCODE);
         int sent = sendto(sock, (const char *)datagram, (int)size, 0,
                           (const sockaddr *)&destination->address.addr,
                           destination->address.length);
@@ -557,6 +573,8 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
             WsFail(s, SNMPAPI_TL_UNDELIVERABLE);
             goto done;
         }
+        STEP_LAP(X_SENDTO);
+        STEP_MARK(SENT);
 
         ForgetRequest(request, WS_REQUEST_WAITING);
         request->requestId = pdu->requestId;
@@ -582,6 +600,7 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
 done:
     free(datagram);
     WsUnlock();
+    STEP_LAP(X_SEND_REST);
     return result;
 }
 
