@@ -145,8 +145,12 @@ int WaitForAnswer(SnmpSessionRecord *record)
     int result = 1;
     ULONGLONG deadline = GetTickCount64() + AnswerWaitLimit();
     // Wakes the wait now and then to look at the time, whatever the
-    // transport does.
-    SetTimer(record->window, ANSWER_WAIT_TIMER, ANSWER_WAIT_TICK_MS, NULL);
+    // transport does. Set once for the walk: it ticks on between the
+    // exchanges, where its messages find the deadline not yet reached, and
+    // goes with the window.
+    if (!record->waitTimerSet)
+        record->waitTimerSet = SetTimer(record->window, ANSWER_WAIT_TIMER, ANSWER_WAIT_TICK_MS,
+                                        NULL) != 0;
     STEP_LAP(X_TIMER_SET);
     while (!record->answered) {
         BOOL got = GetMessageA(&msg, record->window, 0, 0);
@@ -177,7 +181,6 @@ int WaitForAnswer(SnmpSessionRecord *record)
         // The time a message box of the engine stayed open is not waiting.
         deadline += GetTickCount64() - before;
     }
-    KillTimer(record->window, ANSWER_WAIT_TIMER);
     STEP_LAP(X_TIMER_KILL);
     return result;
 }
@@ -253,6 +256,7 @@ static int PlatformSupported(void)
 static void DestroyNotificationWindow(HWND window)
 {
     MSG msg;
+    KillTimer(window, ANSWER_WAIT_TIMER);
     while (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             PostQuitMessage((int)msg.wParam);
