@@ -16,9 +16,6 @@
 #include "common/step_timing.h"
 #include "snmp/snmp_engine.h"
 
-// What the engine's message boxes take from the program.
-HINSTANCE g_hInstance;
-HWND g_hDialog;
 
 static long long s_ticks[STEP_COUNT];
 static long s_counts[STEP_COUNT];
