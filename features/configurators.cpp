@@ -134,6 +134,7 @@ int RunConfigurationChain(HWND dialog)
     static int (*const CHAIN[])(HWND) = {
         ConfigureDisk, ConfigureFinisher, ConfigurePunchUnit, ConfigureCassettes};
 
+    WriteAutoCfgValue("QV_AutoCfgSuccess", 0);
     int outcome = 1;
     for (size_t i = 0; i < COUNTOF(CHAIN) && outcome; i++)
         outcome = CHAIN[i](dialog) != 0;
