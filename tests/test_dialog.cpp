@@ -15,6 +15,11 @@ namespace {
 
 const char PRINTER[] = "VRTest Dialog";
 const char MISSING_PRINTER[] = "VRTest Not Installed";
+// Printers of tests/prefix/ports.reg: the monitor answers "monitor.example.test"
+// and "monitor-community" for the first one's port, nothing for the second's.
+const char CLUSTER_PRINTER[] = "VRPort Cluster";
+const char UNKNOWN_PORT_PRINTER[] = "VRPort Unknown";
+const char CLUSTER[] = "VR8Cluster";
 const char MAP_FILE[] = "VRUnPQ.xml";
 const char *const ALL_VALUES[] = {"QV_AutoComName", "QV_AutoTimeOut", "QV_AutoCfgDisk",
                                   "QV_AutoCfgFinisher", "QV_AutoCfgPunchUnit",
@@ -60,6 +65,7 @@ protected:
         DrainQuitRequest();
         DeleteAllValues(PRINTER);
         DeleteProgramFile(MAP_FILE);
+        DeleteMachineKey(CLUSTER);
     }
     HWND Open(const char *printer)
     {
@@ -96,20 +102,33 @@ struct StartCase {
     const char *storedCommunity;    // NULL: not stored
     const char *storedTimeout;
     const char *address, *community, *timeout;
+    std::vector<RegValue> clusterPort;  // under both printers' ports; none: no cluster key
 };
 
-TEST_F(ConfigDialog, StartFillsTheFieldsFromTheStoredSettingsOrTheDefaults)
+TEST_F(ConfigDialog, StartFillsTheFieldsFromThePortTheStoredSettingsOrTheDefaults)
 {
     const StartCase cases[] = {
-        {"not installed", MISSING_PRINTER, NULL, NULL, "1.0.0.0", "", "6"},
-        {"nothing stored", PRINTER, NULL, NULL, "1.0.0.0", "qomtan", "6"},
-        {"both stored", PRINTER, "secret", "12", "1.0.0.0", "secret", "12"},
-        {"empty community stored", PRINTER, "", "", "1.0.0.0", "", ""},
-        {"time-out of 4 bytes", PRINTER, NULL, "1234", "1.0.0.0", "qomtan", "6"},
+        {"not installed", MISSING_PRINTER, NULL, NULL, "1.0.0.0", "", "6", {}},
+        {"nothing stored", PRINTER, NULL, NULL, "1.0.0.0", "qomtan", "6", {}},
+        {"both stored", PRINTER, "secret", "12", "1.0.0.0", "secret", "12", {}},
+        {"empty community stored", PRINTER, "", "", "1.0.0.0", "", "", {}},
+        {"time-out of 4 bytes", PRINTER, NULL, "1234", "1.0.0.0", "qomtan", "6", {}},
+        {"cluster keys complete: the monitor not asked", CLUSTER_PRINTER, NULL, NULL,
+         "192.0.2.200", "registry-community", "6",
+         {TextValue("IPAddress", "192.0.2.200"),
+          TextValue("SNMP Community", "registry-community")}},
+        {"cluster keys without community: the monitor's", CLUSTER_PRINTER, NULL, NULL,
+         "monitor.example.test", "monitor-community", "6", {TextValue("IPAddress", "192.0.2.201")}},
+        {"cluster keys without community, monitor without port", UNKNOWN_PORT_PRINTER, NULL, NULL,
+         "192.0.2.201", "qomtan", "6", {TextValue("IPAddress", "192.0.2.201")}},
     };
     for (const StartCase &c : cases) {
         SCOPED_TRACE(c.label);
         DeleteAllValues(PRINTER);
+        DeleteMachineKey(CLUSTER);
+        for (const char *port : {"VRPORT_CLUSTER", "VRPORT_NOWHERE"})
+            ASSERT_TRUE(c.clusterPort.empty() ||
+                        CreateMachineKey(ClusterPortKey(CLUSTER, "Printers", port), c.clusterPort));
         if (c.storedCommunity != NULL)
             WriteValueThroughSpooler(PRINTER, "QV_AutoComName", REG_SZ, c.storedCommunity,
                                      (DWORD)strlen(c.storedCommunity));
