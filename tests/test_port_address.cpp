@@ -680,6 +680,9 @@ TEST_F(MonitorSource, CodePage932TextsEndOnAWholeCharacter)
          L"ab" + std::wstring(30, L'\x3042'), "ab" + Repeat(A, 30), "ab" + Repeat(A, 30)},
         {"fits whole", std::wstring(31, L'\x3042') + L"x", std::wstring(3, L'\x3042'),
          Repeat(A, 31) + "x", Repeat(A, 3)},
+        // Wine makes "??" of the pair and "?" of its first half alone.
+        {"31 double-byte, then a surrogate pair", std::wstring(31, L'\x3042') + L"\xD842\xDF9F",
+         std::wstring(3, L'\x3042'), Repeat(A, 31), Repeat(A, 3)},
     };
     const std::string key = MonitorPortKey("VRPORT_MULTIBYTE");
     for (const WideCase &c : cases) {
