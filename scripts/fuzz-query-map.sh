@@ -26,10 +26,9 @@ if ! command -v clang++ >/dev/null 2>&1; then
     echo "skipped: clang++ is missing (scripts/install-deps.sh installs it)" >&2
     exit 77
 fi
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root/tests/fuzz" -B "$build" -DCMAKE_C_COMPILER=clang \
-          -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug >/dev/null
-fi
+# Configured every time: a tree made before a target was added must learn it.
+cmake -S "$root/tests/fuzz" -B "$build" -DCMAKE_C_COMPILER=clang \
+      -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$build" --target fuzz_query_map -j2
 
 # Failures must be loud and final; leaks count as failures.
