@@ -33,6 +33,9 @@ rebuild() {
     wineboot -i >/dev/null 2>&1
     if [ "$MODE" = headless ]; then
         wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    else
+        # Title bars drawn with their button symbols, not letters.
+        sh "$here/caption-font.sh" "$WINEPREFIX"
     fi
     # Every .reg file beside this script: the test printers, their ports.
     for reg in "$here"/*.reg; do
