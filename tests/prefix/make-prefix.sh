@@ -78,6 +78,9 @@ rebuild() {
     if [ "$MODE" = headless ]; then
         step "choosing the null graphics driver" \
             wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+    else
+        # Title bars drawn with their button symbols, not letters.
+        step "giving title bars their symbol font" sh "$here/caption-font.sh" "$WINEPREFIX"
     fi
     # Every .reg file beside this script: the test printers, their ports.
     for reg in "$here"/*.reg; do
