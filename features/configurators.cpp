@@ -133,6 +133,9 @@ int RunConfigurationChain(HWND owner, const QueryFields *fields, ConfiguratorObs
                           void *context)
 {
     ConfiguratorResult result;
+    // Cleared first: a run ended during the chain (killed, logged off) must
+    // not leave an earlier run's success standing over half-written values.
+    WriteAutoCfgValue(SUCCESS_VALUE_NAME, 0);
     int outcome = 1;
     for (int option = 0; option < FEATURE_OPTION_COUNT && outcome; option++) {
         outcome = RunConfigurator(option, owner, fields, 1, &result) != 0;

@@ -12,6 +12,8 @@ PRINTERS_KEY='HKLM\System\CurrentControlSet\Control\Print\Printers'
 MONITOR_KEY='HKLM\System\CurrentControlSet\Control\Print\Monitors\Standard TCP/IP Port'
 program=$build/bin/VRAutoConfig.exe
 monitor=$build/bin/vrtcpmon.dll
+# The help of the nine languages, laid into the spooler's driver directory.
+HELP_FILES="VRPHlp.chm VRPHDe.chm VRPHFr.chm VRPHIt.chm VRPHSp.chm VRPHNl.chm VRQHSe.chm VRPHCa.chm VRPHPt.chm"
 
 WINEPREFIX=$build/demo-prefix
 WINEDEBUG=-all
@@ -29,8 +31,11 @@ fail() {
 # Checks what every user of the demonstration needs.
 demo_check() {
     [ "$(id -u)" -eq 0 ] || fail "needs root: the demonstration printer's agent listens on port 161"
-    for f in "$program" "$build/bin/VRUnPQ.xml" "$monitor" "$build/bin/VRPHlp.chm"; do
+    for f in "$program" "$build/bin/VRUnPQ.xml" "$monitor"; do
         [ -f "$f" ] || fail "$f is missing: build first (make build)"
+    done
+    for f in $HELP_FILES; do
+        [ -f "$build/bin/$f" ] || fail "$build/bin/$f is missing: build first (make build)"
     done
     for tool in snmpd snmpget wine wineboot wineserver python3 "$@"; do
         command -v "$tool" >/dev/null 2>&1 || fail "$tool is missing (scripts/install-deps.sh)"
@@ -108,7 +113,8 @@ start_agent() {
 
 # The prefix, made once and kept (the marker is written last, so a prefix
 # whose making was interrupted is made afresh); the printers, the port
-# monitor and the help files are refreshed on every run.
+# monitor, the help files and the title bar's symbol font are refreshed on
+# every run.
 demo_prefix() {
     if [ ! -f "$WINEPREFIX/.vr-demo-ready" ]; then
         echo "Making the Wine prefix $WINEPREFIX (once, about a minute)"
@@ -121,7 +127,10 @@ demo_prefix() {
     wine reg add "$MONITOR_KEY" /v Driver /d vrtcpmon.dll /f >/dev/null 2>&1
     drivers=$WINEPREFIX/drive_c/windows/system32/spool/drivers/x64/3
     mkdir -p "$drivers"
-    cp "$build"/bin/*.chm "$drivers/"
+    for f in $HELP_FILES; do
+        cp "$build/bin/$f" "$drivers/"
+    done
+    sh "$root/tests/prefix/caption-font.sh" "$WINEPREFIX" || fail "no font for the title bar's buttons"
     wine reg query "$PRINTERS_KEY\\$PRINTER" >/dev/null 2>&1 ||
         fail "the demonstration printer was not registered"
 }

@@ -7,8 +7,10 @@ set -eu
 # pull in; llvm: llvm-symbolizer for readable sanitizer reports; python3: the
 # snmpd reply capture script and the test agents; bc: scripts/bench-walk.sh;
 # fp-utils: chmcmd, which compiles the help files; unzip: the release
-# package's test unpacks it with a tool other than the one that packed it.
-packages="cmake make g++ clang libclang-rt-dev llvm python3 bc mingw-w64 wine64 snmpd snmp googletest xvfb xdotool imagemagick locales fp-utils unzip"
+# package's test unpacks it with a tool other than the one that packed it;
+# fonts-wine: Wine's Marlett, the font of the title bars' buttons, which the
+# prefixes with a display take from it (tests/prefix/caption-font.sh).
+packages="cmake make g++ clang libclang-rt-dev llvm python3 bc mingw-w64 wine64 fonts-wine snmpd snmp googletest xvfb xdotool imagemagick locales fp-utils unzip"
 
 missing=""
 for p in $packages; do

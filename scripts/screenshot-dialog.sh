@@ -26,8 +26,10 @@ WINEDEBUG=-all
 WINEDLLOVERRIDES="mscoree,mshtml="
 LANG=${LANG:-en_US.UTF-8}
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES LANG
-# A prefix of an older version of this script lacks the test printers.
-if ! grep -q 'VRTest E2E Port' "$WINEPREFIX/system.reg" 2>/dev/null; then
+# A prefix of an older version of this script lacks the test printers or
+# the title bar's symbol font.
+if ! grep -q 'VRTest E2E Port' "$WINEPREFIX/system.reg" 2>/dev/null ||
+    [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
     sh "$root/tests/prefix/make-prefix.sh" "$WINEPREFIX" display "$monitor" >/dev/null
     # There is no window manager on the virtual display: let Wine draw the
     # frame and caption itself, so that they are in the picture.

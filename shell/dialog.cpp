@@ -3,6 +3,7 @@
 // not succeed, Help opens the driver's help, and the logo is painted.
 #include "shell/shell.h"
 #include "shell/help.h"
+#include "shell/system_library.h"
 #include "common/text.h"
 #include "features/configurators.h"
 #include "printer/port_settings.h"
@@ -39,7 +40,7 @@ static void SetControlString(HWND window, int controlId, UINT stringId)
 // theme library is loaded at run time so that the program starts without it.
 static void EnableThemeTexture(HWND window)
 {
-    HMODULE theme = LoadLibraryA("uxtheme.dll");
+    HMODULE theme = LoadSystemLibrary("uxtheme.dll");
     if (theme == NULL)
         return;
     EnableThemeDialogTextureProc enable =

@@ -2,6 +2,7 @@
 // driver directory, at its fixed page; the English file when that fails.
 #include "shell/help.h"
 #include "shell/shell.h"
+#include "shell/system_library.h"
 #include "common/text.h"
 
 #include <htmlhelp.h>
@@ -36,7 +37,7 @@ static HtmlHelpProc FindHtmlHelp(void)
     if (g_htmlHelp != NULL)
         return g_htmlHelp;
     if (g_helpLibrary == NULL)
-        g_helpLibrary = LoadLibraryA(HELP_LIBRARY);
+        g_helpLibrary = LoadSystemLibrary(HELP_LIBRARY);
     if (g_helpLibrary != NULL)
         g_htmlHelp = (HtmlHelpProc)GetProcAddress(g_helpLibrary, HELP_ENTRY);
     return g_htmlHelp;

@@ -5,6 +5,7 @@
 #include "snmp/engine_internal.h"
 #include "snmp/error_report.h"
 #include "common/text.h"
+#include "common/step_timing.h"
 
 #include <limits.h>
 #include <snmp.h>
@@ -56,6 +57,8 @@ LRESULT CALLBACK NotificationWindowProc(HWND window, UINT message, WPARAM wParam
             record->deferredNotifications++;
             return 0;
         }
+        STEP_LAP(X_WAIT);
+        STEP_SINCE(RX_DELIVERY, POSTED);
         record->busy = 1;
         int done = HandleSnmpNotification(record);
         record->busy = 0;
@@ -64,6 +67,7 @@ LRESULT CALLBACK NotificationWindowProc(HWND window, UINT message, WPARAM wParam
             PostMessageA(record->window, WM_SNMP_DONE, 0, 0);
         }
         RepostDeferredNotifications(record);
+        STEP_LAP(X_DONE_POST);
         return 0;
     }
     case WM_SNMP_DONE:
@@ -91,12 +95,14 @@ int CreateNotificationWindow(SnmpSessionRecord *record)
             return 0;
         }
     }
+    STEP_LAP(WINDOW_CLASS);
     HWND window = CreateWindowExA(0, NOTIFICATION_CLASS, NOTIFICATION_TITLE, WS_OVERLAPPEDWINDOW,
                                   0, 0, 0, 0, NULL, NULL, NULL, NULL);
     if (window == NULL)
         return 0;
     SetWindowLongPtrA(window, 0, (LONG_PTR)record);
     record->window = window;
+    STEP_LAP(WINDOW);
     return 1;
 }
 
@@ -153,8 +159,13 @@ int WaitForAnswer(SnmpSessionRecord *record)
     int result = 1;
     ULONGLONG deadline = GetTickCount64() + AnswerWaitLimit();
     // Wakes the wait now and then to look at the time, whatever the
-    // transport does.
-    SetTimer(record->window, ANSWER_WAIT_TIMER, ANSWER_WAIT_TICK_MS, NULL);
+    // transport does. Set once for the walk: it ticks on between the
+    // exchanges, where its messages find the deadline not yet reached, and
+    // goes with the window.
+    if (!record->waitTimerSet)
+        record->waitTimerSet = SetTimer(record->window, ANSWER_WAIT_TIMER, ANSWER_WAIT_TICK_MS,
+                                        NULL) != 0;
+    STEP_LAP(X_TIMER_SET);
     while (!record->answered) {
         BOOL got = GetMessageA(&msg, record->window, 0, 0);
         if (got == 0) {
@@ -167,8 +178,10 @@ int WaitForAnswer(SnmpSessionRecord *record)
             result = 0;
             break;
         }
-        if (msg.message == WM_SNMP_DONE)
+        if (msg.message == WM_SNMP_DONE) {
+            STEP_LAP(X_DONE_FETCH);
             continue;
+        }
         if (msg.message == WM_TIMER && msg.wParam == ANSWER_WAIT_TIMER) {
             if (GetTickCount64() >= deadline) {
                 EndUnansweredExchange(record);
@@ -182,7 +195,7 @@ int WaitForAnswer(SnmpSessionRecord *record)
         // The time a message box of the engine stayed open is not waiting.
         deadline += GetTickCount64() - before;
     }
-    KillTimer(record->window, ANSWER_WAIT_TIMER);
+    STEP_LAP(X_TIMER_KILL);
     return result;
 }
 
@@ -195,6 +208,7 @@ static int SendRequest(SnmpSessionRecord *record)
         g_lastWalk.ending = WALK_OID_INVALID;
         return 0;
     }
+    STEP_LAP(X_CONVERT);
 
     record->varBindList = SnmpCreateVbl(record->session, &g_currentName, NULL);
     if (record->varBindList == NULL)
@@ -208,6 +222,7 @@ static int SendRequest(SnmpSessionRecord *record)
         return 0;
     }
     record->answered = 0;
+    STEP_LAP(X_CREATE);
     record->lastStatus = SnmpSendMsg(record->session, record->managerEntity, record->agentEntity,
                                      record->context, record->pdu);
     if (record->lastStatus == SNMPAPI_FAILURE) {
@@ -217,11 +232,13 @@ static int SendRequest(SnmpSessionRecord *record)
         return 0;
     }
     ReleaseExchange(record);
+    STEP_LAP(X_RELEASE_REQUEST);
     return 1;
 }
 
 int SendNextRequest(SnmpSessionRecord *record)
 {
+    STEP_LAP(X_LOOP);
     record->busy = 1;
     int sent = SendRequest(record);
     record->busy = 0;
@@ -255,6 +272,7 @@ static int PlatformSupported(void)
 static void DestroyNotificationWindow(HWND window)
 {
     MSG msg;
+    KillTimer(window, ANSWER_WAIT_TIMER);
     while (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             PostQuitMessage((int)msg.wParam);
@@ -275,11 +293,13 @@ int QueryOidSubtree(const char *address, size_t addressLength, const char *commu
     g_timeoutMs = TimeoutMilliseconds(timeoutSeconds);
     memset(&g_lastWalk, 0, sizeof(g_lastWalk));
     g_lastWalk.ending = WALK_NOT_STARTED;
+    STEP_LAP(CLEAR);
 
     int result = -1;
     int winsockStarted = 0;
     int snmpStarted = 0;
     SnmpSessionRecord *record = NULL;
+    STEP_LAP(IDLE);
     smiUINT32 major, minor, level, translateMode, retransmitMode;
     int exchanges = 0;
     WSADATA wsaData;
@@ -287,19 +307,23 @@ int QueryOidSubtree(const char *address, size_t addressLength, const char *commu
     if (WSAStartup(0x0202, &wsaData) != 0)
         goto cleanup;
     winsockStarted = 1;
+    STEP_LAP(WSA_STARTUP);
 
     if (!PlatformSupported()) {
         ShowWarning(WARN_PLATFORM_TOO_OLD);
         goto cleanup;
     }
+    STEP_LAP(PLATFORM);
     if (!PrepareQueryTexts(address, addressLength, community, communityLength, oidText,
                            oidTextLength))
         goto cleanup;
+    STEP_LAP(RESOLVE);
     if (SnmpStartup(&major, &minor, &level, &translateMode, &retransmitMode) ==
         SNMPAPI_FAILURE)
         goto cleanup;
     snmpStarted = 1;
     SnmpSetTranslateMode(SNMPAPI_UNTRANSLATED_V1);
+    STEP_LAP(SNMP_STARTUP);
 
     record = (SnmpSessionRecord *)SnmpUtilMemAlloc(sizeof(SnmpSessionRecord));
     if (record == NULL) {
@@ -315,6 +339,7 @@ int QueryOidSubtree(const char *address, size_t addressLength, const char *commu
         ShowWarning(WARN_OPEN_SESSION_FAILED);
         goto cleanup;
     }
+    STEP_LAP(ENTITIES);
 
     // The walk: it came to its end (0) on an answer outside the sub-tree, or
     // on noSuchName, which ends an SNMPv1 agent's view; any other way out
@@ -368,22 +393,28 @@ cleanup:
     ReleaseCurrentName();
     ReleaseCurrentValue();
     ReleaseQueryTexts();
+    STEP_LAP(C_TEXTS);
     if (record != NULL) {
         if (record->window != NULL)
             DestroyNotificationWindow(record->window);
+        STEP_LAP(C_WINDOW);
         if (record->context != NULL)
             SnmpFreeContext(record->context);
         if (record->agentEntity != NULL)
             SnmpFreeEntity(record->agentEntity);
         if (record->managerEntity != NULL)
             SnmpFreeEntity(record->managerEntity);
+        STEP_LAP(C_HANDLES);
         if (record->session != NULL)
             SnmpClose(record->session);
+        STEP_LAP(C_SESSION_CLOSE);
         SnmpUtilMemFree(record);
     }
     if (snmpStarted)
         SnmpCleanup();
+    STEP_LAP(C_SNMP_CLEANUP);
     if (winsockStarted)
         WSACleanup();
+    STEP_LAP(C_WSA_CLEANUP);
     return result;
 }

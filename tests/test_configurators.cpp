@@ -209,9 +209,10 @@ TEST_F(Configurators, AllFourAnswerListsInOrderThenFlagOneThenSettings)
 {
     WriteMap(FullMap());
     EXPECT_EQ(1, RunConfigurationChain(dialog, Fields(dialog), NULL, NULL));
-    EXPECT_EQ((std::vector<std::string>{"QV_AutoCfgDisk", "QV_AutoCfgFinisher",
-                                        "QV_AutoCfgPunchUnit", "QV_AutoCfgCassettes",
-                                        "QV_AutoCfgSuccess", "QV_AutoComName", "QV_AutoTimeOut"}),
+    EXPECT_EQ((std::vector<std::string>{"QV_AutoCfgSuccess", "QV_AutoCfgDisk",
+                                        "QV_AutoCfgFinisher", "QV_AutoCfgPunchUnit",
+                                        "QV_AutoCfgCassettes", "QV_AutoCfgSuccess",
+                                        "QV_AutoComName", "QV_AutoTimeOut"}),
               writes.Names());
     ExpectStoredList("QV_AutoCfgDisk", DISK_LIST);
     ExpectStoredList("QV_AutoCfgFinisher", FINISHER_LIST);
@@ -314,10 +315,10 @@ TEST_F(Configurators, ChainStopsAtTheFirstFailureWritesFlagZeroAndSavesTheSettin
         SetQueryFields(dialog, c.address, "public", c.timeout);
         EXPECT_EQ(0, RunConfigurationChain(dialog, Fields(dialog), NULL, NULL));
         ExpectBoxes(c.boxes);
-        std::vector<std::string> names = {"QV_AutoCfgSuccess", "QV_AutoComName",
-                                          "QV_AutoTimeOut"};
+        std::vector<std::string> names = {"QV_AutoCfgSuccess", "QV_AutoCfgSuccess",
+                                          "QV_AutoComName", "QV_AutoTimeOut"};
         if (c.diskWritten) {
-            names.insert(names.begin(), "QV_AutoCfgDisk");
+            names.insert(names.begin() + 1, "QV_AutoCfgDisk");
             ExpectStoredList("QV_AutoCfgDisk", Bytes("HDD-52\0", 8));
         } else {
             ExpectKept("QV_AutoCfgDisk");

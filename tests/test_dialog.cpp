@@ -15,6 +15,11 @@ namespace {
 
 const char PRINTER[] = "VRTest Dialog";
 const char MISSING_PRINTER[] = "VRTest Not Installed";
+// Printers of tests/prefix/ports.reg: the monitor answers "monitor.example.test"
+// and "monitor-community" for the first one's port, nothing for the second's.
+const char CLUSTER_PRINTER[] = "VRPort Cluster";
+const char UNKNOWN_PORT_PRINTER[] = "VRPort Unknown";
+const char CLUSTER[] = "VR8Cluster";
 const char MAP_FILE[] = "VRUnPQ.xml";
 const char *const ALL_VALUES[] = {"QV_AutoComName", "QV_AutoTimeOut", "QV_AutoCfgDisk",
                                   "QV_AutoCfgFinisher", "QV_AutoCfgPunchUnit",
@@ -60,6 +65,7 @@ protected:
         DrainQuitRequest();
         DeleteAllValues(PRINTER);
         DeleteProgramFile(MAP_FILE);
+        DeleteMachineKey(CLUSTER);
     }
     HWND Open(const char *printer)
     {
@@ -96,20 +102,33 @@ struct StartCase {
     const char *storedCommunity;    // NULL: not stored
     const char *storedTimeout;
     const char *address, *community, *timeout;
+    std::vector<RegValue> clusterPort;  // under both printers' ports; none: no cluster key
 };
 
-TEST_F(ConfigDialog, StartFillsTheFieldsFromTheStoredSettingsOrTheDefaults)
+TEST_F(ConfigDialog, StartFillsTheFieldsFromThePortTheStoredSettingsOrTheDefaults)
 {
     const StartCase cases[] = {
-        {"not installed", MISSING_PRINTER, NULL, NULL, "1.0.0.0", "", "6"},
-        {"nothing stored", PRINTER, NULL, NULL, "1.0.0.0", "qomtan", "6"},
-        {"both stored", PRINTER, "secret", "12", "1.0.0.0", "secret", "12"},
-        {"empty community stored", PRINTER, "", "", "1.0.0.0", "", ""},
-        {"time-out of 4 bytes", PRINTER, NULL, "1234", "1.0.0.0", "qomtan", "6"},
+        {"not installed", MISSING_PRINTER, NULL, NULL, "1.0.0.0", "", "6", {}},
+        {"nothing stored", PRINTER, NULL, NULL, "1.0.0.0", "qomtan", "6", {}},
+        {"both stored", PRINTER, "secret", "12", "1.0.0.0", "secret", "12", {}},
+        {"empty community stored", PRINTER, "", "", "1.0.0.0", "", "", {}},
+        {"time-out of 4 bytes", PRINTER, NULL, "1234", "1.0.0.0", "qomtan", "6", {}},
+        {"cluster keys complete: the monitor not asked", CLUSTER_PRINTER, NULL, NULL,
+         "192.0.2.200", "registry-community", "6",
+         {TextValue("IPAddress", "192.0.2.200"),
+          TextValue("SNMP Community", "registry-community")}},
+        {"cluster keys without community: the monitor's", CLUSTER_PRINTER, NULL, NULL,
+         "monitor.example.test", "monitor-community", "6", {TextValue("IPAddress", "192.0.2.201")}},
+        {"cluster keys without community, monitor without port", UNKNOWN_PORT_PRINTER, NULL, NULL,
+         "192.0.2.201", "qomtan", "6", {TextValue("IPAddress", "192.0.2.201")}},
     };
     for (const StartCase &c : cases) {
         SCOPED_TRACE(c.label);
         DeleteAllValues(PRINTER);
+        DeleteMachineKey(CLUSTER);
+        for (const char *port : {"VRPORT_CLUSTER", "VRPORT_NOWHERE"})
+            ASSERT_TRUE(c.clusterPort.empty() ||
+                        CreateMachineKey(ClusterPortKey(CLUSTER, "Printers", port), c.clusterPort));
         if (c.storedCommunity != NULL)
             WriteValueThroughSpooler(PRINTER, "QV_AutoComName", REG_SZ, c.storedCommunity,
                                      (DWORD)strlen(c.storedCommunity));
@@ -264,14 +283,16 @@ TEST_F(ConfigDialog, OkWithoutMapRunsTheChainSavesTheSettingsAndEnds)
     EXPECT_EQ(0u, boxes.Count());
     const char *written[] = {"QV_AutoCfgSuccess", "QV_AutoComName", "QV_AutoTimeOut"};
     ExpectWritten(written, 3);
-    EXPECT_EQ(std::vector<std::string>(written, written + 3), writes.Names());
+    EXPECT_EQ((std::vector<std::string>{"QV_AutoCfgSuccess", "QV_AutoCfgSuccess",
+                                        "QV_AutoComName", "QV_AutoTimeOut"}),
+              writes.Names());
     EXPECT_EQ(std::vector<BYTE>{0}, ReadValueFromRegistry(PRINTER, "QV_AutoCfgSuccess").bytes);
     EXPECT_EQ(Bytes("typed", 5), ReadValueAsWritten(PRINTER, "QV_AutoComName").bytes);
     EXPECT_EQ(Bytes("9", 1), ReadValueAsWritten(PRINTER, "QV_AutoTimeOut").bytes);
 }
 
 // The four options from snmpd on 127.0.0.55 (tests/agents/printer-agents.sh):
-// the option values in order, then the flag, then the settings.
+// the flag at 0, the option values in order, then the flag, then the settings.
 TEST_F(ConfigDialog, OkWritesTheFourOptionsThenTheFlagThenTheSettings)
 {
     HANDLE unavailable = CreateFileA(WindowsPath(AGENT_DIR "/unavailable").c_str(), GENERIC_READ,
@@ -293,17 +314,21 @@ TEST_F(ConfigDialog, OkWritesTheFourOptionsThenTheFlagThenTheSettings)
     EXPECT_EQ(FALSE, Command(IDOK));
     EXPECT_EQ(0u, boxes.Count());
     const std::vector<std::string> order = {
-        "QV_AutoCfgDisk",    "QV_AutoCfgFinisher", "QV_AutoCfgPunchUnit", "QV_AutoCfgCassettes",
-        "QV_AutoCfgSuccess", "QV_AutoComName",     "QV_AutoTimeOut"};
+        "QV_AutoCfgSuccess",   "QV_AutoCfgDisk",    "QV_AutoCfgFinisher", "QV_AutoCfgPunchUnit",
+        "QV_AutoCfgCassettes", "QV_AutoCfgSuccess", "QV_AutoComName",     "QV_AutoTimeOut"};
     EXPECT_EQ(order, writes.Names());
     ExpectStored(writes, PRINTER, "QV_AutoCfgSuccess", REG_BINARY, {1});
 }
 
 // A map without the hard disk's entry: the chain's first lookup shows an
 // unowned "Error" box, whose modal loop dispatches the dialog's messages.
+// Each command reaches the dialog as a user's does, through IsDialogMessage
+// as the dialog's own loop calls it: Esc becomes IDCANCEL there, and the
+// close box's IDCANCEL is posted, so it is dispatched before the checks.
 TEST_F(ConfigDialog, WhileTheChainRunsCommandsAreHeldBackUnderTheWaitCursor)
 {
     ASSERT_TRUE(WriteProgramFile(MAP_FILE, "<Options></Options>"));
+    SpoolerWriteRecorder writes;
     ASSERT_NE(nullptr, Open(PRINTER));
     HCURSOR wait = LoadCursor(NULL, IDC_WAIT);
     SetCursor(LoadCursor(NULL, IDC_ARROW));
@@ -316,7 +341,6 @@ TEST_F(ConfigDialog, WhileTheChainRunsCommandsAreHeldBackUnderTheWaitCursor)
         EXPECT_EQ(wait, GetCursor());
         EXPECT_EQ(TRUE, SendMessageA(dialog, WM_SETCURSOR, (WPARAM)dialog,
                                      MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
-        size_t before = boxes.Count();
         const struct { const char *label; UINT message; WPARAM wParam; } held[] = {
             {"second OK", WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED)},
             {"Cancel", WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED)},
@@ -326,11 +350,16 @@ TEST_F(ConfigDialog, WhileTheChainRunsCommandsAreHeldBackUnderTheWaitCursor)
         };
         for (const auto &h : held) {
             SCOPED_TRACE(h.label);
-            SendMessageA(h.message == WM_KEYDOWN ? GetDlgItem(dialog, IDC_ADDRESS) : dialog,
-                         h.message, h.wParam, 0);
+            size_t before = boxes.Count();
+            size_t written = writes.Writes().size();
+            MSG msg = {h.message == WM_KEYDOWN ? GetDlgItem(dialog, IDC_ADDRESS) : dialog,
+                       h.message, h.wParam, 0, 0, {0, 0}};
+            IsDialogMessageA(dialog, &msg);
+            while (PeekMessageA(&msg, dialog, 0, 0, PM_REMOVE))
+                IsDialogMessageA(dialog, &msg);
             EXPECT_EQ(before, boxes.Count());
             EXPECT_TRUE(IsWindowVisible(dialog));
-            EXPECT_FALSE(ReadValueFromRegistry(PRINTER, "QV_AutoCfgSuccess").present);
+            EXPECT_EQ(written, writes.Writes().size());
         }
     });
     EXPECT_EQ(FALSE, Command(IDOK));

@@ -509,6 +509,21 @@ TEST_F(Engine, NotificationsWhileABoxIsOpenAreHandledAfterItCloses)
     EXPECT_EQ(0, g_snmpFailed);
 }
 
+TEST_F(Engine, TimeABoxStaysOpenDoesNotCountAgainstTheWait)
+{
+    // The agent answers at once with another community (which stops the
+    // transport's resends and time-out) and with a PDU that is not a
+    // Response, whose box stays open beyond the wait's bound of 4 x 1 s and
+    // its margin; the right answer comes 700 ms after the box closed.
+    const DWORD bound = 4 * 1000 + ANSWER_WAIT_MARGIN_MS;
+    boxes.WhileOpen(KeepBoxOpen(bound + 300));
+    EXPECT_EQ(0, Walk(SubtreeOid("29." + std::to_string(NewKey())), 1));
+    EXPECT_EQ(Expected({"late"}), Values());
+    EXPECT_EQ(0, g_snmpFailed);
+    ASSERT_EQ(1u, boxes.Count());
+    ExpectWarning(0, "Invalid PDU type 160 ");
+}
+
 TEST_F(Engine, FloodOfStrayAnswersWhileABoxIsOpenLosesNotTheAnswer)
 {
     // While the "Invalid PDU type" box is open, 300 answers with other ids

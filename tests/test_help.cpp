@@ -2,23 +2,26 @@
 // chmcmd) in the display prefix's driver directory: the file of the user's
 // language, the English one when it is missing, nothing and no message when
 // both are; the dialog open and usable after each press. The viewer's title
-// (the help project's Title) tells the files apart. The viewer stays in the
-// process and keeps its file, so each test runs in a process of its own
-// (tests/CMakeLists.txt).
+// (the help project's Title) tells the files apart, and the paths handed to
+// the viewer show the page asked for. The viewer stays in the process and
+// keeps its file, so each test runs in a process of its own, one per row of
+// the languages' table in tests/CMakeLists.txt (VR_HELP_FILE, the language's
+// file; VR_HELP_LANGUAGE, the word in its test file's title).
 #include "shell/help.h"
 #include "shell/shell.h"
 #include "tests/bench/bench.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
 #include <string>
 #include <vector>
 
 namespace {
 
 const char ENGLISH_FILE[] = "VRPHlp.chm";
-const char GERMAN_FILE[] = "VRPHDe.chm";
 const char ENGLISH_TITLE[] = "Test help English";
-const char GERMAN_TITLE[] = "Test help German";
+const char TOPIC[] = "::/Properties-ExtendedConfiguration.htm";
 
 // Taken before any test runs: the viewer's library must not be loaded with
 // the program, only when Help is pressed.
@@ -68,12 +71,66 @@ void PumpMessages(DWORD milliseconds)
     }
 }
 
+std::string Environment(const char *name)
+{
+    const char *value = getenv(name);
+    return value ? value : "";
+}
+
+// Every path Help hands the viewer: the start of the viewer library's
+// HtmlHelpA is overwritten with a jump to RecordHtmlHelp, which records the
+// path and calls the original with its first bytes put back.
+typedef HWND(WINAPI *HtmlHelpProc)(HWND, LPCSTR, UINT, DWORD_PTR);
+std::vector<std::string> g_viewerPaths;
+BYTE *g_htmlHelpEntry;
+BYTE g_htmlHelpStart[12];
+
+void WriteEntry(const BYTE *bytes)
+{
+    DWORD old = 0;
+    VirtualProtect(g_htmlHelpEntry, sizeof(g_htmlHelpStart), PAGE_EXECUTE_READWRITE, &old);
+    memcpy(g_htmlHelpEntry, bytes, sizeof(g_htmlHelpStart));
+    VirtualProtect(g_htmlHelpEntry, sizeof(g_htmlHelpStart), old, &old);
+    FlushInstructionCache(GetCurrentProcess(), g_htmlHelpEntry, sizeof(g_htmlHelpStart));
+}
+
+HWND WINAPI RecordHtmlHelp(HWND caller, LPCSTR file, UINT command, DWORD_PTR data);
+
+void JumpToRecorder()
+{
+    // mov rax, RecordHtmlHelp; jmp rax
+    BYTE jump[sizeof(g_htmlHelpStart)] = {0x48, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xE0};
+    void *target = (void *)RecordHtmlHelp;
+    memcpy(jump + 2, &target, sizeof(target));
+    WriteEntry(jump);
+}
+
+HWND WINAPI RecordHtmlHelp(HWND caller, LPCSTR file, UINT command, DWORD_PTR data)
+{
+    g_viewerPaths.push_back(file != NULL ? file : "(null)");
+    WriteEntry(g_htmlHelpStart);
+    HWND viewer = ((HtmlHelpProc)(void *)g_htmlHelpEntry)(caller, file, command, data);
+    JumpToRecorder();
+    return viewer;
+}
+
+// The viewer library of the system directory, the one Help loads.
+void RecordViewerPaths()
+{
+    HMODULE library = LoadLibraryA((SystemDirectory() + "\\hhctrl.ocx").c_str());
+    ASSERT_NE(nullptr, library) << "no viewer library";
+    g_htmlHelpEntry = (BYTE *)(void *)GetProcAddress(library, "HtmlHelpA");
+    ASSERT_NE(nullptr, g_htmlHelpEntry);
+    memcpy(g_htmlHelpStart, g_htmlHelpEntry, sizeof(g_htmlHelpStart));
+    JumpToRecorder();
+}
+
 class Help : public ::testing::Test {
 protected:
     void SetUp() override
     {
         g_hInstance = GetModuleHandleA(NULL);
-        for (const char *file : {ENGLISH_FILE, GERMAN_FILE})
+        for (const std::string &file : {std::string(ENGLISH_FILE), Environment("VR_HELP_FILE")})
             if (GetFileAttributesA(Built(file).c_str()) == INVALID_FILE_ATTRIBUTES)
                 GTEST_SKIP() << Built(file) << " was not compiled (chmcmd, package fp-utils)";
         // A viewer keeps its file open until its process ends: a file of
@@ -92,19 +149,40 @@ protected:
         if (dialog != NULL)
             DestroyWindow(dialog);
     }
+    // The .chm files in a directory.
+    static std::vector<std::string> HelpFilesIn(const std::string &directory)
+    {
+        std::vector<std::string> files;
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((directory + "*.chm").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return files;
+        do
+            files.push_back(found.cFileName);
+        while (FindNextFileA(search, &found));
+        FindClose(search);
+        return files;
+    }
     static void RemoveHelpFiles()
     {
-        for (const char *file : {ENGLISH_FILE, GERMAN_FILE})
+        for (const std::string &file : HelpFilesIn(DriverDirectory()))
             DeleteFileA((DriverDirectory() + file).c_str());
     }
-    static std::string Built(const char *file)
+    static std::string Built(const std::string &file)
     {
         return WindowsPath(HELP_FILES_DIR) + "\\" + file;
     }
-    void Place(const char *file)
+    void Place(const std::string &file)
     {
         ASSERT_TRUE(CopyFileA(Built(file).c_str(), (DriverDirectory() + file).c_str(), FALSE))
             << file << ": error " << GetLastError();
+    }
+    // Every test help file of the table but this one.
+    void PlaceAllBut(const std::string &left)
+    {
+        for (const std::string &file : HelpFilesIn(WindowsPath(HELP_FILES_DIR) + "\\"))
+            if (lstrcmpiA(file.c_str(), left.c_str()) != 0)
+                Place(file);
     }
     // Presses Help twice; each press must leave the dialog open and usable
     // and show no message. Returns the titles of the viewers then open.
@@ -129,13 +207,18 @@ protected:
         return titles;
     }
 
-    // Presses Help; what opened must be the file of this title.
-    void ExpectViewersOf(const char *title)
+    // Presses Help; the language's file must be asked for first, and what
+    // opened must be the file of this title, at the page, by this path.
+    void ExpectViewersOf(const std::string &title, const std::string &file)
     {
+        RecordViewerPaths();
         std::vector<std::string> titles = PressHelp();
         ASSERT_FALSE(titles.empty()) << "no help viewer opened";
         for (const std::string &t : titles)
             EXPECT_EQ(title, t);
+        ASSERT_FALSE(g_viewerPaths.empty());
+        EXPECT_EQ(DriverDirectory() + Environment("VR_HELP_FILE") + TOPIC, g_viewerPaths.front());
+        EXPECT_EQ(DriverDirectory() + file + TOPIC, g_viewerPaths.back());
     }
 
     HWND dialog = NULL;
@@ -143,8 +226,7 @@ protected:
 };
 
 typedef Help HelpEnglish;
-typedef Help HelpGerman;
-typedef Help HelpSwedish;
+typedef Help HelpByLanguage;
 typedef Help HelpWithoutViewer;
 
 }  // namespace
@@ -156,36 +238,21 @@ TEST_F(HelpEnglish, ViewerLibraryIsLoadedOnlyWhenHelpIsPressed)
     EXPECT_NE(nullptr, GetModuleHandleA("hhctrl.ocx"));
 }
 
-TEST_F(HelpEnglish, OpensTheEnglishFile)
-{
-    Place(ENGLISH_FILE);
-    ExpectViewersOf(ENGLISH_TITLE);
-}
-
 TEST_F(HelpEnglish, BothFilesMissingShowNothing)
 {
     EXPECT_EQ(std::vector<std::string>{}, PressHelp());
 }
 
-TEST_F(HelpGerman, OpensTheGermanFileWhenPresent)
+TEST_F(HelpByLanguage, OpensTheFileOfTheUserLanguage)
 {
-    Place(ENGLISH_FILE);
-    Place(GERMAN_FILE);
-    ExpectViewersOf(GERMAN_TITLE);
+    PlaceAllBut("");
+    ExpectViewersOf("Test help " + Environment("VR_HELP_LANGUAGE"), Environment("VR_HELP_FILE"));
 }
 
-TEST_F(HelpGerman, OpensTheEnglishFileWhenTheGermanIsMissing)
+TEST_F(HelpByLanguage, OpensTheEnglishFileWhenItsOwnIsMissing)
 {
-    Place(ENGLISH_FILE);
-    ExpectViewersOf(ENGLISH_TITLE);
-}
-
-// The Swedish file is "VRQHSe.chm", not "VRPH...": never placed here.
-TEST_F(HelpSwedish, OpensTheEnglishFileSinceTheSwedishIsMissing)
-{
-    Place(ENGLISH_FILE);
-    Place(GERMAN_FILE);
-    ExpectViewersOf(ENGLISH_TITLE);
+    PlaceAllBut(Environment("VR_HELP_FILE"));
+    ExpectViewersOf(ENGLISH_TITLE, ENGLISH_FILE);
 }
 
 // Run with the viewer's library disabled (tests/CMakeLists.txt).

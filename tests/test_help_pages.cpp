@@ -1,8 +1,10 @@
-// The help files built beside the program: each opens in the HTML Help
-// viewer under its own title, and its page explains the dialog in the
-// dialog's own words. Run on a real display: Wine's viewer opens no window
-// under the null graphics driver.
+// The help files built beside the program, one per language under the
+// name of its string 150: each opens in the HTML Help viewer under its own
+// title, and its page explains the dialog in the dialog's own words. Run on
+// a real display: Wine's viewer opens no window under the null graphics
+// driver.
 #include "tests/bench/bench.h"
+#include "tests/bench/languages.h"
 
 #include <gtest/gtest.h>
 #include <htmlhelp.h>
@@ -37,10 +39,10 @@ std::string HelpPath(const char *file)
     return WindowsPath(HELP_DIR) + "\\" + file;
 }
 
-std::string WindowText(HWND window)
+std::wstring WindowText(HWND window)
 {
-    char text[256] = "";
-    GetWindowTextA(window, text, sizeof(text));
+    WCHAR text[256] = L"";
+    GetWindowTextW(window, text, 256);
     return text;
 }
 
@@ -82,27 +84,55 @@ std::string ReadPage(const char *file)
     return page;
 }
 
+// One row per language, in the order of the bench's language tables
+// (kLanguages), whose string 150 names the file.
 struct HelpFile {
-    const char *file;
     const char *title;                 // the project's Title=
-    std::vector<const char *> words;   // the dialog's texts in that language
+    const char *options[4];            // what is detected, in that language
 };
 
-const HelpFile FILES[] = {
-    {"VRPHlp.chm", "VR Universal Driver Help - Auto Configuration",
-     {"IP-Address / Host Name", "SNMP Community Name", "SNMP time-out", "<b>OK</b>",
-      "<b>Cancel</b>", "<b>Help</b>", "hard disk", "finisher", "punching unit",
-      "second paper cassette", "switched on", "qomtan"}},
-    {"VRPHDe.chm", "VR UniversalDriver Hilfe - Autokonfiguration",
-     {"IP-Adresse / Host Name", "SNMP Community Name", "SNMP Time-out", "<b>OK</b>",
-      "<b>Abbrechen</b>", "<b>Hilfe</b>", "Festplatte", "Finisher", "Lochereinheit",
-      "zweite Papierkassette", "eingeschaltet", "qomtan"}},
+const HelpFile FILES[9] = {
+    {u8"VR Universal Driver Help - Auto Configuration",
+     {"hard disk", "finisher", "punching unit", "second paper cassette"}},
+    {u8"VR UniversalDriver Hilfe - Autokonfiguration",
+     {"Festplatte", "Finisher", "Lochereinheit", "zweite Papierkassette"}},
+    {u8"Aide du pilote VR Universel - Configuration automatique",
+     {"disque dur", "module de finition", u8"unité de perforation", u8"deuxième cassette"}},
+    {u8"Guida del driver VR Universal - Configurazione automatica",
+     {"disco rigido", "finisher", u8"unità di foratura", "secondo cassetto"}},
+    {u8"Ayuda del Driver Universal VR - Configuración automática",
+     {"disco duro", "finalizador", u8"unidad de perforación", "segunda bandeja"}},
+    {u8"Help bij VR Universal Driver - Automatische configuratie",
+     {"harde schijf", "finisher", "perforatie-eenheid", "tweede papiercassette"}},
+    {u8"Hjälp för VR Universal Drivrutin - Automatisk konfiguration",
+     {u8"hårddisk", "efterbehandlingsenheten", u8"hålslagsenheten", "andra papperskassetten"}},
+    {u8"Ajuda del Driver Universal VR - Configuració automàtica",
+     {"disc dur", "finalitzador", u8"unitat de perforació", "segona safata"}},
+    {u8"Ajuda do Driver Universal VR - Configuração automática",
+     {u8"disco rígido", "finalizador", u8"unidade de perfuração", "segunda gaveta"}},
 };
 
-const char *const VALUE_NAMES[] = {"QV_AutoCfgDisk",    "QV_AutoCfgFinisher",
-                                   "QV_AutoCfgPunchUnit", "QV_AutoCfgCassettes",
-                                   "QV_AutoCfgSuccess", "QV_AutoComName",
-                                   "QV_AutoTimeOut"};
+// The dialog's words the page names: the three labels (without their
+// colon) and the three buttons, from string 110, 111, 112, 120, 121, 122.
+std::vector<std::string> DialogWords(const LanguageTexts &language)
+{
+    std::vector<std::string> words;
+    for (int i : {1, 2, 3}) {
+        std::string label = Cp1252(language.texts[i]);
+        words.push_back(label.substr(0, label.find_last_not_of(": ") + 1));
+    }
+    for (int i : {5, 6, 7})
+        words.push_back("<b>" + Cp1252(language.texts[i]) + "</b>");
+    return words;
+}
+
+// Named on every page: the seven values, the default community and the
+// console program to run when the printer does not answer.
+const char *const COMMON_WORDS[] = {"QV_AutoCfgDisk",    "QV_AutoCfgFinisher",
+                                    "QV_AutoCfgPunchUnit", "QV_AutoCfgCassettes",
+                                    "QV_AutoCfgSuccess", "QV_AutoComName",
+                                    "QV_AutoTimeOut",    "qomtan",
+                                    "VRAutoDetect.exe --printer"};
 
 class HelpViewer : public ::testing::Test {
 protected:
@@ -116,13 +146,14 @@ protected:
 
 TEST_F(HelpViewer, EachFileOpensAtThePageUnderItsOwnTitle)
 {
-    for (const HelpFile &f : FILES) {
-        SCOPED_TRACE(f.file);
-        std::string path = HelpPath(f.file) + TOPIC;
+    for (int i = 0; i < 9; i++) {
+        const char *file = kLanguages[i].texts[10];
+        SCOPED_TRACE(file);
+        std::string path = HelpPath(file) + TOPIC;
         HWND viewer = HtmlHelpA(GetDesktopWindow(), path.c_str(), HH_DISPLAY_TOPIC, 0);
         ASSERT_TRUE(viewer != NULL) << path;
         EXPECT_EQ("HH Parent", ClassName(viewer));
-        EXPECT_EQ(f.title, WindowText(viewer));
+        EXPECT_TRUE(Utf16(FILES[i].title) == WindowText(viewer)) << FILES[i].title;
         HtmlHelpA(NULL, NULL, HH_CLOSE_ALL, 0);
     }
 }
@@ -135,14 +166,17 @@ TEST_F(HelpViewer, AMissingFileOpensNothing)
 
 TEST(HelpPage, ExplainsTheDialogAndTheSevenValuesInEachLanguage)
 {
-    for (const HelpFile &f : FILES) {
-        SCOPED_TRACE(f.file);
-        std::string page = ReadPage(f.file);
-        ASSERT_FALSE(page.empty()) << "no page " << TOPIC << " in " << f.file;
-        for (const char *word : f.words)
+    for (int i = 0; i < 9; i++) {
+        const char *file = kLanguages[i].texts[10];
+        SCOPED_TRACE(file);
+        std::string page = ReadPage(file);
+        ASSERT_FALSE(page.empty()) << "no page " << TOPIC << " in " << file;
+        std::vector<std::string> words = DialogWords(kLanguages[i]);
+        for (const char *option : FILES[i].options)
+            words.push_back(Cp1252(option));
+        words.insert(words.end(), std::begin(COMMON_WORDS), std::end(COMMON_WORDS));
+        for (const std::string &word : words)
             EXPECT_NE(std::string::npos, page.find(word)) << "missing: " << word;
-        for (const char *name : VALUE_NAMES)
-            EXPECT_NE(std::string::npos, page.find(name)) << "missing: " << name;
     }
 }
 

@@ -1,7 +1,7 @@
 // The printer's address and community from its port, against Wine's real
 // spooler and registry: the port monitor source (through our stand-in
-// monitor, tests/monitor), the cluster registry source, and the two in the
-// order the dialog uses them.
+// monitor, tests/monitor) and the cluster registry source. The two in the
+// order the dialog uses them: the dialog's start in test_dialog.
 #include "printer/port_address.h"
 #include "printer/port_records.h"
 #include "printer/spooler.h"
@@ -604,53 +604,6 @@ TEST_F(ClusterSource, FailuresOnlyTheSeamsGive)
     }
 }
 
-// ---- the two sources in the dialog's order -------------------------------------
-
-// What InitConfigDialog does: "1.0.0.0" and empty, the printer opened, the
-// cluster source, then the monitor source when that was not possible.
-struct DialogCase {
-    const char *label;
-    const char *printer;
-    std::vector<RegValue> clusterPort;  // none: no cluster key
-    const char *address;
-    const char *community;
-};
-
-TEST_F(ClusterSource, WhatTheFieldsHoldAfterBothSources)
-{
-    const std::vector<RegValue> complete = {TextValue("IPAddress", "192.0.2.200"),
-                                            TextValue("SNMP Community", "registry-community")};
-    const std::vector<RegValue> noCommunity = {TextValue("IPAddress", "192.0.2.201")};
-    const DialogCase cases[] = {
-        {"cluster true", CLUSTER_PRINTER, complete, "192.0.2.200", "registry-community"},
-        {"cluster nothing, monitor true", CLUSTER_PRINTER, {}, "monitor.example.test",
-         "monitor-community"},
-        {"cluster address only, monitor true", CLUSTER_PRINTER, noCommunity,
-         "monitor.example.test", "monitor-community"},
-        {"cluster address only, monitor false", "VRPort Unknown", noCommunity, "192.0.2.201", ""},
-        {"cluster nothing, monitor false", "VRPort Unknown", {}, "1.0.0.0", ""},
-        {"printer does not open", "VRPort Not Installed", complete, "1.0.0.0", ""},
-    };
-    for (const DialogCase &c : cases) {
-        SCOPED_TRACE(c.label);
-        if (!c.clusterPort.empty()) {
-            Create(ClusterPortKey(CLUSTER, "Printers", CLUSTER_PORT), c.clusterPort);
-            Create(ClusterPortKey(CLUSTER, "Printers", "VRPORT_NOWHERE"), c.clusterPort);
-        }
-        UsePrinter(c.printer);
-        char address[SHORT_TEXT_SIZE] = "1.0.0.0";
-        char community[SHORT_TEXT_SIZE] = "";
-        HANDLE printer = NULL;
-        if (!OpenPrinterForReading(&printer) ||
-            !GetPortAddressFromCluster(address, community, printer))
-            GetPortAddressFromMonitor(address, sizeof(address), community, sizeof(community));
-        EXPECT_STREQ(c.address, address);
-        EXPECT_STREQ(c.community, community);
-        for (const std::string &key : createdKeys)
-            DeleteMachineKey(key);
-    }
-}
-
 // ---- nothing left behind ----------------------------------------------------
 
 TEST_F(ClusterSource, AThousandCallsOfEachSourceLeaveNothingBehind)
@@ -727,6 +680,9 @@ TEST_F(MonitorSource, CodePage932TextsEndOnAWholeCharacter)
          L"ab" + std::wstring(30, L'\x3042'), "ab" + Repeat(A, 30), "ab" + Repeat(A, 30)},
         {"fits whole", std::wstring(31, L'\x3042') + L"x", std::wstring(3, L'\x3042'),
          Repeat(A, 31) + "x", Repeat(A, 3)},
+        // Wine makes "??" of the pair and "?" of its first half alone.
+        {"31 double-byte, then a surrogate pair", std::wstring(31, L'\x3042') + L"\xD842\xDF9F",
+         std::wstring(3, L'\x3042'), Repeat(A, 31), Repeat(A, 3)},
     };
     const std::string key = MonitorPortKey("VRPORT_MULTIBYTE");
     for (const WideCase &c : cases) {

@@ -274,6 +274,32 @@ TEST_F(Program, SecondWalkTimingOutKeepsTheRestAndShowsOneConnectionBox)
                   {"QV_AutoTimeOut", REG_SZ, B("1", 1)}});
 }
 
+// Killed while the second walk waits on the silent printer: the first
+// option holds this run's answer, the rest the earlier run's, and the
+// earlier run's flag no longer claims a success.
+TEST_F(Program, KilledDuringTheSecondWalkLeavesTheFlagAtZero)
+{
+    REQUIRE_AGENTS();
+    StoreEarlierRun();
+    Open();
+    Fill(HALF_AGENT, COMMUNITY, "8");
+    Press(IDOK);
+    const ByteList firstOption = B("HDD only\0\0", 10);
+    for (int i = 0; i < 300 && ReadValueAsWritten(PRINTER, "QV_AutoCfgDisk").bytes != firstOption;
+         i++)
+        Sleep(100);
+    Sleep(500);
+    ASSERT_TRUE(program->Running()) << "the chain ended before the kill";
+    program.reset();  // TerminateProcess
+    ExpectValues({{"QV_AutoCfgDisk", REG_MULTI_SZ, firstOption},
+                  {"QV_AutoCfgFinisher", REG_MULTI_SZ, OLD_LIST},
+                  {"QV_AutoCfgPunchUnit", REG_MULTI_SZ, OLD_LIST},
+                  {"QV_AutoCfgCassettes", REG_MULTI_SZ, OLD_LIST},
+                  {"QV_AutoCfgSuccess", REG_BINARY, {0}},
+                  {"QV_AutoComName", REG_SZ, OLD_COMMUNITY},
+                  {"QV_AutoTimeOut", REG_SZ, B("9", 1)}});
+}
+
 TEST_F(Program, UnresolvableAddressShowsInvalidAgentAndKeepsTheStoredValues)
 {
     StoreEarlierRun();
@@ -425,7 +451,7 @@ TEST_F(Program, CommandsBehindTheConnectionBoxAreHeldBack)
         EXPECT_EQ(2u, program->Windows("#32770").size()) << "the dialog and the one box";
         EXPECT_TRUE(program->Windows("HH Parent").empty());
         EXPECT_TRUE(IsWindow(program->Dialog()));
-        EXPECT_FALSE(ReadValueAsWritten(PRINTER, "QV_AutoCfgSuccess").present);
+        EXPECT_EQ(ByteList{0}, ReadValueAsWritten(PRINTER, "QV_AutoCfgSuccess").bytes);
         EXPECT_FALSE(ReadValueAsWritten(PRINTER, "QV_AutoComName").present);
         checked = true;
     });

@@ -13,7 +13,9 @@ rm -rf "$dir"
 mkdir -p "$dir"
 unzip -q "$zip" -d "$dir"
 expected=$(printf '%s\n' "$name/" "$name/README.txt" "$name/VRAutoConfig.exe" \
-    "$name/VRPHDe.chm" "$name/VRPHlp.chm" "$name/VRUnPQ.xml")
+    "$name/VRPHCa.chm" "$name/VRPHDe.chm" "$name/VRPHFr.chm" "$name/VRPHIt.chm" \
+    "$name/VRPHNl.chm" "$name/VRPHPt.chm" "$name/VRPHSp.chm" "$name/VRPHlp.chm" \
+    "$name/VRQHSe.chm" "$name/VRUnPQ.xml")
 listed=$(unzip -Z1 "$zip" | LC_ALL=C sort)
 if [ "$listed" != "$expected" ]; then
     echo "the package holds:" >&2
