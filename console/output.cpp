@@ -168,7 +168,8 @@ static void WriteWalkLine(const char *label, const WalkReport *walk, int isSyste
     char words[WORDS_SIZE];
     char duration[32];
     DescribeOutcome(walk, isSystem, words, COUNTOF(words));
-    WriteFormatted("  %-13s %-24s %s", label, walk->oidText, words);
+    WriteFormatted("  %-13s %-24s ", label, walk->oidText);
+    WriteText(words);
     if (walk->outcome != OUTCOME_NOT_WALKED_CHAIN && walk->outcome != OUTCOME_NOT_WALKED_SILENT &&
         walk->outcome != OUTCOME_NO_MAP && walk->outcome != OUTCOME_NO_ENTRY) {
         FormatDuration(duration, COUNTOF(duration), walk->milliseconds);
