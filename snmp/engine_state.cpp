@@ -8,6 +8,7 @@
 
 char g_snmpValues[SNMP_VALUE_SLOTS][SNMP_VALUE_SIZE];
 int g_snmpFailed;
+SnmpSecuritySetting g_snmpSecurity = {1, {}};
 
 int g_walkEnded;
 int g_nextRequestId;

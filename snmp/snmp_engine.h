@@ -4,6 +4,8 @@
 
 #include <stddef.h>
 
+#include "winsnmp/wsnmp_v3.h"
+
 enum {
     SNMP_VALUE_SLOTS = 16,
     SNMP_VALUE_SIZE = 64
@@ -16,6 +18,17 @@ extern char g_snmpValues[SNMP_VALUE_SLOTS][SNMP_VALUE_SIZE];
 // 1 when the last exchange with the agent failed; set only by the exchange
 // release.
 extern int g_snmpFailed;
+
+// How the walks of the process talk to agents: SNMPv1 with each call's
+// community (version 1, the default), or SNMPv3 with these credentials
+// (version 3), taken by every walk's session through our WinSNMP's extension;
+// the community is then not sent. After a failed SNMPv3 walk,
+// VrSnmpGetV3Failure(NULL) says why.
+struct SnmpSecuritySetting {
+    int version;
+    VrSnmpSecurity v3;
+};
+extern SnmpSecuritySetting g_snmpSecurity;
 
 // walk.cpp
 // Walks the agent's sub-tree under oidText with GetNext requests and fills
