@@ -5,6 +5,7 @@
 #include "features/query_map.h"
 #include "printer/printer_data.h"
 #include "snmp/snmp_engine.h"
+#include "common/report.h"
 #include "common/text.h"
 
 #include <limits.h>
@@ -13,17 +14,7 @@
 static const char MISMATCH_TEXT[] = "HardDisk / RAMDisk entries are not equal.\nNot supported yet.";
 static const char MISMATCH_CAPTION[] = "Warning";
 
-// One option: the name looked up and walked, the name whose OID must equal
-// it (the disk only), and the printer data value written.
-struct FeatureOption {
-    const char *optionName;
-    const char *comparedOptionName;
-    const char *valueName;
-};
-
-enum { OPTION_DISK, OPTION_FINISHER, OPTION_PUNCH_UNIT, OPTION_CASSETTES };
-
-static const FeatureOption FEATURE_OPTIONS[] = {
+const FeatureOption g_featureOptions[FEATURE_OPTION_COUNT] = {
     {"HardDisk", "RAMDisk", "QV_AutoCfgDisk"},
     {"3000Finisher", NULL, "QV_AutoCfgFinisher"},
     {"PunchingUnit", NULL, "QV_AutoCfgPunchUnit"},
@@ -54,6 +45,7 @@ int ConvertTimeoutText(const char *text)
 
 void ReadQueryFields(HWND dialog, QueryFields *fields)
 {
+    char typed[TIMEOUT_FIELD_SIZE];
     memset(fields, 0, sizeof(*fields));
     GetDlgItemTextA(dialog, IDC_ADDRESS, fields->address, (int)COUNTOF(fields->address));
     GetDlgItemTextA(dialog, IDC_COMMUNITY, fields->community, (int)COUNTOF(fields->community));
@@ -61,83 +53,93 @@ void ReadQueryFields(HWND dialog, QueryFields *fields)
     fields->address[COUNTOF(fields->address) - 1] = '\0';
     fields->community[COUNTOF(fields->community) - 1] = '\0';
     fields->timeoutText[COUNTOF(fields->timeoutText) - 1] = '\0';
-    fields->timeoutSeconds = ConvertTimeoutText(fields->timeoutText);
+    // The walk reads two characters of the field, as typing allows.
+    CopyText(typed, COUNTOF(typed), fields->timeoutText);
+    fields->timeoutSeconds = ConvertTimeoutText(typed);
 }
 
 // The steps every configurator shares. A failed lookup has shown its "Error"
 // box and left no usable OID, so nothing is walked and nothing written. A walk
 // that did not come to its end (-1) wrote nothing usable either: the stored
 // value of an earlier run is kept.
-static int RunConfigurator(HWND dialog, const FeatureOption *option)
+int RunConfigurator(int option, HWND owner, const QueryFields *fields, int write,
+                    ConfiguratorResult *result)
 {
-    char oidText[SHORT_TEXT_SIZE];
+    const FeatureOption *names = &g_featureOptions[option];
+    ConfiguratorResult local;
     char comparedOid[SHORT_TEXT_SIZE];
-    QueryFields fields;
     int ok = 0;
 
+    if (result == NULL)
+        result = &local;
+    memset(result, 0, sizeof(*result));
+    result->stage = STAGE_NO_MAP;
     if (!LoadQueryMap())
         return 0;
 
-    // An entry with an empty OID is found, but there is nothing to walk:
-    // the engine could not convert it and would leave an empty table, which
-    // must not be stored as the printer's answer.
-    memset(oidText, 0, sizeof(oidText));
-    if (!LookupOptionOid(option->optionName, oidText) || oidText[0] == '\0')
+    result->stage = STAGE_NO_ENTRY;
+    if (!LookupOptionOid(names->optionName, result->oidText))
         goto done;
 
     // The compared OID only decides the warning; a failed lookup leaves it
     // empty, and an empty text differs from the one walked.
-    if (option->comparedOptionName != NULL) {
+    if (names->comparedOptionName != NULL) {
         memset(comparedOid, 0, sizeof(comparedOid));
-        LookupOptionOid(option->comparedOptionName, comparedOid);
-        if (memcmp(oidText, comparedOid, sizeof(oidText)) != 0)
-            MessageBoxA(dialog, MISMATCH_TEXT, MISMATCH_CAPTION, MB_OK);
+        LookupOptionOid(names->comparedOptionName, comparedOid);
+        if (memcmp(result->oidText, comparedOid, sizeof(comparedOid)) != 0)
+            ReportMessage(MESSAGE_OPTION_WARNING, owner, MISMATCH_TEXT, MISMATCH_CAPTION, MB_OK);
     }
 
-    ReadQueryFields(dialog, &fields);
-    if (QueryOidSubtree(fields.address, strlen(fields.address), fields.community,
-                        strlen(fields.community), oidText, strlen(oidText),
-                        fields.timeoutSeconds) != 0)
+    // An OID that the engine cannot convert (an empty one too) ends the walk
+    // unfinished, with the engine's own message.
+    result->stage = STAGE_WALK_FAILED;
+    if (QueryOidSubtree(fields->address, strlen(fields->address), fields->community,
+                        strlen(fields->community), result->oidText, strlen(result->oidText),
+                        fields->timeoutSeconds) != 0)
         goto done;
     if (g_snmpFailed != 0)
         goto done;
 
-    WriteAutoCfgValue(option->valueName, 1);
+    result->stage = STAGE_DETECTED;
+    if (write)
+        WriteAutoCfgValue(names->valueName, 1);
     ok = 1;
 done:
     ReleaseQueryMap();
     return ok;
 }
 
-int ConfigureDisk(HWND dialog)
+int ConfigureDisk(HWND owner, const QueryFields *fields)
 {
-    return RunConfigurator(dialog, &FEATURE_OPTIONS[OPTION_DISK]);
+    return RunConfigurator(OPTION_DISK, owner, fields, 1, NULL);
 }
 
-int ConfigureFinisher(HWND dialog)
+int ConfigureFinisher(HWND owner, const QueryFields *fields)
 {
-    return RunConfigurator(dialog, &FEATURE_OPTIONS[OPTION_FINISHER]);
+    return RunConfigurator(OPTION_FINISHER, owner, fields, 1, NULL);
 }
 
-int ConfigurePunchUnit(HWND dialog)
+int ConfigurePunchUnit(HWND owner, const QueryFields *fields)
 {
-    return RunConfigurator(dialog, &FEATURE_OPTIONS[OPTION_PUNCH_UNIT]);
+    return RunConfigurator(OPTION_PUNCH_UNIT, owner, fields, 1, NULL);
 }
 
-int ConfigureCassettes(HWND dialog)
+int ConfigureCassettes(HWND owner, const QueryFields *fields)
 {
-    return RunConfigurator(dialog, &FEATURE_OPTIONS[OPTION_CASSETTES]);
+    return RunConfigurator(OPTION_CASSETTES, owner, fields, 1, NULL);
 }
 
-int RunConfigurationChain(HWND dialog)
+int RunConfigurationChain(HWND owner, const QueryFields *fields, ConfiguratorObserver observer,
+                          void *context)
 {
-    static int (*const CHAIN[])(HWND) = {
-        ConfigureDisk, ConfigureFinisher, ConfigurePunchUnit, ConfigureCassettes};
-
+    ConfiguratorResult result;
     int outcome = 1;
-    for (size_t i = 0; i < COUNTOF(CHAIN) && outcome; i++)
-        outcome = CHAIN[i](dialog) != 0;
-    WriteAutoCfgValue("QV_AutoCfgSuccess", outcome);
-    SaveStoredSettings(dialog);
+    for (int option = 0; option < FEATURE_OPTION_COUNT && outcome; option++) {
+        outcome = RunConfigurator(option, owner, fields, 1, &result) != 0;
+        if (observer != NULL)
+            observer(option, outcome, &result, context);
+    }
+    WriteAutoCfgValue(SUCCESS_VALUE_NAME, outcome);
+    SaveStoredSettings(fields->community, fields->timeoutText);
     return outcome;
 }

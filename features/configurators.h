@@ -5,30 +5,74 @@
 
 #include <windows.h>
 
-#include "shell/shell.h"
+#include "common/base.h"
 
-// configurators.cpp: 1 when the option's value list was handed to the
-// writer, 0 when the configurator failed.
-int ConfigureDisk(HWND dialog);
-int ConfigureFinisher(HWND dialog);
-int ConfigurePunchUnit(HWND dialog);
-int ConfigureCassettes(HWND dialog);
-
-// Runs the four in order, stopping at the first that fails, then writes the
-// success flag and saves the settings. Returns the outcome (1 or 0).
-int RunConfigurationChain(HWND dialog);
-
-// Size of the time-out text read from the dialog: two digits at most.
-enum { TIMEOUT_FIELD_SIZE = 3 };
-
-// The dialog's fields as one walk takes them.
+// What one detection asks with: the dialog's fields as the user confirmed
+// them with OK, or the console program's settings.
 struct QueryFields {
     char address[SHORT_TEXT_SIZE];
     char community[SHORT_TEXT_SIZE];
-    char timeoutText[TIMEOUT_FIELD_SIZE];
+    // The time-out text as given; it is stored as it is for the next run.
+    char timeoutText[SHORT_TEXT_SIZE];
+    // The walk's time-out: the number in the text's first two characters.
     int timeoutSeconds;
 };
 
+// The options, in the order of the chain.
+enum FeatureOptionIndex {
+    OPTION_DISK,
+    OPTION_FINISHER,
+    OPTION_PUNCH_UNIT,
+    OPTION_CASSETTES,
+    FEATURE_OPTION_COUNT
+};
+
+// The names of one option: looked up and walked, compared (the disk only),
+// and the printer data value written.
+struct FeatureOption {
+    const char *optionName;
+    const char *comparedOptionName;
+    const char *valueName;
+};
+extern const FeatureOption g_featureOptions[FEATURE_OPTION_COUNT];
+
+// How far one configurator came, for a caller that explains it.
+enum ConfiguratorStage {
+    STAGE_NO_MAP,           // the query map could not be loaded
+    STAGE_NO_ENTRY,         // the lookup failed (its "Error" message told why)
+    STAGE_WALK_FAILED,      // the walk did not come to its end
+    STAGE_DETECTED          // the values were found (and handed to the writer)
+};
+struct ConfiguratorResult {
+    int stage;              // a ConfiguratorStage
+    char oidText[SHORT_TEXT_SIZE];
+};
+
+// configurators.cpp: 1 when the option's value list was handed to the
+// writer, 0 when the configurator failed. owner: the window that owns the
+// configurators' own warning (NULL without a dialog).
+int ConfigureDisk(HWND owner, const QueryFields *fields);
+int ConfigureFinisher(HWND owner, const QueryFields *fields);
+int ConfigurePunchUnit(HWND owner, const QueryFields *fields);
+int ConfigureCassettes(HWND owner, const QueryFields *fields);
+
+// One configurator by its index. With write 0 it detects only: the value
+// table holds what was found and nothing is written. result may be NULL.
+int RunConfigurator(int option, HWND owner, const QueryFields *fields, int write,
+                    ConfiguratorResult *result);
+
+// Called after each configurator of the chain, with g_snmpValues still
+// holding what its walk found.
+typedef void (*ConfiguratorObserver)(int option, int succeeded, const ConfiguratorResult *result,
+                                     void *context);
+
+// Runs the four in order, stopping at the first that fails, then writes the
+// success flag and saves the settings. Returns the outcome (1 or 0).
+// observer may be NULL.
+int RunConfigurationChain(HWND owner, const QueryFields *fields, ConfiguratorObserver observer,
+                          void *context);
+
+// The dialog's address, community and time-out fields.
 void ReadQueryFields(HWND dialog, QueryFields *fields);
 // As atoi: leading white space, an optional sign, decimal digits up to the
 // first other character; no digits give 0.

@@ -2,7 +2,8 @@
 // for fixed markers. There is no XML parser on purpose: the file only has to
 // hold the markers.
 #include "features/query_map.h"
-#include "shell/shell.h"
+#include "common/base.h"
+#include "common/report.h"
 #include "common/text.h"
 
 #include <windows.h>
@@ -65,7 +66,7 @@ done:
 
 static void ShowLookupError(const char *text)
 {
-    MessageBoxA(NULL, text, "Error", MB_OK);
+    ReportMessage(MESSAGE_MAP_ERROR, NULL, text, "Error", MB_OK);
 }
 
 int ExtractQuotedValue(char *oidText, const char *text)

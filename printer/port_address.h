@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "common/base.h"
+
 // The registry calls of the cluster source. Tests may point an entry at a
 // replacement, to watch the calls or to provoke a failure the registry will
 // not give on request.

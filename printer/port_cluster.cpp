@@ -2,7 +2,7 @@
 // Standard TCP/IP Port monitor's port keys below a cluster resource.
 #include "printer/port_address.h"
 #include "printer/spooler.h"
-#include "shell/shell.h"
+#include "common/base.h"
 #include "common/text.h"
 
 #include <string.h>
@@ -83,10 +83,8 @@ int GetPortAddressFromCluster(char *address, char *community, HANDLE printer)
     int found = 0;
     int result = 0;
 
-    info = GetPrinterInfo2(printer);
-    ClosePrinterHandle(printer);
-    // A printer without a port name has no port key.
-    if (info == NULL || info->pPortName == NULL || info->pPortName[0] == '\0')
+    info = GetPrinterPortInfo(printer);
+    if (info == NULL)
         goto done;
 
     if (g_registryCalls.openKey(HKEY_LOCAL_MACHINE, "", 0, KEY_READ, &root) != ERROR_SUCCESS) {

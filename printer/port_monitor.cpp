@@ -59,11 +59,9 @@ int GetPortAddressFromMonitor(char *address, size_t addressSize, char *community
 
     if (!OpenPrinterForReading(&printer))
         goto done;
-    info = GetPrinterInfo2(printer);
-    ClosePrinterHandle(printer);
+    info = GetPrinterPortInfo(printer);
     printer = NULL;
-    // A printer without a port name has nothing to ask about.
-    if (info == NULL || info->pPortName == NULL || info->pPortName[0] == '\0')
+    if (info == NULL)
         goto done;
 
     // A pooled printer's list of ports goes whole: it is not split.

@@ -2,24 +2,14 @@
 // by name, does its reads or writes, and closes it again.
 #include "printer/printer_data.h"
 #include "printer/spooler.h"
-#include "shell/shell.h"
 #include "common/text.h"
-#include "snmp/snmp_engine.h"
 
 #include <string.h>
 
-enum {
-    CONTROL_COMMUNITY = 1009,
-    CONTROL_TIMEOUT = 1013,
-    STORED_TIMEOUT_MAX = 3,     // bytes read of QV_AutoTimeOut
-    VALUE_LIST_SIZE = 2048
-};
+enum { VALUE_LIST_SIZE = 2048 };
 
 static const char DEFAULT_COMMUNITY[] = "qomtan";
-static const char DEFAULT_TIMEOUT[] = "6";
 
-// community: 64 bytes holding the discovered community (possibly empty).
-// timeoutText: TIMEOUT_TEXT_SIZE bytes holding "6".
 void ReadStoredSettings(char *community, char *timeoutText)
 {
     HANDLE printer;
@@ -41,34 +31,32 @@ void ReadStoredSettings(char *community, char *timeoutText)
 
     memset(stored, 0, sizeof(stored));
     count = 0;
-    if (GetPrinterDataValue(printer, "QV_AutoTimeOut", &type, stored, STORED_TIMEOUT_MAX, &count)
-            == ERROR_SUCCESS && count <= STORED_TIMEOUT_MAX) {
+    if (GetPrinterDataValue(printer, "QV_AutoTimeOut", &type, stored, TIMEOUT_STORED_MAX, &count)
+            == ERROR_SUCCESS && count <= TIMEOUT_STORED_MAX) {
         stored[count] = '\0';
         CopyText(timeoutText, TIMEOUT_TEXT_SIZE, stored);
     } else {
-        CopyText(timeoutText, TIMEOUT_TEXT_SIZE, DEFAULT_TIMEOUT);
+        CopyText(timeoutText, TIMEOUT_TEXT_SIZE, DEFAULT_TIMEOUT_TEXT);
     }
 
     ClosePrinterHandle(printer);
 }
 
-// A setting is stored as REG_SZ with a byte count of its length: no NUL.
-static DWORD StoreFieldText(HANDLE printer, HWND dialog, int control, const char *valueName)
+// A setting is stored as REG_SZ with a byte count of its length (at most
+// 63): no NUL.
+static DWORD StoreSettingText(HANDLE printer, const char *valueName, const char *text)
 {
-    char text[SHORT_TEXT_SIZE];
-    text[0] = '\0';
-    GetDlgItemTextA(dialog, control, text, (int)COUNTOF(text));
-    text[COUNTOF(text) - 1] = '\0';
-    return SetPrinterDataValue(printer, valueName, REG_SZ, text, (DWORD)strlen(text));
+    return SetPrinterDataValue(printer, valueName, REG_SZ, text,
+                               (DWORD)strnlen(text, SHORT_TEXT_SIZE - 1));
 }
 
-int SaveStoredSettings(HWND dialog)
+int SaveStoredSettings(const char *community, const char *timeoutText)
 {
     HANDLE printer;
     if (!OpenPrinterForWriting(&printer))
         return 0;
-    StoreFieldText(printer, dialog, CONTROL_COMMUNITY, "QV_AutoComName");
-    DWORD status = StoreFieldText(printer, dialog, CONTROL_TIMEOUT, "QV_AutoTimeOut");
+    StoreSettingText(printer, "QV_AutoComName", community);
+    DWORD status = StoreSettingText(printer, "QV_AutoTimeOut", timeoutText);
     ClosePrinterHandle(printer);
     return status == ERROR_SUCCESS ? 1 : 0;
 }
@@ -93,7 +81,7 @@ int WriteAutoCfgValue(const char *valueName, int flag)
     if (!OpenPrinterForWriting(&printer))
         return 0;
     DWORD status;
-    if (strcmp(valueName, "QV_AutoCfgSuccess") == 0) {
+    if (strcmp(valueName, SUCCESS_VALUE_NAME) == 0) {
         BYTE stored = (BYTE)(flag & 0xFF);
         status = SetPrinterDataValue(printer, valueName, REG_BINARY, &stored, 1);
     } else {

@@ -4,11 +4,14 @@
 
 #include <windows.h>
 
-// Size of the dialog's time-out text: up to 3 stored bytes and a terminator.
-enum { TIMEOUT_TEXT_SIZE = 4 };
+#include "common/base.h"
 
+// community: SHORT_TEXT_SIZE bytes holding the port's community (possibly
+// empty); timeoutText: TIMEOUT_TEXT_SIZE bytes. Both take the stored
+// settings, or the defaults where there are none.
 void ReadStoredSettings(char *community, char *timeoutText);
-int SaveStoredSettings(HWND dialog);
+// Stores the community and the time-out text as the user confirmed them.
+int SaveStoredSettings(const char *community, const char *timeoutText);
 int WriteAutoCfgValue(const char *valueName, int flag);
 
 // Builds the REG_MULTI_SZ list from g_snmpValues into list (listSize bytes,

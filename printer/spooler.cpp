@@ -1,6 +1,6 @@
 // The print spooler operations, in one place.
 #include "printer/spooler.h"
-#include "shell/shell.h"
+#include "common/base.h"
 
 SpoolerCalls g_spoolerCalls = {
     OpenPrinterA, ClosePrinter, GetPrinterA, GetPrinterDataA, SetPrinterDataA, XcvDataW,
@@ -64,6 +64,17 @@ void FreePrinterInfo(PRINTER_INFO_2A *info)
 {
     if (info != NULL)
         VirtualFree(info, 0, MEM_RELEASE);
+}
+
+PRINTER_INFO_2A *GetPrinterPortInfo(HANDLE printer)
+{
+    PRINTER_INFO_2A *info = GetPrinterInfo2(printer);
+    ClosePrinterHandle(printer);
+    if (info != NULL && (info->pPortName == NULL || info->pPortName[0] == '\0')) {
+        FreePrinterInfo(info);
+        info = NULL;
+    }
+    return info;
 }
 
 DWORD GetPrinterDataValue(HANDLE printer, const char *valueName, DWORD *type, void *data,

@@ -33,6 +33,11 @@ void ClosePrinterHandle(HANDLE printer);
 // reports; NULL when it cannot be had. Free it with FreePrinterInfo.
 PRINTER_INFO_2A *GetPrinterInfo2(HANDLE printer);
 void FreePrinterInfo(PRINTER_INFO_2A *info);
+// The level-2 information of an open printer, whose handle is closed here,
+// when it names a port; NULL when it cannot be had or the port name is
+// empty (such a printer has nothing to ask about). Free it with
+// FreePrinterInfo.
+PRINTER_INFO_2A *GetPrinterPortInfo(HANDLE printer);
 
 DWORD GetPrinterDataValue(HANDLE printer, const char *valueName, DWORD *type, void *data,
                           DWORD size, DWORD *byteCount);

@@ -8,7 +8,12 @@
 # into a fixed cost per walk and a cost per exchange:
 #   per exchange  = (T_large - T_small) / (E_large - E_small)
 #   fixed per walk = (T_small - E_small x per exchange) / 4
-# Aim: OK to the program's end within 1.5 x the four snmpwalk processes.
+# Aims, in the same run on a quiet machine: OK to the program's end within
+# 1.3 x the four snmpwalk processes; the fixed cost per walk at most one
+# snmpwalk process's whole cost (its start included); the cost per exchange
+# at most 1.5 x the plain blocking Winsock walk's (scripts/bench-walk.sh,
+# "raw", per object). Where the time goes: the engine benchmark at the end
+# of scripts/bench-walk.sh.
 # Then a silent printer (an agent on 127.0.0.62 that knows no community of
 # ours): OK to the connection error box must take (1 + 3 retries) x the
 # time-out, within 5 %, for time-outs of 1 and 2 seconds.
@@ -175,13 +180,15 @@ ratio_s=$(calc "$ps / $ws"); ratio_l=$(calc "$pl / $wl")
 printf "%-6s %10.3f %10.3f %10.3f %10.3f %10.3f %8.2f %8.2f\n" mean "$ps" "$gs" "$ws" "$pl" \
     "$wl" "$ratio_s" "$ratio_l"
 echo "ok-*: seconds from OK to the program's end; gone-small: from OK to its dialog"
-echo "seen gone; sw-*: four snmpwalk processes; ratio = ok / sw (aim: at most 1.50)"
+echo "seen gone; sw-*: four snmpwalk processes; ratio = ok / sw (aim: at most 1.30)"
 printf "%-28s %12s %12s\n" "" program snmpwalk
 printf "%-28s %12.2f %12.2f\n" "fixed cost per walk (ms)" "$(calc "$p_w * 1000")" "$(calc "$w_w * 1000")"
 printf "%-28s %12.3f %12.3f\n" "cost per exchange (ms)" "$(calc "$p_x * 1000")" "$(calc "$w_x * 1000")"
 
 status=0
-[ "$(calc "$ratio_s <= 1.5")" -eq 1 ] || { echo "MISSED: demonstration chain ratio $ratio_s > 1.5"; status=1; }
+[ "$(calc "$ratio_s <= 1.3")" -eq 1 ] || { echo "MISSED: demonstration chain ratio $ratio_s > 1.3"; status=1; }
+[ "$(calc "$p_w <= $w_w")" -eq 1 ] ||
+    { echo "MISSED: fixed cost per walk above one snmpwalk process's"; status=1; }
 
 echo
 echo "Silent printer on $SILENT: OK to the connection error box, (1 + $RETRIES) x time-out"

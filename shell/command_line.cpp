@@ -1,11 +1,8 @@
-// The printer name taken from the command line, and the program's module.
+// The printer name taken from the command line.
 #include "shell/shell.h"
 #include "common/text.h"
 
 #include <string.h>
-
-char g_printerName[PRINTER_NAME_SIZE];
-HINSTANCE g_hInstance;
 
 // The command line is expected as: program path, space, "printer name".
 // The name runs from after the first space-and-quote pair to the end of the

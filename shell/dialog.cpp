@@ -14,7 +14,6 @@
 enum {
     ADDRESS_LIMIT = 62,
     COMMUNITY_LIMIT = 62,
-    TIMEOUT_LIMIT = 2,
     // The first control of this id in template order is the time-out label
     // (the group box, which shares it, keeps its template text).
     UNNAMED_CONTROL_ID = -1,
@@ -22,11 +21,8 @@ enum {
 };
 
 static const char DEFAULT_ADDRESS[] = "1.0.0.0";
-static const char DEFAULT_TIMEOUT[] = "6";
 
 typedef HRESULT (WINAPI *EnableThemeDialogTextureProc)(HWND window, DWORD flags);
-
-HWND g_hDialog;
 
 // Set while OK's chain runs. The chain's message boxes run their own modal
 // loops, which dispatch the dialog's messages too; the chain and the SNMP
@@ -65,7 +61,7 @@ void InitConfigDialog(HWND window)
 
     CopyText(address, COUNTOF(address), DEFAULT_ADDRESS);
     community[0] = '\0';
-    CopyText(timeoutText, COUNTOF(timeoutText), DEFAULT_TIMEOUT);
+    CopyText(timeoutText, COUNTOF(timeoutText), DEFAULT_TIMEOUT_TEXT);
 
     // The cluster's keys first; the port monitor when the printer does not
     // open or the cluster has nothing. The cluster source closes the handle.
@@ -93,7 +89,7 @@ void InitConfigDialog(HWND window)
 
     SendDlgItemMessageA(window, IDC_ADDRESS, EM_LIMITTEXT, ADDRESS_LIMIT, 0);
     SendDlgItemMessageA(window, IDC_COMMUNITY, EM_LIMITTEXT, COMMUNITY_LIMIT, 0);
-    SendDlgItemMessageA(window, IDC_TIMEOUT, EM_LIMITTEXT, TIMEOUT_LIMIT, 0);
+    SendDlgItemMessageA(window, IDC_TIMEOUT, EM_LIMITTEXT, TIMEOUT_TYPED_MAX, 0);
 
     SetDlgItemTextA(window, IDC_ADDRESS, address);
     SetDlgItemTextA(window, IDC_COMMUNITY, community);
@@ -145,13 +141,15 @@ done:
         ReleaseDC(logo, logoDc);
 }
 
-// OK: the chain, under the wait cursor and with every other command held
-// back, then the dialog ends.
+// OK: the chain with the fields as they are now, under the wait cursor and
+// with every other command held back, then the dialog ends.
 static void RunChainAndEnd(HWND window)
 {
+    QueryFields fields;
     s_chainRunning = 1;
     HCURSOR previous = SetCursor(LoadCursor(NULL, IDC_WAIT));
-    RunConfigurationChain(window);
+    ReadQueryFields(window, &fields);
+    RunConfigurationChain(window, &fields, NULL, NULL);
     SetCursor(previous);
     s_chainRunning = 0;
     EndDialog(window, IDOK);
@@ -166,7 +164,7 @@ static INT_PTR OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
         RunChainAndEnd(window);
         return FALSE;
     case IDCANCEL:
-        WriteAutoCfgValue("QV_AutoCfgSuccess", 0);
+        WriteAutoCfgValue(SUCCESS_VALUE_NAME, 0);
         EndDialog(window, IDCANCEL);
         return FALSE;
     case IDC_HELP_BUTTON:

@@ -51,6 +51,8 @@ struct SnmpSessionRecord {
     // Set when an answer named something that does not come after the name
     // asked for: the agent is broken and the walk cannot reach its end.
     int notAdvancing;
+    // The wait's timer runs: set by the first wait, killed with the window.
+    int waitTimerSet;
 };
 
 // engine_state.cpp

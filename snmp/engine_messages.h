@@ -33,6 +33,9 @@
 // the values gathered may be incomplete.
 #define WARN_WALK_NOT_ADVANCING \
     "Walk incomplete: the agent answered with a name that does not follow the one asked for ..."
+// %d and %s: the error status of the agent's answer, its number and name.
+#define WARN_WALK_REFUSED \
+    "Walk incomplete: the agent answered with error status %d (%s) ..."
 // %d: the most requests a walk sends.
 #define WARN_WALK_TOO_LONG "Walk incomplete: no end of the sub-tree after %d requests ..."
 

@@ -6,8 +6,6 @@
 #include <snmp.h>
 #include <string.h>
 
-char g_snmpValues[SNMP_VALUE_SLOTS][SNMP_VALUE_SIZE];
-int g_snmpFailed;
 SnmpSecuritySetting g_snmpSecurity = {1, {}};
 
 int g_walkEnded;

@@ -1,7 +1,8 @@
-// The SNMP query engine's message boxes. A problem is shown where it happens
-// and then passed up as a result; nothing is logged.
+// The SNMP query engine's messages. A problem is reported where it happens
+// and then passed up as a result; the dialog program shows it as a box.
 #include "snmp/error_report.h"
-#include "shell/shell.h"
+#include "common/base.h"
+#include "common/report.h"
 #include "common/text.h"
 
 #include <windows.h>
@@ -14,7 +15,7 @@ void ShowWarning(const char *format, ...)
     va_start(args, format);
     FormatTextV(text, COUNTOF(text), format, args);
     va_end(args);
-    MessageBoxA(g_hDialog, text, WARNING_CAPTION, MB_OK);
+    ReportMessage(MESSAGE_ENGINE_WARNING, g_hDialog, text, WARNING_CAPTION, MB_OK);
 }
 
 void ShowConnectionError(void)
@@ -26,5 +27,5 @@ void ShowConnectionError(void)
     LoadStringA(g_hInstance, IDS_CONNECTION_CAPTION, caption, COUNTOF(caption));
     LoadStringA(g_hInstance, IDS_CONNECTION_TEXT, text, COUNTOF(text));
     // No owner: the box is for the user, and the dialog stays usable behind it.
-    MessageBoxA(NULL, text, caption, MB_ICONERROR | MB_OK);
+    ReportMessage(MESSAGE_CONNECTION_ERROR, NULL, text, caption, MB_ICONERROR | MB_OK);
 }

@@ -8,11 +8,13 @@
 int ConvertOidText(const char *oidText)
 {
     ReleaseCurrentName();
-    if (SnmpStrToOid(oidText, &g_currentName) != SNMPAPI_FAILURE) {
+    // An empty text names nothing, though the lenient form would take it as
+    // the whole of MIB-II: neither form converts it.
+    if (oidText[0] != '\0' && SnmpStrToOid(oidText, &g_currentName) != SNMPAPI_FAILURE) {
         TakeCurrentName(0);
     } else {
         AsnObjectIdentifier converted = {0, NULL};
-        if (!SnmpMgrStrToOid(const_cast<char *>(oidText), &converted)) {
+        if (oidText[0] == '\0' || !SnmpMgrStrToOid(const_cast<char *>(oidText), &converted)) {
             g_currentName.len = 0;
             g_currentName.ptr = NULL;
             ShowWarning(WARN_OID_CONVERSION_FAILED);

@@ -4,6 +4,7 @@
 #include "snmp/engine_internal.h"
 #include "snmp/error_report.h"
 #include "common/text.h"
+#include "common/step_timing.h"
 
 #include <string.h>
 
@@ -82,6 +83,7 @@ int HandleSnmpNotification(SnmpSessionRecord *record)
         ReleaseExchange(record);
         return 1;
     }
+    STEP_LAP(X_RECV_MSG);
 
     smiINT type = 0;
     smiINT32 requestId = 0;
@@ -100,6 +102,7 @@ int HandleSnmpNotification(SnmpSessionRecord *record)
         SnmpFreePdu(unreadable);
         return 1;
     } else if (type == PDU_RESPONSE) {
+        STEP_LAP(X_PDU_DATA);
         if (requestId != record->requestId || context != record->context ||
             source != record->agentEntity || destination != record->managerEntity) {
             result = 0;
@@ -110,6 +113,7 @@ int HandleSnmpNotification(SnmpSessionRecord *record)
             // advance is no end, and the walk loop says so.
             if (!ProcessWalkResponse(record) && !record->notAdvancing)
                 g_walkEnded = 1;
+            STEP_LAP(X_DECODE_STORE);
             result = 1;
         }
     } else {
@@ -121,5 +125,6 @@ int HandleSnmpNotification(SnmpSessionRecord *record)
     SnmpFreeEntity(destination);
     SnmpFreeContext(context);
     ReleaseExchange(record);
+    STEP_LAP(X_RELEASE_ANSWER);
     return result;
 }

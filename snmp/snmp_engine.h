@@ -4,21 +4,30 @@
 
 #include <stddef.h>
 
+// The value table g_snmpValues and the failure flag g_snmpFailed that a walk
+// leaves behind are the program's shared values.
+#include "common/base.h"
 #include "winsnmp/wsnmp_v3.h"
 
-enum {
-    SNMP_VALUE_SLOTS = 16,
-    SNMP_VALUE_SIZE = 64
+// How the last walk went, for a caller that explains it (the dialog program
+// does not look: its messages have told the user).
+enum WalkEnding {
+    WALK_NOT_STARTED,       // set-up failed: address, platform, session
+    WALK_ENDED,             // the end of the sub-tree (or noSuchName)
+    WALK_OID_INVALID,       // the OID text converts in neither form
+    WALK_NO_ANSWER,         // an exchange brought no readable answer
+    WALK_REFUSED,           // an answer with an error status other than noSuchName
+    WALK_NOT_ADVANCING,     // an answer that does not follow the name asked for
+    WALK_TOO_LONG,          // no end after the most requests a walk sends
+    WALK_REQUEST_FAILED     // a request could not be made or sent
+};
+struct WalkSummary {
+    int ending;             // a WalkEnding
+    int exchanges;          // requests sent
+    int errorStatus;        // of the last answer, 0 when none came
 };
 
 // engine_state.cpp
-// The value table: texts of the OCTET STRING values of the last walk, slot 0
-// upwards; a slot whose first char is NUL is empty.
-extern char g_snmpValues[SNMP_VALUE_SLOTS][SNMP_VALUE_SIZE];
-// 1 when the last exchange with the agent failed; set only by the exchange
-// release.
-extern int g_snmpFailed;
-
 // How the walks of the process talk to agents: SNMPv1 with each call's
 // community (version 1, the default), or SNMPv3 with these credentials
 // (version 3), taken by every walk's session through our WinSNMP's extension;
@@ -31,6 +40,7 @@ struct SnmpSecuritySetting {
 extern SnmpSecuritySetting g_snmpSecurity;
 
 // walk.cpp
+extern WalkSummary g_lastWalk;
 // Walks the agent's sub-tree under oidText with GetNext requests and fills
 // g_snmpValues. Returns 0 when the walk came to its end (an answer outside
 // the sub-tree, or an error status), -1 when it did not.

@@ -5,6 +5,7 @@
 #include "snmp/engine_internal.h"
 #include "snmp/error_report.h"
 #include "common/text.h"
+#include "common/step_timing.h"
 
 #include <limits.h>
 #include <snmp.h>
@@ -19,6 +20,21 @@ enum {
     PLATFORM_NT = 2,
     ANSWER_WAIT_TIMER = 1
 };
+
+WalkSummary g_lastWalk;
+
+// The names of the error statuses of SNMPv1 and SNMPv2 (RFC 3416).
+static const char *ErrorStatusName(int status)
+{
+    static const char *const NAMES[] = {
+        "noError", "tooBig", "noSuchName", "badValue", "readOnly", "genErr", "noAccess",
+        "wrongType", "wrongLength", "wrongEncoding", "wrongValue", "noCreation",
+        "inconsistentValue", "resourceUnavailable", "commitFailed", "undoFailed",
+        "authorizationError", "notWritable", "inconsistentName"};
+    if (status < 0 || (size_t)status >= COUNTOF(NAMES))
+        return "unknown";
+    return NAMES[status];
+}
 
 // Posts again the notifications that came while the engine was busy.
 static void RepostDeferredNotifications(SnmpSessionRecord *record)
@@ -42,6 +58,8 @@ LRESULT CALLBACK NotificationWindowProc(HWND window, UINT message, WPARAM wParam
             record->deferredNotifications++;
             return 0;
         }
+        STEP_LAP(X_WAIT);
+        STEP_SINCE(RX_DELIVERY, POSTED);
         record->busy = 1;
         int done = HandleSnmpNotification(record);
         record->busy = 0;
@@ -50,6 +68,7 @@ LRESULT CALLBACK NotificationWindowProc(HWND window, UINT message, WPARAM wParam
             PostMessageA(record->window, WM_SNMP_DONE, 0, 0);
         }
         RepostDeferredNotifications(record);
+        STEP_LAP(X_DONE_POST);
         return 0;
     }
     case WM_SNMP_DONE:
@@ -77,12 +96,14 @@ int CreateNotificationWindow(SnmpSessionRecord *record)
             return 0;
         }
     }
+    STEP_LAP(WINDOW_CLASS);
     HWND window = CreateWindowExA(0, NOTIFICATION_CLASS, NOTIFICATION_TITLE, WS_OVERLAPPEDWINDOW,
                                   0, 0, 0, 0, NULL, NULL, NULL, NULL);
     if (window == NULL)
         return 0;
     SetWindowLongPtrA(window, 0, (LONG_PTR)record);
     record->window = window;
+    STEP_LAP(WINDOW);
     return 1;
 }
 
@@ -142,8 +163,13 @@ int WaitForAnswer(SnmpSessionRecord *record)
     int result = 1;
     ULONGLONG deadline = GetTickCount64() + AnswerWaitLimit();
     // Wakes the wait now and then to look at the time, whatever the
-    // transport does.
-    SetTimer(record->window, ANSWER_WAIT_TIMER, ANSWER_WAIT_TICK_MS, NULL);
+    // transport does. Set once for the walk: it ticks on between the
+    // exchanges, where its messages find the deadline not yet reached, and
+    // goes with the window.
+    if (!record->waitTimerSet)
+        record->waitTimerSet = SetTimer(record->window, ANSWER_WAIT_TIMER, ANSWER_WAIT_TICK_MS,
+                                        NULL) != 0;
+    STEP_LAP(X_TIMER_SET);
     while (!record->answered) {
         BOOL got = GetMessageA(&msg, record->window, 0, 0);
         if (got == 0) {
@@ -156,8 +182,10 @@ int WaitForAnswer(SnmpSessionRecord *record)
             result = 0;
             break;
         }
-        if (msg.message == WM_SNMP_DONE)
+        if (msg.message == WM_SNMP_DONE) {
+            STEP_LAP(X_DONE_FETCH);
             continue;
+        }
         if (msg.message == WM_TIMER && msg.wParam == ANSWER_WAIT_TIMER) {
             if (GetTickCount64() >= deadline) {
                 EndUnansweredExchange(record);
@@ -171,7 +199,7 @@ int WaitForAnswer(SnmpSessionRecord *record)
         // The time a message box of the engine stayed open is not waiting.
         deadline += GetTickCount64() - before;
     }
-    KillTimer(record->window, ANSWER_WAIT_TIMER);
+    STEP_LAP(X_TIMER_KILL);
     return result;
 }
 
@@ -180,8 +208,11 @@ int WaitForAnswer(SnmpSessionRecord *record)
 static int SendRequest(SnmpSessionRecord *record)
 {
     record->pduType = PDU_GETNEXT;
-    if (g_nextRequestId == 1 && !ConvertOidText(g_oidText))
+    if (g_nextRequestId == 1 && !ConvertOidText(g_oidText)) {
+        g_lastWalk.ending = WALK_OID_INVALID;
         return 0;
+    }
+    STEP_LAP(X_CONVERT);
 
     record->varBindList = SnmpCreateVbl(record->session, &g_currentName, NULL);
     if (record->varBindList == NULL)
@@ -195,6 +226,7 @@ static int SendRequest(SnmpSessionRecord *record)
         return 0;
     }
     record->answered = 0;
+    STEP_LAP(X_CREATE);
     record->lastStatus = SnmpSendMsg(record->session, record->managerEntity, record->agentEntity,
                                      record->context, record->pdu);
     if (record->lastStatus == SNMPAPI_FAILURE) {
@@ -204,11 +236,13 @@ static int SendRequest(SnmpSessionRecord *record)
         return 0;
     }
     ReleaseExchange(record);
+    STEP_LAP(X_RELEASE_REQUEST);
     return 1;
 }
 
 int SendNextRequest(SnmpSessionRecord *record)
 {
+    STEP_LAP(X_LOOP);
     record->busy = 1;
     int sent = SendRequest(record);
     record->busy = 0;
@@ -242,6 +276,7 @@ static int PlatformSupported(void)
 static void DestroyNotificationWindow(HWND window)
 {
     MSG msg;
+    KillTimer(window, ANSWER_WAIT_TIMER);
     while (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             PostQuitMessage((int)msg.wParam);
@@ -260,11 +295,15 @@ int QueryOidSubtree(const char *address, size_t addressLength, const char *commu
     g_walkEnded = 0;
     g_nextRequestId = 1;
     g_timeoutMs = TimeoutMilliseconds(timeoutSeconds);
+    memset(&g_lastWalk, 0, sizeof(g_lastWalk));
+    g_lastWalk.ending = WALK_NOT_STARTED;
+    STEP_LAP(CLEAR);
 
     int result = -1;
     int winsockStarted = 0;
     int snmpStarted = 0;
     SnmpSessionRecord *record = NULL;
+    STEP_LAP(IDLE);
     smiUINT32 major, minor, level, translateMode, retransmitMode;
     int exchanges = 0;
     WSADATA wsaData;
@@ -272,19 +311,23 @@ int QueryOidSubtree(const char *address, size_t addressLength, const char *commu
     if (WSAStartup(0x0202, &wsaData) != 0)
         goto cleanup;
     winsockStarted = 1;
+    STEP_LAP(WSA_STARTUP);
 
     if (!PlatformSupported()) {
         ShowWarning(WARN_PLATFORM_TOO_OLD);
         goto cleanup;
     }
+    STEP_LAP(PLATFORM);
     if (!PrepareQueryTexts(address, addressLength, community, communityLength, oidText,
                            oidTextLength))
         goto cleanup;
+    STEP_LAP(RESOLVE);
     if (SnmpStartup(&major, &minor, &level, &translateMode, &retransmitMode) ==
         SNMPAPI_FAILURE)
         goto cleanup;
     snmpStarted = 1;
     SnmpSetTranslateMode(SNMPAPI_UNTRANSLATED_V1);
+    STEP_LAP(SNMP_STARTUP);
 
     record = (SnmpSessionRecord *)SnmpUtilMemAlloc(sizeof(SnmpSessionRecord));
     if (record == NULL) {
@@ -300,57 +343,82 @@ int QueryOidSubtree(const char *address, size_t addressLength, const char *commu
         ShowWarning(WARN_OPEN_SESSION_FAILED);
         goto cleanup;
     }
+    STEP_LAP(ENTITIES);
 
-    // The walk: it came to its end (0) on an error status or an answer
-    // outside the sub-tree; any other way out leaves it unfinished (-1). A
-    // broken agent's walk says so: the values may be incomplete. While its
-    // box is open, notifications wait: the exchange is over.
+    // The walk: it came to its end (0) on an answer outside the sub-tree, or
+    // on noSuchName, which ends an SNMPv1 agent's view; any other way out
+    // leaves it unfinished (-1). An agent that refuses a request with another
+    // error status, or a broken agent, says so: the values may be incomplete.
+    // While its box is open, notifications wait: the exchange is over.
+    g_lastWalk.ending = WALK_REQUEST_FAILED;
     for (;;) {
-        if (record->errorStatus != 0) {
+        if (record->errorStatus == SNMP_ERROR_NOSUCHNAME) {
+            g_lastWalk.ending = WALK_ENDED;
             result = 0;
             break;
         }
+        if (record->errorStatus != 0) {
+            g_lastWalk.ending = WALK_REFUSED;
+            record->busy = 1;
+            ShowWarning(WARN_WALK_REFUSED, record->errorStatus,
+                        ErrorStatusName(record->errorStatus));
+            break;
+        }
         if (exchanges >= MAX_WALK_EXCHANGES) {
+            g_lastWalk.ending = WALK_TOO_LONG;
             record->busy = 1;
             ShowWarning(WARN_WALK_TOO_LONG, MAX_WALK_EXCHANGES);
             break;
         }
         exchanges++;
-        if (!SendNextRequest(record))
+        g_lastWalk.exchanges = exchanges;
+        int sent = SendNextRequest(record);
+        g_lastWalk.errorStatus = record->errorStatus;
+        if (!sent)
             break;
         if (g_walkEnded == 1) {
+            g_lastWalk.ending = WALK_ENDED;
             result = 0;
             break;
         }
         if (record->notAdvancing) {
+            g_lastWalk.ending = WALK_NOT_ADVANCING;
             record->busy = 1;
             ShowWarning(WARN_WALK_NOT_ADVANCING);
             break;
         }
-        if (g_snmpFailed == 1)
+        if (g_snmpFailed == 1) {
+            g_lastWalk.ending = WALK_NO_ANSWER;
             break;
+        }
     }
 
 cleanup:
     ReleaseCurrentName();
     ReleaseCurrentValue();
     ReleaseQueryTexts();
+    STEP_LAP(C_TEXTS);
     if (record != NULL) {
         if (record->window != NULL)
             DestroyNotificationWindow(record->window);
+        STEP_LAP(C_WINDOW);
         if (record->context != NULL)
             SnmpFreeContext(record->context);
         if (record->agentEntity != NULL)
             SnmpFreeEntity(record->agentEntity);
         if (record->managerEntity != NULL)
             SnmpFreeEntity(record->managerEntity);
+        STEP_LAP(C_HANDLES);
         if (record->session != NULL)
             SnmpClose(record->session);
+        STEP_LAP(C_SESSION_CLOSE);
         SnmpUtilMemFree(record);
     }
     if (snmpStarted)
         SnmpCleanup();
+    STEP_LAP(C_SNMP_CLEANUP);
     if (winsockStarted)
         WSACleanup();
+    STEP_LAP(C_WSA_CLEANUP);
     return result;
 }

@@ -20,12 +20,23 @@ namespace {
 const char PRINTER[] = "VRTest Features";
 const char SNMPD[] = "127.0.0.51";
 const char DISK_ONLY[] = "127.0.0.52";
+// The engine tests' agent (tests/agents/engine_agent.py): its sub-tree .30.5
+// answers once, then refuses with genErr.
+const char REFUSING[] = "127.0.0.44";
 // A numeric IPv6 address with a scope that does not exist: the resolver
 // refuses it without asking a name server.
 const char UNRESOLVABLE[] = "::1%nosuchif";
 const char MAP_FILE[] = "VRUnPQ.xml";
 // g_timeoutMs before a test: a walk, which sets it first thing, changes it.
 const int NOT_WALKED = -7;
+
+// The dialog's fields as OK passes them to the configurators.
+const QueryFields *Fields(HWND dialog)
+{
+    static QueryFields fields;
+    ReadQueryFields(dialog, &fields);
+    return &fields;
+}
 
 const char *const OPTION_VALUES[] = {"QV_AutoCfgDisk", "QV_AutoCfgFinisher",
                                      "QV_AutoCfgPunchUnit", "QV_AutoCfgCassettes"};
@@ -61,6 +72,16 @@ Map Changed(const char *name, const char *oid)
     return map;
 }
 
+// The hard disk and the RAM disk on one OID.
+Map DiskAt(const char *oid)
+{
+    Map map = Changed("HardDisk", oid);
+    for (MapEntry &e : map)
+        if (e.name == "RAMDisk")
+            e.oid = oid;
+    return map;
+}
+
 std::string MapText(const Map &map)
 {
     std::string text = "<?xml version='1.0'?>\r\n<Options>\r\n";
@@ -91,6 +112,11 @@ struct ExpectedBox {
 };
 const ExpectedBox MISMATCH = {"Warning", MISMATCH_TEXT, true, "none"};
 const ExpectedBox INVALID_AGENT = {"Warning", "Invalid SNMP agent ...", true, "none"};
+const ExpectedBox OID_INVALID = {
+    "Warning", "Failed in SnmpStrToOid( ) or SnmpMgrStrToOid( ) function ...", true, "none"};
+const ExpectedBox REFUSED = {
+    "Warning", "Walk incomplete: the agent answered with error status 5 (genErr) ...", true,
+    "none"};
 const ExpectedBox CONNECTION = {"Warning", CONNECTION_TEXT, false, "error"};
 ExpectedBox LookupError(const char *text)
 {
@@ -182,7 +208,7 @@ std::string Configurators::unavailable;
 TEST_F(Configurators, AllFourAnswerListsInOrderThenFlagOneThenSettings)
 {
     WriteMap(FullMap());
-    EXPECT_EQ(1, RunConfigurationChain(dialog));
+    EXPECT_EQ(1, RunConfigurationChain(dialog, Fields(dialog), NULL, NULL));
     EXPECT_EQ((std::vector<std::string>{"QV_AutoCfgDisk", "QV_AutoCfgFinisher",
                                         "QV_AutoCfgPunchUnit", "QV_AutoCfgCassettes",
                                         "QV_AutoCfgSuccess", "QV_AutoComName", "QV_AutoTimeOut"}),
@@ -213,7 +239,7 @@ TEST_F(Configurators, DiskWarnsOnceWhenTheRamDiskDiffersAndWalksTheHardDisk)
         boxes.Clear();
         writes.Clear();
         WriteMap(c.map);
-        EXPECT_EQ(1, ConfigureDisk(dialog));
+        EXPECT_EQ(1, ConfigureDisk(dialog, Fields(dialog)));
         ExpectBoxes(c.boxes);
         EXPECT_EQ(std::vector<std::string>{"QV_AutoCfgDisk"}, writes.Names());
         ExpectStoredList("QV_AutoCfgDisk", DISK_LIST);
@@ -236,7 +262,9 @@ TEST_F(Configurators, FailedLookupOrUnfinishedWalkWritesNothingAndKeepsTheStored
          {LookupError("pEntryStart - Nullpointer")}, false},
         {"hard disk too long", true, Changed("HardDisk", std::string(64, '1').c_str()), SNMPD,
          {LookupError("wrong szOID")}, false},
-        {"hard disk OID empty", true, Changed("HardDisk", ""), SNMPD, {}, false},
+        {"hard disk OID empty", true, DiskAt(""), SNMPD, {OID_INVALID}, true},
+        {"agent refuses: genErr", true, DiskAt("1.3.6.1.4.1.55555.30.5"), REFUSING, {REFUSED},
+         true},
         {"address not resolved", true, FullMap(), UNRESOLVABLE, {INVALID_AGENT}, true},
     };
     for (const Case &c : cases) {
@@ -249,7 +277,7 @@ TEST_F(Configurators, FailedLookupOrUnfinishedWalkWritesNothingAndKeepsTheStored
         if (c.mapPresent)
             WriteMap(c.map);
         SetQueryFields(dialog, c.address, "public", "2");
-        EXPECT_EQ(0, ConfigureDisk(dialog));
+        EXPECT_EQ(0, ConfigureDisk(dialog, Fields(dialog)));
         ExpectBoxes(c.boxes);
         EXPECT_EQ(c.walked, g_timeoutMs != NOT_WALKED);
         EXPECT_EQ(0, g_snmpFailed);  // the unfinished walk failed without an exchange
@@ -284,7 +312,7 @@ TEST_F(Configurators, ChainStopsAtTheFirstFailureWritesFlagZeroAndSavesTheSettin
         if (c.mapPresent)
             WriteMap(FullMap());
         SetQueryFields(dialog, c.address, "public", c.timeout);
-        EXPECT_EQ(0, RunConfigurationChain(dialog));
+        EXPECT_EQ(0, RunConfigurationChain(dialog, Fields(dialog), NULL, NULL));
         ExpectBoxes(c.boxes);
         std::vector<std::string> names = {"QV_AutoCfgSuccess", "QV_AutoComName",
                                           "QV_AutoTimeOut"};
@@ -314,7 +342,7 @@ TEST_F(Configurators, TimeOutFieldReachesTheWalkAsSecondsFromItsFirstTwoCharacte
         boxes.Clear();
         g_timeoutMs = NOT_WALKED;
         SetQueryFields(dialog, UNRESOLVABLE, "public", c.field);
-        EXPECT_EQ(0, ConfigureFinisher(dialog));
+        EXPECT_EQ(0, ConfigureFinisher(dialog, Fields(dialog)));
         EXPECT_EQ(c.timeoutMs, g_timeoutMs);
         ExpectBoxes({INVALID_AGENT});
     }
@@ -329,7 +357,7 @@ TEST_F(Configurators, AddressFieldIsCutTo63CharactersForTheWalk)
     boxes.WhileOpen([&](const RecordedBox &) { walked = g_agentText ? g_agentText : "(none)"; });
     WriteMap(FullMap());
     SetQueryFields(dialog, address.c_str(), "public", "2");
-    EXPECT_EQ(0, ConfigureCassettes(dialog));
+    EXPECT_EQ(0, ConfigureCassettes(dialog, Fields(dialog)));
     ExpectBoxes({INVALID_AGENT});
     EXPECT_EQ(address.substr(0, 63), walked);
 }

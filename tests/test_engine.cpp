@@ -280,13 +280,34 @@ TEST_F(Engine, FirstAnswerOutsideTheSubtreeStoresNothing)
     EXPECT_EQ(0, g_snmpFailed);
 }
 
-TEST_F(Engine, NoSuchNameAtTheEndOfTheMibKeepsWhatWasGathered)
+TEST_F(Engine, NoSuchNameEndsTheWalkAndAnyOtherErrorStatusLeavesItUnfinished)
 {
-    EXPECT_EQ(0, Walk(SubtreeOid("20.99")));
-    EXPECT_EQ(Expected({"last1", "last2"}), Values());
-    EXPECT_EQ(0, g_walkEnded);
-    EXPECT_EQ(0, g_snmpFailed);
-    EXPECT_EQ(0u, boxes.Count());
+    struct Case {
+        const char *subtree;
+        int result;
+        std::vector<std::string> values;
+        const char *warning;    // NULL: no box
+    } cases[] = {
+        // The end of an SNMPv1 agent's view: what was gathered is kept.
+        {"20.99", 0, Expected({"last1", "last2"}), NULL},
+        {"30.1", -1, Expected({"before"}),
+         "Walk incomplete: the agent answered with error status 1 (tooBig) ..."},
+        {"30.5", -1, Expected({"before"}),
+         "Walk incomplete: the agent answered with error status 5 (genErr) ..."},
+        {"30.42", -1, Expected({"before"}),
+         "Walk incomplete: the agent answered with error status 42 (unknown) ..."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.subtree);
+        boxes.Clear();
+        EXPECT_EQ(c.result, Walk(SubtreeOid(c.subtree)));
+        EXPECT_EQ(c.values, Values());
+        EXPECT_EQ(0, g_walkEnded);
+        EXPECT_EQ(0, g_snmpFailed);
+        EXPECT_EQ(c.warning ? 1u : 0u, boxes.Count());
+        if (c.warning != NULL)
+            ExpectWarning(0, c.warning);
+    }
     std::vector<Arrival> log;
     ASSERT_TRUE(AgentLog(20, 99, &log));
     EXPECT_EQ(3u, log.size());
@@ -486,6 +507,21 @@ TEST_F(Engine, NotificationsWhileABoxIsOpenAreHandledAfterItCloses)
     ExpectWarning(0, "Invalid PDU type 160 ");
     EXPECT_EQ(Expected({"late"}), Values());
     EXPECT_EQ(0, g_snmpFailed);
+}
+
+TEST_F(Engine, TimeABoxStaysOpenDoesNotCountAgainstTheWait)
+{
+    // The agent answers at once with another community (which stops the
+    // transport's resends and time-out) and with a PDU that is not a
+    // Response, whose box stays open beyond the wait's bound of 4 x 1 s and
+    // its margin; the right answer comes 700 ms after the box closed.
+    const DWORD bound = 4 * 1000 + ANSWER_WAIT_MARGIN_MS;
+    boxes.WhileOpen(KeepBoxOpen(bound + 300));
+    EXPECT_EQ(0, Walk(SubtreeOid("29." + std::to_string(NewKey())), 1));
+    EXPECT_EQ(Expected({"late"}), Values());
+    EXPECT_EQ(0, g_snmpFailed);
+    ASSERT_EQ(1u, boxes.Count());
+    ExpectWarning(0, "Invalid PDU type 160 ");
 }
 
 TEST_F(Engine, FloodOfStrayAnswersWhileABoxIsOpenLosesNotTheAnswer)

@@ -3,6 +3,7 @@
 // and a printer that cannot be opened.
 #include "printer/printer_data.h"
 #include "printer/spooler.h"
+#include "features/configurators.h"
 #include "shell/shell.h"
 #include "common/text.h"
 #include "snmp/snmp_engine.h"
@@ -55,6 +56,14 @@ HWND MakeSettingsDialog(const char *community, const char *timeout)
     HWND t = CreateWindowExA(0, "EDIT", timeout, WS_CHILD, 0, 0, 50, 10, dialog, (HMENU)1013,
                              NULL, NULL);
     return (dialog && c && t) ? dialog : NULL;
+}
+
+// The settings as the dialog's OK stores them: its fields read, then saved.
+int SaveSettingsFrom(HWND dialog)
+{
+    QueryFields fields;
+    ReadQueryFields(dialog, &fields);
+    return SaveStoredSettings(fields.community, fields.timeoutText);
 }
 
 // A replacement for SetPrinterDataA that refuses, as a spooler does for a
@@ -128,7 +137,7 @@ TEST_F(PrinterData, SettingsAreStoredAsTextWithoutTheirNul)
 {
     HWND dialog = MakeSettingsDialog("public", "12");
     ASSERT_NE(nullptr, dialog);
-    EXPECT_EQ(1, SaveStoredSettings(dialog));
+    EXPECT_EQ(1, SaveSettingsFrom(dialog));
     ExpectStored("QV_AutoComName", REG_SZ, Bytes("public", 6));
     ExpectStored("QV_AutoTimeOut", REG_SZ, Bytes("12", 2));
 
@@ -145,7 +154,7 @@ TEST_F(PrinterData, EmptyFieldsAreStoredEmptyAndReadBackEmpty)
 {
     HWND dialog = MakeSettingsDialog("", "");
     ASSERT_NE(nullptr, dialog);
-    SaveStoredSettings(dialog);
+    SaveSettingsFrom(dialog);
     ASSERT_EQ(2u, writes.Writes().size());
     EXPECT_EQ("QV_AutoComName", writes.Writes()[0].name);
     EXPECT_EQ((DWORD)REG_SZ, writes.Writes()[0].type);
@@ -227,7 +236,7 @@ TEST_F(PrinterData, PrinterThatCannotBeOpenedWritesAndChangesNothing)
     EXPECT_EQ(0, WriteAutoCfgValue("QV_AutoCfgSuccess", 1));
     EXPECT_EQ(0, WriteAutoCfgValue("QV_AutoCfgDisk", 1));
     HWND dialog = MakeSettingsDialog("public", "9");
-    EXPECT_EQ(0, SaveStoredSettings(dialog));
+    EXPECT_EQ(0, SaveSettingsFrom(dialog));
     DestroyWindow(dialog);
 
     char community[64] = "";
@@ -247,7 +256,7 @@ TEST_F(PrinterData, RefusedAccessOrRefusedWriteIsReportedAsFailure)
     g_spoolerCalls.setPrinterData = RefusingSetPrinterData;
     EXPECT_EQ(0, WriteAutoCfgValue("QV_AutoCfgDisk", 1));
     HWND dialog = MakeSettingsDialog("public", "9");
-    EXPECT_EQ(0, SaveStoredSettings(dialog));
+    EXPECT_EQ(0, SaveSettingsFrom(dialog));
     DestroyWindow(dialog);
     EXPECT_FALSE(ReadValueFromRegistry(PRINTER, "QV_AutoCfgDisk").present);
     EXPECT_FALSE(ReadValueFromRegistry(PRINTER, "QV_AutoComName").present);

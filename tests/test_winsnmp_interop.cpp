@@ -282,6 +282,53 @@ TEST(WinSnmpInterop, WalkDropsACopyOfAnEarlierAnswerAndGoesOn)
     EXPECT_EQ(Describe(walk.entries[0]), "." + root + ".1 [4] 64 75 70");
 }
 
+TEST(WinSnmpInterop, OneSessionAsksOverIpv4AndThenOverIpv6)
+{
+    std::string reason;
+    if (!AgentsAvailable(&reason))
+        GTEST_SKIP() << reason;
+    std::string noIpv6 = ReadTextFile(AgentFile("engine-ipv6-unavailable"));
+    if (!noIpv6.empty())
+        GTEST_SKIP() << noIpv6;
+    // The IPv6 socket is made on its first send, after the receive thread
+    // has gone to sleep on the IPv4 one: its answer must come at once, not
+    // after the thread's next time-out or a resend.
+    HWND window = MakeNotifyWindow();
+    SnmpStartup(NULL, NULL, NULL, NULL, NULL);
+    HSNMP_SESSION session = SnmpOpen(window, TEST_SNMP_NOTIFY);
+    HSNMP_ENTITY manager = SnmpStrToEntity(session, "127.0.0.1");
+    BYTE community[] = {'p', 'u', 'b', 'l', 'i', 'c'};
+    smiOCTETS text = {sizeof(community), community};
+    HSNMP_CONTEXT context = SnmpStrToContext(session, &text);
+    smiINT32 id = 1;
+    for (const char *address : {"127.0.0.44", "::1"}) {
+        SCOPED_TRACE(address);
+        HSNMP_ENTITY agent = SnmpStrToEntity(session, address);
+        SnmpSetTimeout(agent, 300);
+        SnmpSetRetry(agent, 0);
+        DWORD start = GetTickCount();
+        ASSERT_EQ(SendRequest(session, manager, agent, context, SNMP_PDU_GETNEXT, id,
+                              Oid("1.3.6.1.4.1.55555.20.1")),
+                  SNMPAPI_SUCCESS);
+        Received r;
+        bool sameHandles = false;
+        Walk walk;
+        EXPECT_TRUE(AwaitAnswer(window, session, agent, manager, context, id, &r, &sameHandles,
+                                &walk)) << walk.failure;
+        EXPECT_LT(GetTickCount() - start, 1000u);
+        EXPECT_TRUE(sameHandles);
+        EXPECT_EQ(id, r.requestId);
+        SnmpFreeEntity(agent);
+        id++;
+        Sleep(1500);        // the thread sleeps until its next deadline
+    }
+    SnmpFreeEntity(manager);
+    SnmpFreeContext(context);
+    SnmpClose(session);
+    SnmpCleanup();
+    DestroyNotifyWindow(window);
+}
+
 TEST(WinSnmpInterop, ParserOfTheReferenceRejectsWhatItDoesNotKnow)
 {
     std::vector<Entry> entries;

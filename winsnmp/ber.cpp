@@ -376,16 +376,19 @@ static size_t SubidSize(uint32_t subid)
     return size;
 }
 
-// Contents size of an OID, 0 when it cannot be encoded: fewer than two arcs,
-// more than BER_MAX_OID_LENGTH, a first arc above 2, a second above 39 under
-// arcs 0 and 1, or first two arcs that together exceed 2^32-1.
+int BerOidEncodable(const uint32_t *ids, uint32_t length)
+{
+    if (ids == NULL || length < 2 || length > BER_MAX_OID_LENGTH)
+        return 0;
+    if (ids[0] > 2 || (ids[0] < 2 && ids[1] > 39))
+        return 0;
+    return ids[1] <= 0xFFFFFFFFu - 40u * ids[0];
+}
+
+// Contents size of an OID, 0 when it cannot be encoded.
 static size_t OidSize(const BerOid *oid)
 {
-    if (oid->length < 2 || oid->length > BER_MAX_OID_LENGTH)
-        return 0;
-    if (oid->ids[0] > 2 || (oid->ids[0] < 2 && oid->ids[1] > 39))
-        return 0;
-    if (oid->ids[1] > 0xFFFFFFFFu - 40u * oid->ids[0])
+    if (!BerOidEncodable(oid->ids, oid->length))
         return 0;
     size_t size = SubidSize(oid->ids[0] * 40u + oid->ids[1]);
     for (uint32_t i = 2; i < oid->length; i++)

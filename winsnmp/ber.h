@@ -78,6 +78,11 @@ struct BerMessage {
 // carry both their four octets and unsigned32.
 int BerDecodeMessage(const uint8_t *data, size_t size, BerMessage *message);
 
+// Whether BER can carry the OID: 2 to BER_MAX_OID_LENGTH sub-identifiers,
+// the first at most 2, the second at most 39 below 2, and the first two
+// together within 2^32-1.
+int BerOidEncodable(const uint32_t *ids, uint32_t length);
+
 // Encodes a message into out (capacity bytes). Returns the encoded size, or 0
 // when it does not fit or a value cannot be encoded. An IpAddress is taken from
 // its octets when they are set (exactly four), else from unsigned32.

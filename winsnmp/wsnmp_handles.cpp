@@ -40,6 +40,11 @@ static int g_pduCursor;
 static int g_vblCursor;
 static int g_sessionCursor;
 
+// One Winsock reference of our own, taken by the first SnmpStartup and held
+// to the process's end: a caller that starts and cleans up both for every
+// walk would otherwise pay Winsock's whole tear-down each time.
+static int g_wsWinsockHeld;
+
 void WsLock(void)
 {
     AcquireSRWLockExclusive(&g_wsLock);
@@ -318,6 +323,8 @@ SNMPAPI_STATUS WINAPI SnmpStartup(smiLPUINT32 nMajorVersion, smiLPUINT32 nMinorV
     }
     WsLock();
     g_wsStartups++;
+    if (!g_wsWinsockHeld)
+        g_wsWinsockHeld = WSAStartup(MAKEWORD(2, 2), &data) == 0;
     WsUnlock();
     if (nMajorVersion != NULL)
         *nMajorVersion = 2;

@@ -136,13 +136,14 @@ struct WsSession {
     int closing;                    // SnmpClose or SnmpCleanup under way: handle no longer valid
     HWND window;
     UINT message;
-    SOCKET sockets[2];              // IPv4, IPv6 (INVALID_SOCKET when unavailable)
+    SOCKET sockets[2];              // IPv4, IPv6 (INVALID_SOCKET until the first send there)
     HANDLE events[2];               // auto reset, set by WSAEventSelect on FD_READ
     HANDLE stop;                    // manual reset: the receive thread ends
     HANDLE wake;                    // auto reset: a deadline earlier than the thread's
     ULONGLONG threadWakeAt;         // when the receive thread wakes at the latest
     uint32_t idleWaitMs;            // after an answer: how long the thread stays awake
     volatile LONG sends;            // transmissions by SnmpSendMsg (Interlocked)
+    volatile LONG stopping;         // SnmpClose waits for the thread (Interlocked)
     LONG sendsAnswered;             // the count at the last answer (receive thread only)
     int lastSendFamily;             // 0 IPv4, 1 IPv6: the socket of the last send
     LONGLONG lastSendMicroseconds;  // when it went out (performance counter)
@@ -212,9 +213,6 @@ int WsCopyBinds(WsList *dst, const BerVarBind *src, uint32_t count);
 
 // ---- wsnmp_oid.cpp -------------------------------------------------------
 
-// Whether BER can carry the OID: 2 to 128 sub-identifiers, the first at most
-// 2, the second at most 39 below 2.
-int WsOidEncodable(const uint32_t *ids, uint32_t length);
 
 // ---- wsnmp_session.cpp ---------------------------------------------------
 

@@ -59,15 +59,6 @@ static const TreeName kNames[] = {
     {"sysORTable", 7, {1, 3, 6, 1, 2, 1, 1}, 9},
 };
 
-int WsOidEncodable(const uint32_t *ids, uint32_t length)
-{
-    if (length < 2 || length > BER_MAX_OID_LENGTH || ids == NULL)
-        return 0;
-    if (ids[0] > 2 || (ids[0] < 2 && ids[1] > 39))
-        return 0;
-    return ids[1] <= 0xFFFFFFFFu - 40u * ids[0];
-}
-
 // One number of dotted decimal at p: digits only, no sign, no leading zero,
 // at most 2^32-1. Returns the first character after it, NULL when there is
 // no such number.
@@ -176,7 +167,7 @@ SNMPAPI_STATUS WINAPI SnmpStrToOid(LPCSTR string, smiLPOID dstOID)
     if (string == NULL)
         return Fail(SNMPAPI_OID_INVALID);
     uint32_t count = ParseDotted(string, ids, BER_MAX_OID_LENGTH);
-    if (count == 0 || !WsOidEncodable(ids, count))
+    if (count == 0 || !BerOidEncodable(ids, count))
         return Fail(SNMPAPI_OID_INVALID);
     uint32_t *copy = CopyIds(ids, count);
     if (copy == NULL)
@@ -250,7 +241,7 @@ WINBOOL SNMP_FUNC_TYPE SnmpMgrStrToOid(LPSTR string, AsnObjectIdentifier *oid)
         memcpy(ids, kMib2, sizeof(kMib2));
         count = ParseNamed(string, ids, COUNTOF(kMib2), BER_MAX_OID_LENGTH);
     }
-    if (count == 0 || !WsOidEncodable(ids, count))
+    if (count == 0 || !BerOidEncodable(ids, count))
         return FALSE;
     uint32_t *copy = CopyIds(ids, count);
     if (copy == NULL)

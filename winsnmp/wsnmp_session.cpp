@@ -1,6 +1,7 @@
 // Our WinSNMP's sessions: the sockets, the receive thread that queues what
 // arrives and retransmits what is not answered, sending and receiving.
 #include "winsnmp/wsnmp_internal.h"
+#include "common/step_timing.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -129,6 +130,7 @@ static int ReadDatagram(WsSession *s, int family)
         WsItem item;
         int fromLength = sizeof(item.source.addr);
         memset(&item.source, 0, sizeof(item.source));
+        STEP_START(readStart);
         int size = recvfrom(sock, (char *)s->receiveBuffer, WS_RECEIVE_BUFFER, 0,
                             (sockaddr *)&item.source.addr, &fromLength);
         if (size == SOCKET_ERROR) {
@@ -139,6 +141,9 @@ static int ReadDatagram(WsSession *s, int family)
                 continue;
             return WS_READ_NOTHING;
         }
+        STEP_ADD(RX_RECVFROM, readStart);
+        STEP_SINCE(RX_READ, SENT);
+        STEP_START(decodeStart);
         item.source.length = fromLength;
         BerMessage *m = s->receiveMessage;
         int index = (int)(s - g_wsSessions);
@@ -157,12 +162,16 @@ static int ReadDatagram(WsSession *s, int family)
         item.errorIndex = m->errorIndex;
         if (!WsCopyBinds(&item.list, m->varBinds, m->varBindCount))
             return WS_READ_OTHER;
+        STEP_ADD(RX_DECODE, decodeStart);
+        STEP_START(queueStart);
         WsLock();
         int result = WS_READ_OTHER;
         if (QueueMessage(s, &item) &&
             Microseconds() - s->lastSendMicroseconds <= WS_QUICK_MICROSECONDS)
             result = WS_READ_QUICK_ANSWER;
+        STEP_MARK(POSTED);
         WsUnlock();
+        STEP_ADD(RX_QUEUE_POST, queueStart);
         return result;
     }
     return WS_READ_NOTHING;
@@ -183,6 +192,9 @@ static int SpinForAnswer(WsSession *s)
     LONGLONG start = Microseconds();
     int reads = 0;
     for (;;) {
+        // SnmpClose waits for the thread: no watch keeps it.
+        if (InterlockedCompareExchange(&s->stopping, 0, 0) != 0)
+            return 0;
         if (reads == 0 && InterlockedCompareExchange(&s->sends, 0, 0) == s->sendsAnswered) {
             if (Microseconds() - start > WS_WATCH_MICROSECONDS)
                 return 0;
@@ -264,15 +276,8 @@ static DWORD WINAPI ReceiveThread(LPVOID parameter)
     WsSession *s = &g_wsSessions[(INT_PTR)parameter];
     HANDLE waits[4];
     int families[4];
-    DWORD count = 0;
-    waits[count++] = s->stop;
-    waits[count++] = s->wake;
-    for (int family = 0; family < 2; family++) {
-        if (s->sockets[family] != INVALID_SOCKET) {
-            families[count] = family;
-            waits[count++] = s->events[family];
-        }
-    }
+    waits[0] = s->stop;
+    waits[1] = s->wake;
     DWORD wait = INFINITE;
     int answered = 0;
     for (;;) {
@@ -285,6 +290,16 @@ static DWORD WINAPI ReceiveThread(LPVOID parameter)
             continue;
         }
         answered = 0;
+        // A socket is made on its family's first send, which wakes us.
+        DWORD count = 2;
+        WsLock();
+        for (int family = 0; family < 2; family++) {
+            if (s->sockets[family] != INVALID_SOCKET) {
+                families[count] = family;
+                waits[count++] = s->events[family];
+            }
+        }
+        WsUnlock();
         DWORD r = WaitForMultipleObjects(count, waits, FALSE, wait);
         if (r == WAIT_OBJECT_0 || r == WAIT_FAILED)
             break;
@@ -371,10 +386,12 @@ void WsCloseSession(int index)
 {
     WsSession *s = &g_wsSessions[index];
     if (s->thread != NULL) {
+        InterlockedExchange(&s->stopping, 1);
         SetEvent(s->stop);
         WaitForSingleObject(s->thread, INFINITE);
         CloseHandle(s->thread);
         s->thread = NULL;
+        STEP_LAP(C_THREAD_JOIN);
     }
     WsLock();
     ReleaseSessionRecord(index);
@@ -415,29 +432,32 @@ HSNMP_SESSION WINAPI SnmpOpen(HWND hWnd, UINT wMsg)
     s->sendsAnswered = 0;
     s->lastSendFamily = 0;
     s->lastSendMicroseconds = 0;
+    s->stopping = 0;
     memset(s->requests, 0, sizeof(s->requests));
-    s->sockets[0] = OpenSocket(AF_INET, &s->events[0]);
-    s->sockets[1] = OpenSocket(AF_INET6, &s->events[1]);   // may be missing: IPv4 only then
+    // Each family's socket is made on its first send: a walk uses one.
+    for (int family = 0; family < 2; family++) {
+        s->sockets[family] = INVALID_SOCKET;
+        s->events[family] = NULL;
+    }
+    STEP_LAP(OPEN_RECORD);
     s->stop = CreateEventA(NULL, TRUE, FALSE, NULL);
     s->wake = CreateEventA(NULL, FALSE, FALSE, NULL);
     s->sendMessage = (BerMessage *)malloc(sizeof(BerMessage));
     s->sendBuffer = (uint8_t *)malloc(BER_MAX_MESSAGE);
     s->receiveMessage = (BerMessage *)malloc(sizeof(BerMessage));
     s->receiveBuffer = (uint8_t *)malloc(WS_RECEIVE_BUFFER);
-    if (s->sockets[0] == INVALID_SOCKET) {
-        WsFail(-1, SNMPAPI_TL_RESOURCE_ERROR);
-        goto done;
-    }
     if (s->stop == NULL || s->wake == NULL || s->sendMessage == NULL || s->sendBuffer == NULL ||
         s->receiveMessage == NULL || s->receiveBuffer == NULL) {
         WsFail(-1, SNMPAPI_ALLOC_ERROR);
         goto done;
     }
+    STEP_LAP(OPEN_EVENTS);
     s->thread = CreateThread(NULL, 0, ReceiveThread, (LPVOID)(INT_PTR)index, 0, NULL);
     if (s->thread == NULL) {
         WsFail(-1, SNMPAPI_TL_RESOURCE_ERROR);
         goto done;
     }
+    STEP_LAP(OPEN_THREAD);
     result = WsMakeHandle(WS_KIND_SESSION, index, s->slot.generation);
 done:
     if (result == NULL && index >= 0)
@@ -457,6 +477,22 @@ SNMPAPI_STATUS WINAPI SnmpClose(HSNMP_SESSION session)
         return SNMPAPI_FAILURE;
     WsCloseSession(index);
     return SNMPAPI_SUCCESS;
+}
+
+// Under the lock: the session's socket for the address's family, made on
+// the first send to that family (the send then wakes the receive thread,
+// which watches it from then on);
+// INVALID_SOCKET when the family is unavailable.
+static SOCKET SocketOnFirstNeed(WsSession *s, const WsAddress *address)
+{
+    int family = address->addr.ss_family == AF_INET6 ? 1 : 0;
+    if (s->sockets[family] == INVALID_SOCKET) {
+        s->sockets[family] = OpenSocket(family == 1 ? AF_INET6 : AF_INET, &s->events[family]);
+        if (s->sockets[family] != INVALID_SOCKET)
+            s->threadWakeAt = ~0ull;
+        STEP_LAP(OPEN_SOCKETS);
+    }
+    return s->sockets[family];
 }
 
 // Under the lock: a request record to fill, free or the oldest finished one.
@@ -519,7 +555,7 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
             WsFail(s, SNMPAPI_TL_PDU_TOO_BIG);
             goto done;
         }
-        SOCKET sock = SocketFor(record, &destination->address);
+        SOCKET sock = SocketOnFirstNeed(record, &destination->address);
         if (sock == INVALID_SOCKET) {
             WsFail(s, SNMPAPI_TL_NOT_SUPPORTED);
             goto done;
@@ -529,6 +565,7 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
             WsFail(s, SNMPAPI_TL_RESOURCE_ERROR);
             goto done;
         }
+        STEP_LAP(X_SOCKET);
 
         // Encoded now, so that the caller may release the PDU and its list.
         BerMessage *m = record->sendMessage;
@@ -556,6 +593,7 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
             goto done;
         }
         memcpy(datagram, record->sendBuffer, size);
+        STEP_LAP(X_ENCODE);
         int sent = sendto(sock, (const char *)datagram, (int)size, 0,
                           (const sockaddr *)&destination->address.addr,
                           destination->address.length);
@@ -564,6 +602,8 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
             WsFail(s, SNMPAPI_TL_UNDELIVERABLE);
             goto done;
         }
+        STEP_LAP(X_SENDTO);
+        STEP_MARK(SENT);
 
         ForgetRequest(request, WS_REQUEST_WAITING);
         request->requestId = pdu->requestId;
@@ -589,6 +629,7 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
 done:
     free(datagram);
     WsUnlock();
+    STEP_LAP(X_SEND_REST);
     return result;
 }
 

@@ -55,7 +55,7 @@ static SNMPAPI_STATUS BindFromCaller(smiLPCOID name, smiLPCVALUE value, BerVarBi
 {
     memset(bind, 0, sizeof(*bind));
     if (name->len > BER_MAX_OID_LENGTH || name->ptr == NULL ||
-        !WsOidEncodable((const uint32_t *)name->ptr, name->len))
+        !BerOidEncodable((const uint32_t *)name->ptr, name->len))
         return SNMPAPI_OID_INVALID;
     bind->name.length = name->len;
     memcpy(bind->name.ids, name->ptr, name->len * sizeof(uint32_t));
@@ -84,7 +84,7 @@ static SNMPAPI_STATUS BindFromCaller(smiLPCOID name, smiLPCVALUE value, BerVarBi
         return 0;
     case SNMP_SYNTAX_OID:
         if (value->value.oid.len > BER_MAX_OID_LENGTH || value->value.oid.ptr == NULL ||
-            !WsOidEncodable((const uint32_t *)value->value.oid.ptr, value->value.oid.len))
+            !BerOidEncodable((const uint32_t *)value->value.oid.ptr, value->value.oid.len))
             return SNMPAPI_OID_INVALID;
         v->oid.length = value->value.oid.len;
         memcpy(v->oid.ids, value->value.oid.ptr, value->value.oid.len * sizeof(uint32_t));

@@ -18,6 +18,10 @@ Under .1.3.6.1.4.1.55555 (the first variable's name decides):
                it 100 ms late, so that the copy comes while that one waits
   .28.K...     first a PDU that is not a Response; 200 ms later a flood of
                300 answers with other request ids, then the right answer
+  .29.K...     at once an answer with another community and a PDU that is
+               not a Response, the right answer 8 s later
+  .30.S...     answers the first GetNext with a string, the next with
+               error status S (its name echoed), as an agent that refuses
   .0.A.B...    the datagrams logged under .A.B: .0.A.B.1 = their number,
                then .0.A.B.2.i = "ms/request id" of the first 15 (ms after
                the first datagram). Walking .0.A.B.1 clears the log.
@@ -210,6 +214,13 @@ def main():
                     sock.sendto(answer([(ROOT + (26,), number(0))]), peer)
             elif scenario == 26:
                 pass
+            elif scenario == 29:
+                if len(name) == len(base):
+                    sock.sendto(answer([(base + (1,), octets(b"wrong"))], comm=b"private"), peer)
+                    sock.sendto(answer([(base, tlv(0x05, b""))], tag=0xA0), peer)
+                    later(8.0, sock, answer([(base + (1,), octets(b"late"))]), peer)
+                else:
+                    sock.sendto(answer([(ROOT + (30,), number(0))]), peer)
             elif scenario == 28:
                 if len(name) == len(base):
                     sock.sendto(answer([(base, tlv(0x05, b""))], tag=0xA0), peer)
@@ -219,6 +230,11 @@ def main():
                     later(0.3, sock, answer([(base + (1,), octets(b"right"))]), peer)
                 else:
                     sock.sendto(answer([(ROOT + (29,), number(0))]), peer)
+            elif scenario == 30:
+                if len(name) == len(base):
+                    sock.sendto(answer([(base + (1,), octets(b"before"))]), peer)
+                else:
+                    sock.sendto(answer([(name, tlv(0x05, b""))], error=key[1], index=1), peer)
             elif scenario == 27:
                 if len(name) == len(base):
                     reply = answer([(base + (1,), octets(b"dup"))])

@@ -1,0 +1,23 @@
+// The one way by which the engine, the query map and the configurators tell
+// the user of a problem. The dialog program shows each message as a box;
+// a program without a user at the screen installs a reporter of its own.
+#pragma once
+
+#include <windows.h>
+
+// What a message is about, for a reporter that sorts them.
+enum MessageKind {
+    MESSAGE_ENGINE_WARNING,     // the engine's technical texts ("Warning")
+    MESSAGE_CONNECTION_ERROR,   // the localized box: the printer did not answer
+    MESSAGE_MAP_ERROR,          // the query map's lookup ("Error")
+    MESSAGE_OPTION_WARNING      // a configurator's own warning
+};
+
+// Shows or keeps one message; the arguments are those of MessageBoxA.
+typedef void (*MessageReporter)(int kind, HWND owner, const char *text, const char *caption,
+                                UINT style);
+
+// report.cpp
+void ReportMessage(int kind, HWND owner, const char *text, const char *caption, UINT style);
+// Installs reporter (NULL: the message boxes again); returns the one before.
+MessageReporter SetMessageReporter(MessageReporter reporter);
