@@ -37,10 +37,9 @@ if ! command -v clang++ >/dev/null 2>&1; then
     exit 77
 fi
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root/tests/fuzz" -B "$build" -DCMAKE_C_COMPILER=clang \
-          -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug >/dev/null
-fi
+# Configured every time: a tree made before a target was added must learn it.
+cmake -S "$root/tests/fuzz" -B "$build" -DCMAKE_C_COMPILER=clang \
+      -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug >/dev/null
 
 # Failures must be loud and final; leaks count as failures.
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1"
