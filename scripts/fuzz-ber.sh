@@ -6,19 +6,29 @@
 #                           on a fresh copy of tests/fuzz/corpus, e.g.
 #                           fuzz-ber.sh 600 -print_coverage=1
 #   fuzz-ber.sh unit        runs the codec's unit tests
+#   fuzz-ber.sh v3 [SECONDS [LIBFUZZER-FLAG...]]
+#                           the same for the SNMPv3 decoder (fuzz_v3) on a
+#                           fresh copy of tests/fuzz/corpus-v3
 # Exits non-zero on a build failure, a crash, a leak or a failed test, and
 # with 77 (a skip for CTest) when clang is not installed.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
+target=fuzz_ber
+corpus=corpus
+if [ "${1:-}" = v3 ]; then
+    target=fuzz_v3
+    corpus=corpus-v3
+    shift
+fi
 mode=${1:-600}
 [ $# -gt 0 ] && shift
 
 case "$mode" in
 unit) ;;
 *[!0-9]* | "")
-    echo "usage: $0 [SECONDS|unit]" >&2
+    echo "usage: $0 [v3] [SECONDS|unit]" >&2
     exit 2 ;;
 esac
 
@@ -27,10 +37,9 @@ if ! command -v clang++ >/dev/null 2>&1; then
     exit 77
 fi
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root/tests/fuzz" -B "$build" -DCMAKE_C_COMPILER=clang \
-          -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug >/dev/null
-fi
+# Configured every time: a tree made before a target was added must learn it.
+cmake -S "$root/tests/fuzz" -B "$build" -DCMAKE_C_COMPILER=clang \
+      -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug >/dev/null
 
 # Failures must be loud and final; leaks count as failures.
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1"
@@ -41,14 +50,14 @@ if [ "$mode" = unit ]; then
     exec "$build/test_ber"
 fi
 
-cmake --build "$build" --target fuzz_ber -j2
-work="$build/corpus-run"
+cmake --build "$build" --target "$target" -j2
+work="$build/$corpus-run"
 artifacts="$build/artifacts"
 rm -rf "$work"
 mkdir -p "$work" "$artifacts"
-cp "$root"/tests/fuzz/corpus/* "$work"/
+cp "$root/tests/fuzz/$corpus"/* "$work"/
 # -max_len covers the largest captured reply (1.2 KB) with room to grow; a crash,
 # leak or time-out leaves its input in build-fuzz/artifacts/.
-exec "$build/fuzz_ber" -max_total_time="$mode" -max_len=4096 -timeout=10 \
+exec "$build/$target" -max_total_time="$mode" -max_len=4096 -timeout=10 \
      -rss_limit_mb=2048 -detect_leaks=1 -print_final_stats=1 \
      -artifact_prefix="$artifacts/" "$@" "$work"

@@ -6,6 +6,8 @@
 #include <snmp.h>
 #include <string.h>
 
+SnmpSecuritySetting g_snmpSecurity = {1, {}};
+
 int g_walkEnded;
 int g_nextRequestId;
 int g_timeoutMs;

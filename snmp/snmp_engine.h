@@ -7,6 +7,7 @@
 // The value table g_snmpValues and the failure flag g_snmpFailed that a walk
 // leaves behind are the program's shared values.
 #include "common/base.h"
+#include "winsnmp/wsnmp_v3.h"
 
 // How the last walk went, for a caller that explains it (the dialog program
 // does not look: its messages have told the user).
@@ -25,6 +26,18 @@ struct WalkSummary {
     int exchanges;          // requests sent
     int errorStatus;        // of the last answer, 0 when none came
 };
+
+// engine_state.cpp
+// How the walks of the process talk to agents: SNMPv1 with each call's
+// community (version 1, the default), or SNMPv3 with these credentials
+// (version 3), taken by every walk's session through our WinSNMP's extension;
+// the community is then not sent. After a failed SNMPv3 walk,
+// VrSnmpGetV3Failure(NULL) says why.
+struct SnmpSecuritySetting {
+    int version;
+    VrSnmpSecurity v3;
+};
+extern SnmpSecuritySetting g_snmpSecurity;
 
 // walk.cpp
 extern WalkSummary g_lastWalk;

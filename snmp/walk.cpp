@@ -111,6 +111,9 @@ int OpenSnmpSession(SnmpSessionRecord *record)
     record->session = SnmpOpen(record->window, WM_SNMP_NOTIFY);
     if (record->session == NULL)
         return 0;
+    if (g_snmpSecurity.version == 3 &&
+        VrSnmpSetSessionSecurity(record->session, &g_snmpSecurity.v3) == SNMPAPI_FAILURE)
+        return 0;
     if (g_agentText != NULL) {
         record->agentEntity = SnmpStrToEntity(record->session, g_agentNumericHost);
         if (record->agentEntity == NULL)

@@ -16,7 +16,6 @@
 #include "common/step_timing.h"
 #include "snmp/snmp_engine.h"
 
-
 static long long s_ticks[STEP_COUNT];
 static long s_counts[STEP_COUNT];
 static long long s_lastLap;

@@ -7,6 +7,9 @@
 // the same on a non-blocking socket, reading until the answer is in: no
 // thread ever sleeps, about four server round trips per request, the floor
 // of any Winsock client under Wine.
+// With VR_BENCH_V3_USER set, the WinSNMP walk is SNMPv3 authPriv (SHA, AES)
+// as that user, the passwords from VR_SNMP_AUTH_PASSWORD and
+// VR_SNMP_PRIV_PASSWORD (scripts/bench-walk-v3.sh).
 //   bench_walk [--raw|--poll] ADDRESS PORT COMMUNITY ROOT-OID   or   bench_walk --noop
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -18,6 +21,8 @@
 #include <string.h>
 
 #include "winsnmp/ber.h"
+#include "winsnmp/wsnmp_v3.h"
+#include "common/text.h"
 
 enum { BENCH_NOTIFY = WM_USER + 1 };
 
@@ -155,6 +160,21 @@ int main(int argc, char **argv)
     SnmpStartup(NULL, NULL, NULL, NULL, NULL);
     SnmpSetTranslateMode(SNMPAPI_UNTRANSLATED_V1);
     HSNMP_SESSION session = SnmpOpen(window, BENCH_NOTIFY);
+    if (getenv("VR_BENCH_V3_USER") != NULL) {
+        VrSnmpSecurity security;
+        memset(&security, 0, sizeof(security));
+        CopyText(security.userName, COUNTOF(security.userName), getenv("VR_BENCH_V3_USER"));
+        security.authProtocol = VR_SNMP_AUTH_SHA;
+        security.privProtocol = VR_SNMP_PRIV_AES;
+        const char *auth = getenv("VR_SNMP_AUTH_PASSWORD");
+        const char *priv = getenv("VR_SNMP_PRIV_PASSWORD");
+        CopyText(security.authPassword, COUNTOF(security.authPassword), auth ? auth : "");
+        CopyText(security.privPassword, COUNTOF(security.privPassword), priv ? priv : "");
+        if (VrSnmpSetSessionSecurity(session, &security) == SNMPAPI_FAILURE) {
+            fprintf(stderr, "SNMPv3 refused: %lu\n", (unsigned long)SnmpGetLastError(session));
+            return 1;
+        }
+    }
     HSNMP_ENTITY agent = SnmpStrToEntity(session, argv[1]);
     HSNMP_ENTITY manager = SnmpStrToEntity(session, "127.0.0.1");
     smiOCTETS community = {(smiUINT32)strlen(argv[3]), (smiLPBYTE)argv[3]};

@@ -17,6 +17,7 @@
 // - every constructed value must be used up exactly by its contents, and
 //   the message by the datagram.
 #include "winsnmp/ber.h"
+#include "winsnmp/ber_cursor.h"
 
 #include <string.h>
 
@@ -27,18 +28,6 @@ enum {
     BER_MAX_UNSIGNED32_BYTES = 5,  // sign pad plus four bytes
     BER_MAX_UNSIGNED64_BYTES = 9,  // sign pad plus eight bytes
     BER_IPADDRESS_BYTES = 4
-};
-
-// Bytes still to be read, from p on.
-struct BerCursor {
-    const uint8_t *p;
-    size_t left;
-};
-
-// Room still to be written, from p on.
-struct BerWriter {
-    uint8_t *p;
-    size_t left;
 };
 
 // ---------------------------------------------------------------- decoding
@@ -80,7 +69,7 @@ static int ReadLength(BerCursor *cursor, size_t *length)
 
 // Reads a tag and length; contents gets the value's bytes, which the outer
 // cursor steps over.
-static int ReadHeader(BerCursor *cursor, uint8_t *tag, BerCursor *contents)
+int ReadHeader(BerCursor *cursor, uint8_t *tag, BerCursor *contents)
 {
     size_t length = 0;
     if (!ReadByte(cursor, tag) || !ReadLength(cursor, &length))
@@ -92,7 +81,7 @@ static int ReadHeader(BerCursor *cursor, uint8_t *tag, BerCursor *contents)
     return 1;
 }
 
-static int ReadExpected(BerCursor *cursor, uint8_t expected, BerCursor *contents)
+int ReadExpected(BerCursor *cursor, uint8_t expected, BerCursor *contents)
 {
     uint8_t tag = 0;
     if (!ReadHeader(cursor, &tag, contents))
@@ -144,7 +133,7 @@ static int DecodeUnsigned(const BerCursor *contents, size_t maxBytes, uint64_t *
     return 1;
 }
 
-static int ReadInteger32(BerCursor *cursor, int32_t *value)
+int ReadInteger32(BerCursor *cursor, int32_t *value)
 {
     BerCursor contents;
     if (!ReadExpected(cursor, BER_INTEGER, &contents))
@@ -265,6 +254,29 @@ static int ReadVarBinds(BerCursor *cursor, BerMessage *message)
     return 1;
 }
 
+static void ClearMessage(BerMessage *message)
+{
+    message->version = 0;
+    message->community = NULL;
+    message->communityLength = 0;
+    message->pduType = 0;
+    message->requestId = 0;
+    message->errorStatus = 0;
+    message->errorIndex = 0;
+    message->varBindCount = 0;
+}
+
+// The PDU's contents after its tag: ids, error status and index, bindings.
+static int DecodePdu(uint8_t pduTag, BerCursor *pdu, BerMessage *message)
+{
+    message->pduType = pduTag;
+    if (!ReadInteger32(pdu, &message->requestId) ||
+        !ReadInteger32(pdu, &message->errorStatus) ||
+        !ReadInteger32(pdu, &message->errorIndex))
+        return 0;
+    return ReadVarBinds(pdu, message) && pdu->left == 0;
+}
+
 int BerDecodeMessage(const uint8_t *data, size_t size, BerMessage *message)
 {
     BerCursor datagram;
@@ -275,14 +287,7 @@ int BerDecodeMessage(const uint8_t *data, size_t size, BerMessage *message)
 
     if (data == NULL || message == NULL || size > BER_MAX_MESSAGE)
         return 0;
-    message->version = 0;
-    message->community = NULL;
-    message->communityLength = 0;
-    message->pduType = 0;
-    message->requestId = 0;
-    message->errorStatus = 0;
-    message->errorIndex = 0;
-    message->varBindCount = 0;
+    ClearMessage(message);
 
     datagram.p = data;
     datagram.left = size;
@@ -299,14 +304,25 @@ int BerDecodeMessage(const uint8_t *data, size_t size, BerMessage *message)
     if (pduTag != BER_PDU_GET && pduTag != BER_PDU_GETNEXT &&
         pduTag != BER_PDU_RESPONSE && pduTag != BER_PDU_SET)
         return 0;
-    message->pduType = pduTag;
-    if (!ReadInteger32(&pdu, &message->requestId) ||
-        !ReadInteger32(&pdu, &message->errorStatus) ||
-        !ReadInteger32(&pdu, &message->errorIndex))
+    return DecodePdu(pduTag, &pdu, message);
+}
+
+int BerDecodePdu(const uint8_t *data, size_t size, BerMessage *message)
+{
+    BerCursor datagram;
+    BerCursor pdu;
+    uint8_t pduTag = 0;
+    if (data == NULL || message == NULL || size > BER_MAX_MESSAGE)
         return 0;
-    if (!ReadVarBinds(&pdu, message) || pdu.left != 0)
+    ClearMessage(message);
+    datagram.p = data;
+    datagram.left = size;
+    if (!ReadHeader(&datagram, &pduTag, &pdu) || datagram.left != 0)
         return 0;
-    return 1;
+    if (pduTag != BER_PDU_GET && pduTag != BER_PDU_GETNEXT && pduTag != BER_PDU_RESPONSE &&
+        pduTag != BER_PDU_SET && pduTag != BER_PDU_REPORT)
+        return 0;
+    return DecodePdu(pduTag, &pdu, message);
 }
 
 // ---------------------------------------------------------------- encoding
@@ -324,12 +340,12 @@ static size_t LengthSize(size_t length)
     return 4;                  // BER_MAX_MESSAGE keeps lengths below 2^24
 }
 
-static size_t TlvSize(size_t contentSize)
+size_t TlvSize(size_t contentSize)
 {
     return 1 + LengthSize(contentSize) + contentSize;
 }
 
-static size_t Integer32Size(int32_t value)
+size_t Integer32Size(int32_t value)
 {
     if (value >= -0x80 && value <= 0x7F)
         return 1;
@@ -430,7 +446,7 @@ static int PutByte(BerWriter *writer, uint8_t byte)
     return 1;
 }
 
-static int PutBytes(BerWriter *writer, const uint8_t *bytes, size_t count)
+int PutBytes(BerWriter *writer, const uint8_t *bytes, size_t count)
 {
     if (count > writer->left)
         return 0;
@@ -441,7 +457,7 @@ static int PutBytes(BerWriter *writer, const uint8_t *bytes, size_t count)
     return 1;
 }
 
-static int PutHeader(BerWriter *writer, uint8_t tag, size_t length)
+int PutHeader(BerWriter *writer, uint8_t tag, size_t length)
 {
     size_t size = LengthSize(length);
     if (!PutByte(writer, tag))
@@ -468,7 +484,7 @@ static int PutBigEndian(BerWriter *writer, uint64_t value, size_t size)
     return 1;
 }
 
-static int PutInteger32(BerWriter *writer, int32_t value)
+int PutInteger32(BerWriter *writer, int32_t value)
 {
     size_t size = Integer32Size(value);
     return PutHeader(writer, BER_INTEGER, size) &&
@@ -531,6 +547,52 @@ static int PutValue(BerWriter *writer, const BerValue *value)
     }
 }
 
+// Sizes of the PDU: each binding's pair, the list and the PDU's contents.
+// 0 when the PDU cannot be encoded.
+static size_t PduSize(const BerMessage *message, size_t pairSizes[BER_MAX_VARBINDS],
+                      size_t *listSize)
+{
+    *listSize = 0;
+    if (message->pduType != BER_PDU_GET && message->pduType != BER_PDU_GETNEXT &&
+        message->pduType != BER_PDU_RESPONSE && message->pduType != BER_PDU_SET &&
+        message->pduType != BER_PDU_REPORT)
+        return 0;
+    if (message->varBindCount > BER_MAX_VARBINDS)
+        return 0;
+    for (uint32_t i = 0; i < message->varBindCount; i++) {
+        const BerVarBind *varBind = &message->varBinds[i];
+        int ok = 0;
+        size_t nameSize = OidSize(&varBind->name);
+        size_t valueSize = ValueSize(&varBind->value, &ok);
+        if (nameSize == 0 || !ok)
+            return 0;
+        pairSizes[i] = TlvSize(nameSize) + TlvSize(valueSize);
+        *listSize += TlvSize(pairSizes[i]);
+    }
+    return TlvSize(Integer32Size(message->requestId)) +
+           TlvSize(Integer32Size(message->errorStatus)) +
+           TlvSize(Integer32Size(message->errorIndex)) + TlvSize(*listSize);
+}
+
+static int PutPdu(BerWriter *writer, const BerMessage *message,
+                  const size_t pairSizes[BER_MAX_VARBINDS], size_t listSize, size_t pduSize)
+{
+    if (!PutHeader(writer, (uint8_t)message->pduType, pduSize) ||
+        !PutInteger32(writer, message->requestId) ||
+        !PutInteger32(writer, message->errorStatus) ||
+        !PutInteger32(writer, message->errorIndex) ||
+        !PutHeader(writer, BER_SEQUENCE, listSize))
+        return 0;
+    for (uint32_t i = 0; i < message->varBindCount; i++) {
+        const BerVarBind *varBind = &message->varBinds[i];
+        if (!PutHeader(writer, BER_SEQUENCE, pairSizes[i]) ||
+            !PutOid(writer, &varBind->name) ||
+            !PutValue(writer, &varBind->value))
+            return 0;
+    }
+    return 1;
+}
+
 size_t BerEncodeMessage(const BerMessage *message, uint8_t *out, size_t capacity)
 {
     size_t pairSizes[BER_MAX_VARBINDS];
@@ -540,30 +602,14 @@ size_t BerEncodeMessage(const BerMessage *message, uint8_t *out, size_t capacity
     size_t total = 0;
     BerWriter writer;
 
-    if (message == NULL || out == NULL)
-        return 0;
-    if (message->pduType != BER_PDU_GET && message->pduType != BER_PDU_GETNEXT &&
-        message->pduType != BER_PDU_RESPONSE && message->pduType != BER_PDU_SET)
-        return 0;
-    if (message->varBindCount > BER_MAX_VARBINDS)
+    if (message == NULL || out == NULL || message->pduType == BER_PDU_REPORT)
         return 0;
     if ((message->community == NULL && message->communityLength != 0) ||
         message->communityLength > BER_MAX_MESSAGE)
         return 0;
-
-    for (uint32_t i = 0; i < message->varBindCount; i++) {
-        const BerVarBind *varBind = &message->varBinds[i];
-        int ok = 0;
-        size_t nameSize = OidSize(&varBind->name);
-        size_t valueSize = ValueSize(&varBind->value, &ok);
-        if (nameSize == 0 || !ok)
-            return 0;
-        pairSizes[i] = TlvSize(nameSize) + TlvSize(valueSize);
-        listSize += TlvSize(pairSizes[i]);
-    }
-    pduSize = TlvSize(Integer32Size(message->requestId)) +
-              TlvSize(Integer32Size(message->errorStatus)) +
-              TlvSize(Integer32Size(message->errorIndex)) + TlvSize(listSize);
+    pduSize = PduSize(message, pairSizes, &listSize);
+    if (pduSize == 0)
+        return 0;
     bodySize = TlvSize(Integer32Size(message->version)) + TlvSize(message->communityLength) +
                TlvSize(pduSize);
     total = TlvSize(bodySize);
@@ -576,18 +622,24 @@ size_t BerEncodeMessage(const BerMessage *message, uint8_t *out, size_t capacity
         !PutInteger32(&writer, message->version) ||
         !PutHeader(&writer, BER_OCTET_STRING, message->communityLength) ||
         !PutBytes(&writer, message->community, message->communityLength) ||
-        !PutHeader(&writer, (uint8_t)message->pduType, pduSize) ||
-        !PutInteger32(&writer, message->requestId) ||
-        !PutInteger32(&writer, message->errorStatus) ||
-        !PutInteger32(&writer, message->errorIndex) ||
-        !PutHeader(&writer, BER_SEQUENCE, listSize))
+        !PutPdu(&writer, message, pairSizes, listSize, pduSize))
         return 0;
-    for (uint32_t i = 0; i < message->varBindCount; i++) {
-        const BerVarBind *varBind = &message->varBinds[i];
-        if (!PutHeader(&writer, BER_SEQUENCE, pairSizes[i]) ||
-            !PutOid(&writer, &varBind->name) ||
-            !PutValue(&writer, &varBind->value))
-            return 0;
-    }
+    return (size_t)(writer.p - out);
+}
+
+size_t BerEncodePdu(const BerMessage *message, uint8_t *out, size_t capacity)
+{
+    size_t pairSizes[BER_MAX_VARBINDS];
+    size_t listSize = 0;
+    BerWriter writer;
+    if (message == NULL || out == NULL)
+        return 0;
+    size_t pduSize = PduSize(message, pairSizes, &listSize);
+    if (pduSize == 0 || TlvSize(pduSize) > BER_MAX_MESSAGE || TlvSize(pduSize) > capacity)
+        return 0;
+    writer.p = out;
+    writer.left = capacity;
+    if (!PutPdu(&writer, message, pairSizes, listSize, pduSize))
+        return 0;
     return (size_t)(writer.p - out);
 }

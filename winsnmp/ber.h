@@ -31,7 +31,8 @@ enum BerTag {
     BER_PDU_GETNEXT = 0xA1,
     BER_PDU_RESPONSE = 0xA2,
     BER_PDU_SET = 0xA3,
-    BER_PDU_TRAP_V1 = 0xA4
+    BER_PDU_TRAP_V1 = 0xA4,
+    BER_PDU_REPORT = 0xA8           // SNMPv3 only
 };
 
 struct BerOid {
@@ -86,3 +87,9 @@ int BerOidEncodable(const uint32_t *ids, uint32_t length);
 // when it does not fit or a value cannot be encoded. An IpAddress is taken from
 // its octets when they are set (exactly four), else from unsigned32.
 size_t BerEncodeMessage(const BerMessage *message, uint8_t *out, size_t capacity);
+
+// The PDU alone, as an SNMPv3 scoped PDU carries it: exactly one
+// Get/GetNext/Response/Set/Report PDU, with the checks of BerDecodeMessage.
+// version and community stay empty.
+int BerDecodePdu(const uint8_t *data, size_t size, BerMessage *message);
+size_t BerEncodePdu(const BerMessage *message, uint8_t *out, size_t capacity);

@@ -219,3 +219,23 @@ int WsCopyBinds(WsList *dst, const BerVarBind *src, uint32_t count);
 // Ends the receive thread of a session marked closing and releases all it
 // owns. Called without the lock.
 void WsCloseSession(int session);
+
+// ---- wsnmp_v3.cpp --------------------------------------------------------
+// The hooks of SNMPv3 (our extension, wsnmp_v3.h) in the send and receive
+// paths.
+
+// Whether the session speaks SNMPv3; without the lock.
+int WsV3Secured(int session);
+// Under the lock: the datagram for a request of a secured session (its
+// engine's discovery first, when the agent's engine is not known yet). The
+// size, or 0 when it cannot be made.
+size_t WsV3EncodeRequest(int session, const WsAddress *destination, const WsContext *context,
+                         const BerMessage *message, uint8_t *out, size_t capacity);
+// The receive thread, without the lock: checks, deciphers and decodes an
+// SNMPv3 datagram (in place) and acts on it. 1 when message holds an answer
+// to queue, its community the context that the request was sent with.
+int WsV3ReadMessage(int session, uint8_t *datagram, size_t size, const WsAddress *source,
+                    BerMessage *message);
+// Under the lock: forgets the session's credentials and wipes its keys.
+void WsV3ReleaseSession(int session);
+

@@ -146,7 +146,10 @@ static int ReadDatagram(WsSession *s, int family)
         STEP_START(decodeStart);
         item.source.length = fromLength;
         BerMessage *m = s->receiveMessage;
-        if (!BerDecodeMessage(s->receiveBuffer, (size_t)size, m) ||
+        int index = (int)(s - g_wsSessions);
+        if (!(WsV3Secured(index) ? WsV3ReadMessage(index, s->receiveBuffer, (size_t)size,
+                                                   &item.source, m)
+                                 : BerDecodeMessage(s->receiveBuffer, (size_t)size, m)) ||
             m->communityLength > WS_MAX_COMMUNITY)
             return WS_READ_OTHER;          // not an SNMPv1 message: dropped silently
         item.kind = WS_ITEM_MESSAGE;
@@ -374,6 +377,7 @@ static void ReleaseSessionRecord(int index)
     s->receiveMessage = NULL;
     s->receiveBuffer = NULL;
     WsReleaseSessionObjects(index);
+    WsV3ReleaseSession(index);
     s->closing = 0;
     WsReleaseSlot(&s->slot);
 }
@@ -575,7 +579,10 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
         m->varBindCount = pdu->list.count;
         if (pdu->list.count > 0)
             memcpy(m->varBinds, pdu->list.items, pdu->list.count * sizeof(BerVarBind));
-        size_t size = BerEncodeMessage(m, record->sendBuffer, BER_MAX_MESSAGE);
+        size_t size = WsV3Secured(s) ? WsV3EncodeRequest(s, &destination->address,
+                                                         &g_wsContexts[ctx], m,
+                                                         record->sendBuffer, BER_MAX_MESSAGE)
+                                     : BerEncodeMessage(m, record->sendBuffer, BER_MAX_MESSAGE);
         if (size == 0) {
             WsFail(s, SNMPAPI_TL_PDU_TOO_BIG);
             goto done;
