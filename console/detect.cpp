@@ -271,7 +271,8 @@ void DetectOne(const ConsoleOptions *options, PrinterReport *report)
         else
             FormatText(report->reason, COUNTOF(report->reason),
                        "no address: the %s gives an empty one for port \"%s\"",
-                       report->sources.address == SOURCE_CLUSTER ? "cluster's keys" : "port monitor",
+                       report->sources.address == SOURCE_CLUSTER ? "cluster's keys"
+                                                                 : "port monitor",
                        report->port);
         goto done;
     }

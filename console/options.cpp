@@ -226,7 +226,8 @@ static int CheckCombination(ConsoleOptions *options, char *error, size_t errorSi
     if (options->mode == MODE_NONE && options->hasAddress)
         options->mode = MODE_ADDRESS;
     if (options->mode == MODE_NONE)
-        return SetError(error, errorSize, "%s", "nothing to ask: give --printer, --address or --all");
+        return SetError(error, errorSize, "%s",
+                        "nothing to ask: give --printer, --address or --all");
     if (options->mode == MODE_ALL && options->hasAddress)
         return SetError(error, errorSize, "%s: not with --all (each printer has its own)",
                         "--address");

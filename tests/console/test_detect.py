@@ -9,19 +9,18 @@ Each case: the exit code, the outcome words, and what was written: with
 end-to-end tests pin for the same agents.
 
 Usage: test_detect.py PROGRAM SCRATCH_DIR AGENT_DIR... (exit 77: skipped)"""
-import importlib.util
 import json
 import os
+import runpy
 import shutil
 import subprocess
 import sys
 
 program, scratch, agent_dirs = sys.argv[1], sys.argv[2], sys.argv[3:]
 here = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location(
-    "values", os.path.join(here, "..", "..", "scripts", "printer-values.py"))
-values_module = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(values_module)
+# The export reader of the demonstration's value table.
+read_export = runpy.run_path(os.path.join(here, "..", "..", "scripts", "printer-values.py"))[
+    "read_export"]
 prefix = os.environ["VR_WINE_PREFIX"]
 env = {k: v for k, v in os.environ.items() if not k.startswith("VR_SNMP_")}
 env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
@@ -167,7 +166,7 @@ def stored(printer):
     if not os.path.exists(export):
         return {}
     return {name: body.decode("utf-16-le").encode("latin-1") if kind in (1, 7) else body
-            for name, (kind, body) in values_module.read_export(export).items()}
+            for name, (kind, body) in read_export(export).items()}
 
 
 failures = []
