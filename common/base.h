@@ -27,6 +27,8 @@ enum {
     TIMEOUT_TYPED_MAX = TIMEOUT_FIELD_SIZE - 1
 };
 #define DEFAULT_TIMEOUT_TEXT "6"
+// The community when neither the port nor a stored setting gives one.
+#define DEFAULT_COMMUNITY_TEXT "qomtan"
 
 // The printer data value that tells whether the whole detection succeeded.
 #define SUCCESS_VALUE_NAME "QV_AutoCfgSuccess"

@@ -8,38 +8,40 @@
 
 enum { VALUE_LIST_SIZE = 2048 };
 
-static const char DEFAULT_COMMUNITY[] = "qomtan";
-
-void ReadStoredSettings(char *community, char *timeoutText)
+int ReadStoredSettings(char *community, char *timeoutText)
 {
     HANDLE printer;
+    int stored = 0;
     if (!OpenPrinterForReading(&printer))
-        return;
+        return 0;
 
     // One byte more than is asked for, so that the terminator of a value that
     // fills the request still lands inside the buffer.
-    char stored[SHORT_TEXT_SIZE + 1];
+    char text[SHORT_TEXT_SIZE + 1];
     DWORD type = 0, count = 0;
-    memset(stored, 0, sizeof(stored));
-    if (GetPrinterDataValue(printer, "QV_AutoComName", &type, stored, SHORT_TEXT_SIZE, &count)
+    memset(text, 0, sizeof(text));
+    if (GetPrinterDataValue(printer, "QV_AutoComName", &type, text, SHORT_TEXT_SIZE, &count)
             == ERROR_SUCCESS && count <= SHORT_TEXT_SIZE) {
-        stored[count] = '\0';
-        CopyText(community, SHORT_TEXT_SIZE, stored);
+        text[count] = '\0';
+        CopyText(community, SHORT_TEXT_SIZE, text);
+        stored |= STORED_COMMUNITY;
     } else if (community[0] == '\0') {
-        CopyText(community, SHORT_TEXT_SIZE, DEFAULT_COMMUNITY);
+        CopyText(community, SHORT_TEXT_SIZE, DEFAULT_COMMUNITY_TEXT);
     }
 
-    memset(stored, 0, sizeof(stored));
+    memset(text, 0, sizeof(text));
     count = 0;
-    if (GetPrinterDataValue(printer, "QV_AutoTimeOut", &type, stored, TIMEOUT_STORED_MAX, &count)
+    if (GetPrinterDataValue(printer, "QV_AutoTimeOut", &type, text, TIMEOUT_STORED_MAX, &count)
             == ERROR_SUCCESS && count <= TIMEOUT_STORED_MAX) {
-        stored[count] = '\0';
-        CopyText(timeoutText, TIMEOUT_TEXT_SIZE, stored);
+        text[count] = '\0';
+        CopyText(timeoutText, TIMEOUT_TEXT_SIZE, text);
+        stored |= STORED_TIMEOUT;
     } else {
         CopyText(timeoutText, TIMEOUT_TEXT_SIZE, DEFAULT_TIMEOUT_TEXT);
     }
 
     ClosePrinterHandle(printer);
+    return stored;
 }
 
 // A setting is stored as REG_SZ with a byte count of its length (at most

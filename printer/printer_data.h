@@ -8,8 +8,11 @@
 
 // community: SHORT_TEXT_SIZE bytes holding the port's community (possibly
 // empty); timeoutText: TIMEOUT_TEXT_SIZE bytes. Both take the stored
-// settings, or the defaults where there are none.
-void ReadStoredSettings(char *community, char *timeoutText);
+// settings, or the defaults where there are none. Returns the STORED_ bits
+// of the settings that were stored (0 also when the printer does not open:
+// then both buffers are left as they are).
+enum { STORED_COMMUNITY = 1, STORED_TIMEOUT = 2 };
+int ReadStoredSettings(char *community, char *timeoutText);
 // Stores the community and the time-out text as the user confirmed them.
 int SaveStoredSettings(const char *community, const char *timeoutText);
 int WriteAutoCfgValue(const char *valueName, int flag);

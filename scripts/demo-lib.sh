@@ -11,6 +11,7 @@ PRINTER="VR Demo Printer"
 PRINTERS_KEY='HKLM\System\CurrentControlSet\Control\Print\Printers'
 MONITOR_KEY='HKLM\System\CurrentControlSet\Control\Print\Monitors\Standard TCP/IP Port'
 program=$build/bin/VRAutoConfig.exe
+detector=$build/bin/VRAutoDetect.exe
 monitor=$build/bin/vrtcpmon.dll
 # The help of the nine languages, laid into the spooler's driver directory.
 HELP_FILES="VRPHlp.chm VRPHDe.chm VRPHFr.chm VRPHIt.chm VRPHSp.chm VRPHNl.chm VRQHSe.chm VRPHCa.chm VRPHPt.chm"
@@ -31,7 +32,7 @@ fail() {
 # Checks what every user of the demonstration needs.
 demo_check() {
     [ "$(id -u)" -eq 0 ] || fail "needs root: the demonstration printer's agent listens on port 161"
-    for f in "$program" "$build/bin/VRUnPQ.xml" "$monitor"; do
+    for f in "$program" "$detector" "$build/bin/VRUnPQ.xml" "$monitor"; do
         [ -f "$f" ] || fail "$f is missing: build first (make build)"
     done
     for f in $HELP_FILES; do

@@ -11,8 +11,9 @@
 # to press OK, Cancel or Help. Without one it runs on a virtual display
 # (Xvfb :95), saves a picture of the filled dialog as BUILD/demo/dialog.png
 # and presses OK as a user would (the Enter key in the address field).
-# Either way it ends by printing the printer's seven data values; the exit
-# status is 0 when QV_AutoCfgSuccess is 01.
+# Either way it prints the printer's seven data values, then the table of
+# VRAutoDetect.exe --printer for the same printer; the exit status is 0
+# when QV_AutoCfgSuccess is 01.
 # Needs root (port 161). Uses its own prefix, display and agent address, so
 # it may run while the tests run in the same build tree.
 #   scripts/run-demo.sh [BUILD_DIR]
@@ -76,5 +77,9 @@ else
     echo "(none written)"
     status=1
 fi
+echo
+echo "The administrator's command on the same printer (it reports, and writes nothing):"
+echo "VRAutoDetect.exe --printer \"$PRINTER\""
+wine "$detector" --printer "$PRINTER" </dev/null
 [ -n "$screen" ] && echo "The dialog as it was before OK: $screen"
 exit $status

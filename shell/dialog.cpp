@@ -6,9 +6,8 @@
 #include "shell/system_library.h"
 #include "common/text.h"
 #include "features/configurators.h"
-#include "printer/port_address.h"
+#include "printer/port_settings.h"
 #include "printer/printer_data.h"
-#include "printer/spooler.h"
 
 // Typing limits: the configurators read 63 characters of the address and the
 // community, and 2 of the time-out.
@@ -20,8 +19,6 @@ enum {
     UNNAMED_CONTROL_ID = -1,
     THEME_ENABLE_TAB = 6        // ETDT_ENABLETAB
 };
-
-static const char DEFAULT_ADDRESS[] = "1.0.0.0";
 
 typedef HRESULT (WINAPI *EnableThemeDialogTextureProc)(HWND window, DWORD flags);
 
@@ -58,23 +55,8 @@ void InitConfigDialog(HWND window)
     char address[SHORT_TEXT_SIZE];
     char community[SHORT_TEXT_SIZE];
     char timeoutText[TIMEOUT_TEXT_SIZE];
-    HANDLE printer = NULL;
 
-    CopyText(address, COUNTOF(address), DEFAULT_ADDRESS);
-    community[0] = '\0';
-    CopyText(timeoutText, COUNTOF(timeoutText), DEFAULT_TIMEOUT_TEXT);
-
-    // The cluster's keys first; the port monitor when the printer does not
-    // open or the cluster has nothing. The cluster source closes the handle.
-    int fromCluster = 0;
-    if (OpenPrinterForReading(&printer)) {
-        fromCluster = GetPortAddressFromCluster(address, community, printer);
-        printer = NULL;
-    }
-    if (!fromCluster)
-        GetPortAddressFromMonitor(address, COUNTOF(address), community, COUNTOF(community));
-
-    ReadStoredSettings(community, timeoutText);
+    FillPortSettings(address, community, timeoutText, NULL);
 
     char title[LOADED_STRING_SIZE];
     title[0] = '\0';

@@ -41,6 +41,9 @@ extern SnmpSecuritySetting g_snmpSecurity;
 
 // walk.cpp
 extern WalkSummary g_lastWalk;
+// The name of an SNMPv1 or SNMPv2 error status (RFC 3416), "unknown" for
+// any other number.
+const char *GetErrorStatusName(int status);
 // Walks the agent's sub-tree under oidText with GetNext requests and fills
 // g_snmpValues. Returns 0 when the walk came to its end (an answer outside
 // the sub-tree, or an error status), -1 when it did not.

@@ -23,8 +23,7 @@ enum {
 
 WalkSummary g_lastWalk;
 
-// The names of the error statuses of SNMPv1 and SNMPv2 (RFC 3416).
-static const char *ErrorStatusName(int status)
+const char *GetErrorStatusName(int status)
 {
     static const char *const NAMES[] = {
         "noError", "tooBig", "noSuchName", "badValue", "readOnly", "genErr", "noAccess",
@@ -361,7 +360,7 @@ int QueryOidSubtree(const char *address, size_t addressLength, const char *commu
             g_lastWalk.ending = WALK_REFUSED;
             record->busy = 1;
             ShowWarning(WARN_WALK_REFUSED, record->errorStatus,
-                        ErrorStatusName(record->errorStatus));
+                        GetErrorStatusName(record->errorStatus));
             break;
         }
         if (exchanges >= MAX_WALK_EXCHANGES) {

@@ -1,0 +1,220 @@
+// The command line of VRAutoDetect.exe: one table of options, so that a new
+// flag is one row and one case.
+#include "console/console.h"
+#include "common/text.h"
+
+#include <string.h>
+
+enum OptionId {
+    OPT_PRINTER, OPT_ADDRESS, OPT_COMMUNITY, OPT_TIMEOUT, OPT_ALL, OPT_DRIVER, OPT_JOBS,
+    OPT_WRITE, OPT_JSON, OPT_HELP, OPT_CHILD
+};
+
+// The dialog's typing limits hold here too: what --write stores is what
+// could have been typed.
+enum {
+    ADDRESS_MAX = 62,
+    COMMUNITY_MAX = 62,
+    TIMEOUT_MAX_DIGITS = TIMEOUT_TYPED_MAX
+};
+
+struct OptionRow {
+    const char *name;
+    int id;
+    int takesValue;
+};
+static const OptionRow OPTION_TABLE[] = {
+    {"--printer", OPT_PRINTER, 1},
+    {"--address", OPT_ADDRESS, 1},
+    {"--community", OPT_COMMUNITY, 1},
+    {"--timeout", OPT_TIMEOUT, 1},
+    {"--all", OPT_ALL, 0},
+    {"--driver", OPT_DRIVER, 1},
+    {"--jobs", OPT_JOBS, 1},
+    {"--write", OPT_WRITE, 0},
+    {"--json", OPT_JSON, 0},
+    {"--help", OPT_HELP, 0},
+    {"/?", OPT_HELP, 0},
+    {"--child", OPT_CHILD, 0},   // internal: one printer of --all
+};
+
+static const char USAGE[] =
+    "Usage:\n"
+    "  VRAutoDetect.exe --printer NAME [--address HOST] [--community TEXT]\n"
+    "                   [--timeout SECONDS] [--write] [--json]\n"
+    "  VRAutoDetect.exe --address HOST [--community TEXT] [--timeout SECONDS] [--json]\n"
+    "  VRAutoDetect.exe --all [--driver NAME] [--jobs N] [--community TEXT]\n"
+    "                   [--timeout SECONDS] [--write] [--json]\n"
+    "  VRAutoDetect.exe --help | /?\n"
+    "\n"
+    "Asks a VR Universal printer over SNMPv1 which optional parts it has (hard disk,\n"
+    "finisher, punching unit, second cassette) and says why whatever was not found\n"
+    "was not. The OIDs come from VRUnPQ.xml beside the program.\n"
+    "  --printer NAME     an installed printer: address and community from its port,\n"
+    "                     community and time-out stored by an earlier run\n"
+    "  --address HOST     the agent to ask (overrides the port's)\n"
+    "  --community TEXT   the SNMP community (default: the port's, stored, qomtan)\n"
+    "  --timeout SECONDS  1 to 99, per request; 3 retries follow (default: stored, 6)\n"
+    "  --all              every local printer whose port gives an address\n"
+    "  --driver NAME      with --all: only printers of this driver\n"
+    "  --jobs N           with --all: printers asked at the same time, 1 to 64\n"
+    "                     (default 4)\n"
+    "  --write            store the results as OK in the configuration dialog does;\n"
+    "                     without it nothing is written\n"
+    "  --json             one JSON document on standard output instead of the table\n"
+    "Exit code: 0 every printer asked was detected completely, 1 at least one was\n"
+    "not (or none was asked), 2 usage error.\n";
+
+void WriteUsage(FILE *stream)
+{
+    fputs(USAGE, stream);
+}
+
+static int SetError(char *error, size_t errorSize, const char *format, const char *name)
+{
+    FormatText(error, errorSize, format, name);
+    return 0;
+}
+
+// Digits only, first..last.
+static int ParseNumber(const char *text, int maxDigits, int first, int last, int *number)
+{
+    int value = 0;
+    int digits = 0;
+    for (; text[digits] != '\0'; digits++) {
+        if (text[digits] < '0' || text[digits] > '9' || digits >= maxDigits)
+            return 0;
+        value = value * 10 + (text[digits] - '0');
+    }
+    if (digits == 0 || value < first || value > last)
+        return 0;
+    *number = value;
+    return 1;
+}
+
+static int TakeValue(const OptionRow *row, const char *value, ConsoleOptions *options,
+                     char *error, size_t errorSize)
+{
+    int number = 0;
+    switch (row->id) {
+    case OPT_PRINTER:
+        if (value[0] == '\0' || strlen(value) >= sizeof(options->printer))
+            return SetError(error, errorSize, "%s: a printer name of 1 to 254 characters",
+                            row->name);
+        CopyText(options->printer, COUNTOF(options->printer), value);
+        options->mode = options->mode == MODE_ALL ? -1 : MODE_PRINTER;
+        return 1;
+    case OPT_ADDRESS:
+        if (value[0] == '\0' || strlen(value) > ADDRESS_MAX)
+            return SetError(error, errorSize, "%s: an address of 1 to 62 characters", row->name);
+        CopyText(options->address, COUNTOF(options->address), value);
+        options->hasAddress = 1;
+        return 1;
+    case OPT_COMMUNITY:
+        if (strlen(value) > COMMUNITY_MAX)
+            return SetError(error, errorSize, "%s: a community of at most 62 characters",
+                            row->name);
+        CopyText(options->community, COUNTOF(options->community), value);
+        options->hasCommunity = 1;
+        return 1;
+    case OPT_TIMEOUT:
+        if (!ParseNumber(value, TIMEOUT_MAX_DIGITS, 1, 99, &number))
+            return SetError(error, errorSize, "%s: a number of seconds from 1 to 99", row->name);
+        CopyText(options->timeoutText, COUNTOF(options->timeoutText), value);
+        options->hasTimeout = 1;
+        return 1;
+    case OPT_DRIVER:
+        if (value[0] == '\0' || strlen(value) >= sizeof(options->driver))
+            return SetError(error, errorSize, "%s: a driver name of 1 to 254 characters",
+                            row->name);
+        CopyText(options->driver, COUNTOF(options->driver), value);
+        options->hasDriver = 1;
+        return 1;
+    case OPT_JOBS:
+        if (!ParseNumber(value, 2, 1, MAX_JOBS, &options->jobs))
+            return SetError(error, errorSize, "%s: a number from 1 to 64", row->name);
+        options->hasJobs = 1;
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+static void TakeFlag(const OptionRow *row, ConsoleOptions *options)
+{
+    switch (row->id) {
+    case OPT_ALL:
+        options->mode = options->mode == MODE_PRINTER ? -1 : MODE_ALL;
+        break;
+    case OPT_WRITE:
+        options->write = 1;
+        break;
+    case OPT_JSON:
+        options->json = 1;
+        break;
+    case OPT_HELP:
+        options->help = 1;
+        break;
+    case OPT_CHILD:
+        options->child = 1;
+        break;
+    default:
+        break;
+    }
+}
+
+// The combinations that make sense, once every option is read.
+static int CheckCombination(ConsoleOptions *options, char *error, size_t errorSize)
+{
+    if (options->mode == -1)
+        return SetError(error, errorSize, "%s: not with --printer (give one of the two)", "--all");
+    if (options->mode == MODE_NONE && options->hasAddress)
+        options->mode = MODE_ADDRESS;
+    if (options->mode == MODE_NONE)
+        return SetError(error, errorSize, "%s",
+                        "nothing to ask: give --printer, --address or --all");
+    if (options->mode == MODE_ALL && options->hasAddress)
+        return SetError(error, errorSize, "%s: not with --all (each printer has its own)",
+                        "--address");
+    if (options->mode != MODE_ALL && options->hasDriver)
+        return SetError(error, errorSize, "%s: only with --all", "--driver");
+    if (options->mode != MODE_ALL && options->hasJobs)
+        return SetError(error, errorSize, "%s: only with --all", "--jobs");
+    if (options->mode == MODE_ADDRESS && options->write)
+        return SetError(error, errorSize, "%s: needs a printer to store into (--printer or --all)",
+                        "--write");
+    return 1;
+}
+
+int ParseConsoleOptions(int argc, char **argv, ConsoleOptions *options, char *error,
+                        size_t errorSize)
+{
+    unsigned int seen = 0;
+    memset(options, 0, sizeof(*options));
+    options->jobs = DEFAULT_JOBS;
+    error[0] = '\0';
+
+    for (int i = 1; i < argc; i++) {
+        const OptionRow *row = NULL;
+        for (size_t r = 0; r < COUNTOF(OPTION_TABLE); r++) {
+            if (strcmp(argv[i], OPTION_TABLE[r].name) == 0)
+                row = &OPTION_TABLE[r];
+        }
+        if (row == NULL)
+            return SetError(error, errorSize, "unknown option %s", argv[i]);
+        if (seen & (1u << row->id))
+            return SetError(error, errorSize, "%s given twice", row->name);
+        seen |= 1u << row->id;
+        if (!row->takesValue) {
+            TakeFlag(row, options);
+            continue;
+        }
+        if (i + 1 >= argc)
+            return SetError(error, errorSize, "%s needs a value", row->name);
+        if (!TakeValue(row, argv[++i], options, error, errorSize))
+            return 0;
+    }
+    if (options->help)
+        return 1;
+    return CheckCombination(options, error, errorSize);
+}

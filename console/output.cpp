@@ -1,0 +1,355 @@
+// The two forms of the report: a table for a person (one line per walk with
+// its outcome in words, the messages that came with it indented beneath),
+// and one JSON document for scripts (texts in UTF-8).
+#include "console/console.h"
+#include "common/text.h"
+#include "snmp/snmp_engine.h"
+
+#include <stdarg.h>
+
+#include <string.h>
+
+enum {
+    WORDS_SIZE = 1024,
+    WIDE_TEXT_SIZE = LONG_TEXT_SIZE,
+    UTF8_TEXT_SIZE = LONG_TEXT_SIZE * 3
+};
+
+static const char *const SOURCE_NAMES[] = {"default", "cluster keys", "port monitor",
+                                           "stored settings", "command line"};
+static const char *const STATUS_NAMES[] = {"detected", "failed", "skipped"};
+
+void WriteText(const char *text)
+{
+    fputs(text, stdout);
+}
+
+static void WriteFormatted(const char *format, ...) __attribute__((format(printf, 1, 2)));
+static void WriteFormatted(const char *format, ...)
+{
+    char text[LONG_TEXT_SIZE + 256];
+    va_list args;
+    va_start(args, format);
+    FormatTextV(text, COUNTOF(text), format, args);
+    va_end(args);
+    WriteText(text);
+}
+
+static const char *SourceName(int source)
+{
+    return source >= 0 && (size_t)source < COUNTOF(SOURCE_NAMES) ? SOURCE_NAMES[source] : "?";
+}
+
+const char *OutcomeToken(int outcome)
+{
+    switch (outcome) {
+    case OUTCOME_NOT_WALKED_SILENT:
+    case OUTCOME_NOT_WALKED_CHAIN: return "not walked";
+    case OUTCOME_DETECTED: return "detected";
+    case OUTCOME_EMPTY: return "nothing under this sub-tree";
+    case OUTCOME_NO_ANSWER: return "no answer";
+    case OUTCOME_REFUSED: return "refused";
+    case OUTCOME_NOT_ADVANCING: return "answers did not advance";
+    case OUTCOME_TOO_LONG: return "no end";
+    case OUTCOME_OID_INVALID: return "invalid OID";
+    case OUTCOME_NOT_STARTED: return "not started";
+    case OUTCOME_REQUEST_FAILED: return "request failed";
+    case OUTCOME_NO_ENTRY: return "no map entry";
+    case OUTCOME_NO_MAP: return "map missing";
+    default: return "?";
+    }
+}
+
+// A value for the table: quoted, control characters shown as dots.
+static void AppendQuoted(char *words, size_t wordsSize, const char *value)
+{
+    char shown[SNMP_VALUE_SIZE];
+    size_t length = CopyText(shown, COUNTOF(shown), value);
+    for (size_t i = 0; i < length; i++) {
+        if ((unsigned char)shown[i] < 0x20)
+            shown[i] = '.';
+    }
+    AppendText(words, wordsSize, "\"");
+    AppendText(words, wordsSize, shown);
+    AppendText(words, wordsSize, "\"");
+}
+
+// The outcome of a walk in plain words.
+static void DescribeOutcome(const WalkReport *walk, int isSystem, char *words, size_t wordsSize)
+{
+    words[0] = '\0';
+    switch (walk->outcome) {
+    case OUTCOME_NOT_WALKED_SILENT:
+        CopyText(words, wordsSize,
+                 "not walked: an earlier walk got no answer, and this one would wait as long");
+        return;
+    case OUTCOME_NOT_WALKED_CHAIN:
+        CopyText(words, wordsSize, "not walked: detection stops at the first option that "
+                                   "fails (as OK in the dialog); its stored value is kept");
+        return;
+    case OUTCOME_DETECTED:
+        if (walk->valueCount == 0) {
+            CopyText(words, wordsSize,
+                     isSystem ? "answers, but gives no text for sysDescr.0"
+                              : "detected: the sub-tree holds no text values (an empty list)");
+            return;
+        }
+        CopyText(words, wordsSize, isSystem ? "answers: " : "detected: ");
+        for (int i = 0; i < walk->valueCount; i++) {
+            if (i > 0)
+                AppendText(words, wordsSize, ", ");
+            AppendQuoted(words, wordsSize, walk->values[i]);
+        }
+        return;
+    case OUTCOME_EMPTY:
+        CopyText(words, wordsSize,
+                 isSystem ? "answers, but has nothing under sysDescr"
+                          : "nothing under this sub-tree: the printer answers, but has no such "
+                            "option (an empty list)");
+        return;
+    case OUTCOME_NO_ANSWER:
+        CopyText(words, wordsSize, "no answer: printer off, wrong address, or a community the "
+                                   "agent does not accept");
+        return;
+    case OUTCOME_REFUSED:
+        FormatText(words, wordsSize, "the agent refused the request: error status %d (%s)",
+                   walk->errorStatus, GetErrorStatusName(walk->errorStatus));
+        return;
+    case OUTCOME_NOT_ADVANCING:
+        CopyText(words, wordsSize, "the agent's answers did not advance (a broken agent)");
+        return;
+    case OUTCOME_TOO_LONG:
+        FormatText(words, wordsSize, "no end of the sub-tree after %d requests",
+                   walk->exchanges);
+        return;
+    case OUTCOME_OID_INVALID:
+        CopyText(words, wordsSize, "the query map's OID for this option is not valid");
+        return;
+    case OUTCOME_NOT_STARTED:
+        CopyText(words, wordsSize, "the walk could not start: the address does not resolve, "
+                                   "or no SNMP session opened");
+        return;
+    case OUTCOME_REQUEST_FAILED:
+        CopyText(words, wordsSize, "a request could not be made or sent");
+        return;
+    case OUTCOME_NO_ENTRY:
+        CopyText(words, wordsSize, "no map entry for this option in VRUnPQ.xml");
+        return;
+    case OUTCOME_NO_MAP:
+        CopyText(words, wordsSize, "map missing: VRUnPQ.xml beside the program cannot be read");
+        return;
+    default:
+        return;
+    }
+}
+
+static void FormatDuration(char *text, size_t textSize, DWORD milliseconds)
+{
+    FormatText(text, textSize, "%lu.%02lu s", (unsigned long)(milliseconds / 1000),
+               (unsigned long)(milliseconds % 1000 / 10));
+}
+
+// A diagnostic under its walk; its own line breaks keep the indentation.
+static void WriteDiagnostic(const char *text)
+{
+    WriteText("      ! ");
+    for (const char *c = text; *c != '\0'; c++) {
+        if (*c == '\r')
+            continue;
+        fputc(*c, stdout);
+        if (*c == '\n')
+            WriteText("        ");
+    }
+    WriteText("\n");
+}
+
+static void WriteWalkLine(const char *label, const WalkReport *walk, int isSystem)
+{
+    char words[WORDS_SIZE];
+    char duration[32];
+    DescribeOutcome(walk, isSystem, words, COUNTOF(words));
+    WriteFormatted("  %-13s %-24s ", label, walk->oidText);
+    WriteText(words);
+    if (walk->outcome != OUTCOME_NOT_WALKED_CHAIN && walk->outcome != OUTCOME_NOT_WALKED_SILENT &&
+        walk->outcome != OUTCOME_NO_MAP && walk->outcome != OUTCOME_NO_ENTRY) {
+        FormatDuration(duration, COUNTOF(duration), walk->milliseconds);
+        WriteFormatted("  [%d exchange%s, %s]", walk->exchanges, walk->exchanges == 1 ? "" : "s",
+                       duration);
+    }
+    WriteText("\n");
+    for (int i = 0; i < walk->diagnosticCount && i < DIAGNOSTIC_SLOTS; i++)
+        WriteDiagnostic(walk->diagnostics[i]);
+    if (walk->diagnosticCount > DIAGNOSTIC_SLOTS)
+        WriteFormatted("      ! (%d more messages)\n", walk->diagnosticCount - DIAGNOSTIC_SLOTS);
+}
+
+void WritePrinterTable(const PrinterReport *report)
+{
+    const QueryFields *fields = &report->fields;
+    char duration[32];
+    if (report->hasPrinter)
+        WriteFormatted("Printer \"%s\"  (driver \"%s\", port \"%s\")\n", report->printer,
+                       report->driver, report->port);
+    else
+        WriteFormatted("Address %s  (no printer)\n", fields->address);
+    if (report->asked || report->status == PRINTER_SKIPPED) {
+        WriteFormatted("  %-13s %-24s from %s\n", "address", fields->address,
+                       SourceName(report->sources.address));
+        WriteFormatted("  %-13s %-24s from %s\n", "community", fields->community,
+                       SourceName(report->sources.community));
+        WriteFormatted("  %-13s %-24s from %s\n", "time-out", fields->timeoutText,
+                       SourceName(report->sources.timeout));
+    }
+    if (report->asked) {
+        WriteWalkLine("sysDescr.0", &report->sysDescr, 1);
+        for (int option = 0; option < FEATURE_OPTION_COUNT; option++)
+            WriteWalkLine(g_featureOptions[option].optionName, &report->options[option], 0);
+    }
+    FormatDuration(duration, COUNTOF(duration), report->milliseconds);
+    switch (report->status) {
+    case PRINTER_DETECTED:
+        WriteFormatted("  => DETECTED in %s", duration);
+        break;
+    case PRINTER_FAILED:
+        WriteFormatted("  => FAILED (%s) in %s", report->reason, duration);
+        break;
+    default:
+        WriteFormatted("  => SKIPPED: %s", report->reason);
+        break;
+    }
+    if (report->written)
+        WriteFormatted("; stored as OK in the dialog does (QV_AutoCfgSuccess = %d)\n",
+                       report->chainOutcome);
+    else if (report->asked && !report->writeAsked)
+        WriteText("; nothing written (--write stores)\n");
+    else
+        WriteText("; nothing written\n");
+    WriteText("\n");
+    fflush(stdout);
+}
+
+void WriteSummaryLine(int detected, int failed, int skipped, DWORD milliseconds)
+{
+    char duration[32];
+    FormatDuration(duration, COUNTOF(duration), milliseconds);
+    WriteFormatted("Summary: %d detected, %d failed, %d skipped; total time %s\n", detected,
+                   failed, skipped, duration);
+    fflush(stdout);
+}
+
+// ---- JSON ------------------------------------------------------------------
+
+// A text of the ANSI code page as a JSON string in UTF-8.
+static void WriteJsonString(const char *text)
+{
+    WCHAR wide[WIDE_TEXT_SIZE];
+    char utf8[UTF8_TEXT_SIZE];
+    int units = 0, length = 0;
+    int textLength = (int)strnlen(text, WIDE_TEXT_SIZE - 1);
+    if (textLength > 0)
+        units = MultiByteToWideChar(CP_ACP, 0, text, textLength, wide, WIDE_TEXT_SIZE);
+    if (units > 0)
+        length = WideCharToMultiByte(CP_UTF8, 0, wide, units, utf8, (int)sizeof(utf8), NULL,
+                                     NULL);
+    fputc('"', stdout);
+    for (int i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)utf8[i];
+        if (c == '"' || c == '\\') {
+            fputc('\\', stdout);
+            fputc(c, stdout);
+        } else if (c < 0x20) {
+            WriteFormatted("\\u%04x", c);
+        } else {
+            fputc(c, stdout);
+        }
+    }
+    fputc('"', stdout);
+}
+
+static void WriteJsonWalk(const WalkReport *walk, int isSystem)
+{
+    char words[WORDS_SIZE];
+    DescribeOutcome(walk, isSystem, words, COUNTOF(words));
+    WriteText("{\"oid\": ");
+    WriteJsonString(walk->oidText);
+    WriteText(", \"outcome\": ");
+    WriteJsonString(OutcomeToken(walk->outcome));
+    WriteText(", \"succeeded\": ");
+    WriteText(WalkSucceeded(walk->outcome) ? "true" : "false");
+    WriteText(", \"reason\": ");
+    WriteJsonString(words);
+    WriteFormatted(", \"errorStatus\": %d, \"exchanges\": %d, \"milliseconds\": %lu, \"values\": [",
+                   walk->errorStatus, walk->exchanges, (unsigned long)walk->milliseconds);
+    for (int i = 0; i < walk->valueCount; i++) {
+        if (i > 0)
+            WriteText(", ");
+        WriteJsonString(walk->values[i]);
+    }
+    WriteText("], \"diagnostics\": [");
+    for (int i = 0; i < walk->diagnosticCount && i < DIAGNOSTIC_SLOTS; i++) {
+        if (i > 0)
+            WriteText(", ");
+        WriteJsonString(walk->diagnostics[i]);
+    }
+    WriteText("]}");
+}
+
+static void WriteJsonSetting(const char *name, const char *value, int source)
+{
+    WriteFormatted("      \"%s\": {\"value\": ", name);
+    WriteJsonString(value);
+    WriteFormatted(", \"source\": \"%s\"},\n", SourceName(source));
+}
+
+static void WriteJsonPrinter(const PrinterReport *report)
+{
+    WriteText("    {\n      \"printer\": ");
+    if (report->hasPrinter)
+        WriteJsonString(report->printer);
+    else
+        WriteText("null");
+    WriteText(",\n      \"driver\": ");
+    WriteJsonString(report->driver);
+    WriteText(",\n      \"port\": ");
+    WriteJsonString(report->port);
+    WriteFormatted(",\n      \"status\": \"%s\",\n      \"reason\": ",
+                   STATUS_NAMES[report->status]);
+    WriteJsonString(report->reason);
+    WriteText(",\n");
+    WriteJsonSetting("address", report->fields.address, report->sources.address);
+    WriteJsonSetting("community", report->fields.community, report->sources.community);
+    WriteJsonSetting("timeout", report->fields.timeoutText, report->sources.timeout);
+    WriteFormatted("      \"asked\": %s,\n      \"written\": %s,\n",
+                   report->asked ? "true" : "false", report->written ? "true" : "false");
+    if (report->written)
+        WriteFormatted("      \"successFlag\": %d,\n", report->chainOutcome);
+    WriteText("      \"sysDescr\": ");
+    if (report->asked)
+        WriteJsonWalk(&report->sysDescr, 1);
+    else
+        WriteText("null");
+    WriteText(",\n      \"options\": [");
+    for (int option = 0; report->asked && option < FEATURE_OPTION_COUNT; option++) {
+        WriteText(option > 0 ? ",\n        " : "\n        ");
+        WriteFormatted("{\"option\": \"%s\", \"valueName\": \"%s\", \"walk\": ",
+                       g_featureOptions[option].optionName, g_featureOptions[option].valueName);
+        WriteJsonWalk(&report->options[option], 0);
+        WriteText("}");
+    }
+    WriteFormatted("],\n      \"milliseconds\": %lu\n    }",
+                   (unsigned long)report->milliseconds);
+}
+
+void WriteJsonDocument(const PrinterReport *reports, int count, int detected, int failed,
+                       int skipped, DWORD milliseconds, int exitCode)
+{
+    WriteText("{\n  \"printers\": [\n");
+    for (int i = 0; i < count; i++) {
+        WriteJsonPrinter(&reports[i]);
+        WriteText(i + 1 < count ? ",\n" : "\n");
+    }
+    WriteFormatted("  ],\n  \"summary\": {\"detected\": %d, \"failed\": %d, \"skipped\": %d, "
+                   "\"milliseconds\": %lu},\n  \"exitCode\": %d\n}\n",
+                   detected, failed, skipped, (unsigned long)milliseconds, exitCode);
+    fflush(stdout);
+}
