@@ -54,13 +54,15 @@ V3_MAP = {"HardDisk": V + "1", "RAMDisk": V + "1", "3000Finisher": V + "1.3",
 V3 = ["--printer", "VRDetect V3", "--timeout", "1"]
 SHA_AES = ["--v3-user", "shaaes", "--v3-auth", "SHA", "--v3-priv", "AES"]
 V3_VALUES = {"QV_AutoCfgDisk": b"HDD 500 GB\0Finisher SR-71\0\0",
-             "QV_AutoCfgFinisher": b"Finisher SR-71\0\0", "QV_AutoCfgPunchUnit": b"Punching unit\0\0",
+             "QV_AutoCfgFinisher": b"Finisher SR-71\0\0",
+             "QV_AutoCfgPunchUnit": b"Punching unit\0\0",
              "QV_AutoCfgCassettes": b"Cassette 2\0\0", "QV_AutoCfgSuccess": b"\x01",
              "QV_AutoTimeOut": b"1"}
 SHAAES = {"env": {"VR_SNMP_AUTH_PASSWORD": "shaaes-auth", "VR_SNMP_PRIV_PASSWORD": "shaaes-priv"}}
 # Stored by another tool: longer than the program reads or writes.
 LONG_COMMUNITY = "kept-" + "c" * 65
-SECRETS = ["shaaes-auth", "shaaes-priv", "privonly-auth", "md5aes-auth", "md5aes-priv", "wrong-auth1"]
+SECRETS = ["shaaes-auth", "shaaes-priv", "privonly-auth", "md5aes-auth", "md5aes-priv",
+           "wrong-auth1"]
 secrets_file = os.path.join(scratch, "md5aes.secrets")
 
 # name, map, arguments, exit code, words in the output, values afterwards
@@ -94,14 +96,17 @@ CASES = [
      ['security      SNMPv3 authPriv, user "shaaes", authentication SHA, privacy AES',
       'detected: "HDD 500 GB"', "=> DETECTED", "nothing written"], {}, SHAAES),
     ("v3-write", V3_MAP, V3 + SHA_AES + ["--write"], 0, ["the stored community kept"],
-     dict(V3_VALUES, QV_AutoComName=LONG_COMMUNITY.encode()), dict(SHAAES, community=LONG_COMMUNITY)),
+     dict(V3_VALUES, QV_AutoComName=LONG_COMMUNITY.encode()),
+     dict(SHAAES, community=LONG_COMMUNITY)),
     ("v1-same-printer", V3_MAP, V3 + ["--write"], 0, ["from port monitor"],
      dict(V3_VALUES, QV_AutoComName=b"v1test")),
     ("v3-wrong-password", V3_MAP, V3 + SHA_AES, 1,
-     ["authentication failure: wrong authentication password", "FAILED (HardDisk: authentication failure)"],
+     ["authentication failure: wrong authentication password",
+      "FAILED (HardDisk: authentication failure)"],
      None, {"env": dict(SHAAES["env"], VR_SNMP_AUTH_PASSWORD="wrong-auth1")}),
     ("v3-unknown-user", V3_MAP, V3 + ["--v3-user", "nobody"] + SHA_AES[2:], 1,
-     ["unknown user: the agent has no SNMPv3 user", "FAILED (HardDisk: unknown user)"], None, SHAAES),
+     ["unknown user: the agent has no SNMPv3 user", "FAILED (HardDisk: unknown user)"], None,
+     SHAAES),
     ("v3-privacy-required", V3_MAP, V3 + ["--v3-user", "privonly", "--v3-auth", "SHA"], 1,
      ["privacy required by the agent", "FAILED (HardDisk: privacy required)"], None,
      {"env": {"VR_SNMP_AUTH_PASSWORD": "privonly-auth"}}),
