@@ -83,6 +83,7 @@ echo
 echo "The administrator's command on the same printer (it reports, and writes nothing):"
 echo "VRAutoDetect.exe --printer \"$PRINTER\""
 wine "$detector" --printer "$PRINTER" </dev/null
+echo
 echo "The same over SNMPv3 with authentication and privacy, as the agent's user vrdemo"
 echo "(the demonstration's passwords, in the environment of this command only):"
 echo "VRAutoDetect.exe --printer \"$PRINTER\" --v3-user vrdemo --v3-auth SHA --v3-priv AES"
