@@ -9,6 +9,7 @@
 #include "common/base.h"
 #include "features/configurators.h"
 #include "printer/port_settings.h"
+#include "winsnmp/wsnmp_v3.h"
 
 // Exit codes.
 enum {
@@ -45,6 +46,13 @@ struct ConsoleOptions {
     int json;
     int help;
     int child;                  // internal: one printer of --all, report on stdout
+    // SNMPv3: a user makes the run speak v3; the passwords never come from
+    // the command line (see security.cpp).
+    int hasV3User, hasV3Auth, hasV3Priv, hasV3Secrets;
+    char v3User[VR_SNMP_MAX_USER + 1];
+    int v3Auth;                 // VrSnmpAuthProtocol
+    int v3Priv;                 // VrSnmpPrivProtocol
+    char v3Secrets[PATH_TEXT_SIZE];
 };
 
 // How one walk ended, in the words the report uses.
@@ -61,7 +69,16 @@ enum WalkOutcome {
     OUTCOME_NOT_STARTED,
     OUTCOME_REQUEST_FAILED,
     OUTCOME_NO_ENTRY,
-    OUTCOME_NO_MAP
+    OUTCOME_NO_MAP,
+    // An SNMPv3 request the agent refused, and why.
+    OUTCOME_V3_UNKNOWN_USER,
+    OUTCOME_V3_AUTHENTICATION_FAILED,
+    OUTCOME_V3_PRIVACY_REQUIRED,
+    OUTCOME_V3_LEVEL_UNSUPPORTED,
+    OUTCOME_V3_DECRYPTION_FAILED,
+    OUTCOME_V3_NOT_IN_TIME_WINDOW,
+    OUTCOME_V3_UNKNOWN_ENGINE,
+    OUTCOME_V3_OTHER_REPORT
 };
 struct WalkReport {
     int outcome;                // WalkOutcome
@@ -73,6 +90,14 @@ struct WalkReport {
     char values[SNMP_VALUE_SLOTS][SNMP_VALUE_SIZE];
     int diagnosticCount;        // all that came; the first DIAGNOSTIC_SLOTS kept
     char diagnostics[DIAGNOSTIC_SLOTS][DIAGNOSTIC_SIZE];
+};
+
+// How the agent was asked: what the report may tell of it (no password).
+struct ReportSecurity {
+    int version;                // 1 (community) or 3
+    char user[VR_SNMP_MAX_USER + 1];
+    int authProtocol;
+    int privProtocol;
 };
 
 enum PrinterStatus {
@@ -92,6 +117,7 @@ struct PrinterReport {
     char port[PATH_TEXT_SIZE];
     QueryFields fields;
     PortSources sources;
+    ReportSecurity security;
     int asked;                  // the agent was asked (not skipped, printer opened)
     int writeAsked;
     int written;                // the chain ran and stored its values
@@ -106,6 +132,17 @@ struct PrinterReport {
 int ParseConsoleOptions(int argc, char **argv, ConsoleOptions *options, char *error,
                         size_t errorSize);
 void WriteUsage(FILE *stream);
+
+// security.cpp: the SNMPv3 options' values, the passwords from the
+// environment or the secrets file into g_snmpSecurity (1; otherwise error
+// holds one line that names no password), and their wiping.
+int ParseAuthProtocol(const char *text, int *protocol);
+int ParsePrivProtocol(const char *text, int *protocol);
+int LoadV3Security(const ConsoleOptions *options, char *error, size_t errorSize);
+void WipeV3Security(void);
+const char *SecurityLevelName(const ReportSecurity *security);
+const char *AuthProtocolName(int protocol);
+const char *PrivProtocolName(int protocol);
 
 // detect.cpp
 void InstallDiagnosticReporter(void);

@@ -40,6 +40,23 @@ int WalkSucceeded(int outcome)
     return outcome == OUTCOME_DETECTED || outcome == OUTCOME_EMPTY;
 }
 
+// An SNMPv3 request ends as a time-out when the agent refuses it; the
+// transport knows why.
+static int V3Outcome(int failure)
+{
+    switch (failure) {
+    case VR_SNMP_V3_UNKNOWN_USER: return OUTCOME_V3_UNKNOWN_USER;
+    case VR_SNMP_V3_AUTHENTICATION_FAILED: return OUTCOME_V3_AUTHENTICATION_FAILED;
+    case VR_SNMP_V3_PRIVACY_REQUIRED: return OUTCOME_V3_PRIVACY_REQUIRED;
+    case VR_SNMP_V3_LEVEL_UNSUPPORTED: return OUTCOME_V3_LEVEL_UNSUPPORTED;
+    case VR_SNMP_V3_DECRYPTION_FAILED: return OUTCOME_V3_DECRYPTION_FAILED;
+    case VR_SNMP_V3_NOT_IN_TIME_WINDOW: return OUTCOME_V3_NOT_IN_TIME_WINDOW;
+    case VR_SNMP_V3_UNKNOWN_ENGINE: return OUTCOME_V3_UNKNOWN_ENGINE;
+    case VR_SNMP_V3_OTHER_REPORT: return OUTCOME_V3_OTHER_REPORT;
+    default: return OUTCOME_NO_ANSWER;
+    }
+}
+
 // The outcome of the walk that just ended (0: it came to its end), from the
 // engine's summary and the value table.
 static void RecordWalk(WalkReport *walk, int ended)
@@ -58,6 +75,10 @@ static void RecordWalk(WalkReport *walk, int ended)
         return;
     }
     switch (g_lastWalk.ending) {
+    case WALK_NO_ANSWER:
+        walk->outcome = g_snmpSecurity.version == 3 ? V3Outcome(VrSnmpGetV3Failure(NULL))
+                                                    : OUTCOME_NO_ANSWER;
+        break;
     case WALK_REFUSED: walk->outcome = OUTCOME_REFUSED; break;
     case WALK_NOT_ADVANCING: walk->outcome = OUTCOME_NOT_ADVANCING; break;
     case WALK_TOO_LONG: walk->outcome = OUTCOME_TOO_LONG; break;
@@ -217,6 +238,13 @@ void DetectOne(const ConsoleOptions *options, PrinterReport *report)
     report->size = sizeof(*report);
     report->writeAsked = options->write;
     report->status = PRINTER_FAILED;
+    report->security.version = g_snmpSecurity.version;
+    if (g_snmpSecurity.version == 3) {
+        CopyText(report->security.user, COUNTOF(report->security.user),
+                 g_snmpSecurity.v3.userName);
+        report->security.authProtocol = g_snmpSecurity.v3.authProtocol;
+        report->security.privProtocol = g_snmpSecurity.v3.privProtocol;
+    }
 
     if (options->mode == MODE_ADDRESS) {
         CopyText(report->fields.community, COUNTOF(report->fields.community),

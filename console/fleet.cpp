@@ -31,6 +31,8 @@ struct Job {
 };
 
 static int s_showProgress;
+// How the children ask (no password: each child takes its own).
+static ReportSecurity s_security;
 
 static int ComparePrinterNames(const void *a, const void *b)
 {
@@ -115,6 +117,24 @@ static void BuildChildCommandLine(const ConsoleOptions *options, const char *pro
     }
     if (options->write)
         AppendText(line, lineSize, " --write");
+    // The passwords reach the children through the environment they inherit,
+    // or through the same file.
+    if (options->hasV3User) {
+        AppendText(line, lineSize, " --v3-user");
+        AppendArgument(line, lineSize, options->v3User);
+    }
+    if (options->hasV3Auth) {
+        AppendText(line, lineSize, " --v3-auth ");
+        AppendText(line, lineSize, AuthProtocolName(options->v3Auth));
+    }
+    if (options->hasV3Priv) {
+        AppendText(line, lineSize, " --v3-priv ");
+        AppendText(line, lineSize, PrivProtocolName(options->v3Priv));
+    }
+    if (options->hasV3Secrets) {
+        AppendText(line, lineSize, " --v3-secrets");
+        AppendArgument(line, lineSize, options->v3Secrets);
+    }
 }
 
 // Reads the child's report until its output ends (any excess is read and
@@ -195,6 +215,7 @@ static void ReportChildFailure(PrinterReport *report, const char *printer, const
     memset(report, 0, sizeof(*report));
     report->size = sizeof(*report);
     report->status = PRINTER_FAILED;
+    report->security = s_security;
     report->hasPrinter = 1;
     CopyText(report->printer, COUNTOF(report->printer), printer);
     CopyText(report->reason, COUNTOF(report->reason), why);
@@ -258,6 +279,11 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
     DWORD mode = 0;
 
     s_showProgress = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+    memset(&s_security, 0, sizeof(s_security));
+    s_security.version = options->hasV3User ? 3 : 1;
+    CopyText(s_security.user, COUNTOF(s_security.user), options->v3User);
+    s_security.authProtocol = options->hasV3Auth ? options->v3Auth : VR_SNMP_AUTH_NONE;
+    s_security.privProtocol = options->v3Priv;
     int total = ListPrinters(options, &printers);
     if (total < 0) {
         fputs("VRAutoDetect: the spooler could not list the local printers\n", stderr);

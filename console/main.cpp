@@ -27,15 +27,25 @@ int main(int argc, char **argv)
         WriteUsage(stdout);
         return EXIT_ALL_DETECTED;
     }
+    // A missing password is told before any printer is asked; the parent of
+    // --all only checks (each child takes its own), so wipes them at once.
+    if (!LoadV3Security(&options, error, COUNTOF(error))) {
+        fputs("VRAutoDetect: ", stderr);
+        fputs(error, stderr);
+        fputs("\n", stderr);
+        return EXIT_USAGE;
+    }
     InstallDiagnosticReporter();
 
     if (options.mode == MODE_ALL && !options.child) {
+        WipeV3Security();
         memset(programPath, 0, sizeof(programPath));
         GetModuleFileNameA(NULL, programPath, COUNTOF(programPath) - 1);
         return RunAllPrinters(&options, programPath);
     }
 
     DetectOne(&options, &s_report);
+    WipeV3Security();
     if (options.child) {
         DWORD written = 0;
         WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), &s_report, sizeof(s_report), &written, NULL);

@@ -7,7 +7,8 @@
 
 enum OptionId {
     OPT_PRINTER, OPT_ADDRESS, OPT_COMMUNITY, OPT_TIMEOUT, OPT_ALL, OPT_DRIVER, OPT_JOBS,
-    OPT_WRITE, OPT_JSON, OPT_HELP, OPT_CHILD
+    OPT_WRITE, OPT_JSON, OPT_HELP, OPT_CHILD, OPT_V3_USER, OPT_V3_AUTH, OPT_V3_PRIV,
+    OPT_V3_SECRETS
 };
 
 // The dialog's typing limits hold here too: what --write stores is what
@@ -36,6 +37,10 @@ static const OptionRow OPTION_TABLE[] = {
     {"--help", OPT_HELP, 0},
     {"/?", OPT_HELP, 0},
     {"--child", OPT_CHILD, 0},   // internal: one printer of --all
+    {"--v3-user", OPT_V3_USER, 1},
+    {"--v3-auth", OPT_V3_AUTH, 1},
+    {"--v3-priv", OPT_V3_PRIV, 1},
+    {"--v3-secrets", OPT_V3_SECRETS, 1},
 };
 
 static const char USAGE[] =
@@ -46,10 +51,13 @@ static const char USAGE[] =
     "  VRAutoDetect.exe --all [--driver NAME] [--jobs N] [--community TEXT]\n"
     "                   [--timeout SECONDS] [--write] [--json]\n"
     "  VRAutoDetect.exe --help | /?\n"
+    "Each form but --help also takes SNMPv3 instead of --community:\n"
+    "                   --v3-user NAME [--v3-auth MD5|SHA|SHA256 [--v3-priv AES|none]]\n"
+    "                   [--v3-secrets FILE]\n"
     "\n"
-    "Asks a VR Universal printer over SNMPv1 which optional parts it has (hard disk,\n"
-    "finisher, punching unit, second cassette) and says why whatever was not found\n"
-    "was not. The OIDs come from VRUnPQ.xml beside the program.\n"
+    "Asks a VR Universal printer over SNMPv1 or SNMPv3 which optional parts it has\n"
+    "(hard disk, finisher, punching unit, second cassette) and says why whatever was\n"
+    "not found was not. The OIDs come from VRUnPQ.xml beside the program.\n"
     "  --printer NAME     an installed printer: address and community from its port,\n"
     "                     community and time-out stored by an earlier run\n"
     "  --address HOST     the agent to ask (overrides the port's)\n"
@@ -62,6 +70,15 @@ static const char USAGE[] =
     "  --write            store the results as OK in the configuration dialog does;\n"
     "                     without it nothing is written\n"
     "  --json             one JSON document on standard output instead of the table\n"
+    "  --v3-user NAME     ask over SNMPv3 as this user (USM); alone: noAuthNoPriv\n"
+    "  --v3-auth PROTOCOL authentication MD5, SHA or SHA256: authNoPriv\n"
+    "  --v3-priv AES|none privacy AES-128 (needs --v3-auth): authPriv\n"
+    "  --v3-secrets FILE  the passwords from FILE: lines auth=PASSWORD, priv=PASSWORD\n"
+    "SNMPv3 passwords (8 to 128 characters) come from the environment variables\n"
+    "VR_SNMP_AUTH_PASSWORD and VR_SNMP_PRIV_PASSWORD, or from the --v3-secrets file,\n"
+    "whose passwords win over the variables; never from the command line, and they\n"
+    "are never shown or stored. --community is refused with --v3-user (SNMPv3 sends\n"
+    "no community); --write then keeps the stored community as it is.\n"
     "Exit code: 0 every printer asked was detected completely, 1 at least one was\n"
     "not (or none was asked), 2 usage error.\n";
 
@@ -135,6 +152,29 @@ static int TakeValue(const OptionRow *row, const char *value, ConsoleOptions *op
             return SetError(error, errorSize, "%s: a number from 1 to 64", row->name);
         options->hasJobs = 1;
         return 1;
+    case OPT_V3_USER:
+        if (value[0] == '\0' || strlen(value) > VR_SNMP_MAX_USER)
+            return SetError(error, errorSize, "%s: a user name of 1 to 32 characters", row->name);
+        CopyText(options->v3User, COUNTOF(options->v3User), value);
+        options->hasV3User = 1;
+        return 1;
+    case OPT_V3_AUTH:
+        if (!ParseAuthProtocol(value, &options->v3Auth))
+            return SetError(error, errorSize, "%s: MD5, SHA or SHA256", row->name);
+        options->hasV3Auth = 1;
+        return 1;
+    case OPT_V3_PRIV:
+        if (!ParsePrivProtocol(value, &options->v3Priv))
+            return SetError(error, errorSize, "%s: AES or none", row->name);
+        options->hasV3Priv = 1;
+        return 1;
+    case OPT_V3_SECRETS:
+        if (value[0] == '\0' || strlen(value) >= sizeof(options->v3Secrets))
+            return SetError(error, errorSize, "%s: a file name of 1 to 259 characters",
+                            row->name);
+        CopyText(options->v3Secrets, COUNTOF(options->v3Secrets), value);
+        options->hasV3Secrets = 1;
+        return 1;
     default:
         return 0;
     }
@@ -163,6 +203,21 @@ static void TakeFlag(const OptionRow *row, ConsoleOptions *options)
     }
 }
 
+// The security level follows from what is given: each step needs the one
+// before it.
+static int CheckV3Combination(const ConsoleOptions *options, char *error, size_t errorSize)
+{
+    if (!options->hasV3User && (options->hasV3Auth || options->hasV3Priv || options->hasV3Secrets))
+        return SetError(error, errorSize, "%s: the SNMPv3 options need --v3-user", "--v3-user");
+    if (options->v3Priv != VR_SNMP_PRIV_NONE && !options->hasV3Auth)
+        return SetError(error, errorSize, "%s: privacy needs authentication (--v3-auth)",
+                        "--v3-priv");
+    if (options->hasV3User && options->hasCommunity)
+        return SetError(error, errorSize, "%s: not with --v3-user (SNMPv3 sends no community)",
+                        "--community");
+    return 1;
+}
+
 // The combinations that make sense, once every option is read.
 static int CheckCombination(ConsoleOptions *options, char *error, size_t errorSize)
 {
@@ -183,7 +238,7 @@ static int CheckCombination(ConsoleOptions *options, char *error, size_t errorSi
     if (options->mode == MODE_ADDRESS && options->write)
         return SetError(error, errorSize, "%s: needs a printer to store into (--printer or --all)",
                         "--write");
-    return 1;
+    return CheckV3Combination(options, error, errorSize);
 }
 
 int ParseConsoleOptions(int argc, char **argv, ConsoleOptions *options, char *error,

@@ -56,6 +56,14 @@ const char *OutcomeToken(int outcome)
     case OUTCOME_REQUEST_FAILED: return "request failed";
     case OUTCOME_NO_ENTRY: return "no map entry";
     case OUTCOME_NO_MAP: return "map missing";
+    case OUTCOME_V3_UNKNOWN_USER: return "unknown user";
+    case OUTCOME_V3_AUTHENTICATION_FAILED: return "authentication failure";
+    case OUTCOME_V3_PRIVACY_REQUIRED: return "privacy required";
+    case OUTCOME_V3_LEVEL_UNSUPPORTED: return "security level not supported";
+    case OUTCOME_V3_DECRYPTION_FAILED: return "decryption failed";
+    case OUTCOME_V3_NOT_IN_TIME_WINDOW: return "not in time window";
+    case OUTCOME_V3_UNKNOWN_ENGINE: return "engine not discovered";
+    case OUTCOME_V3_OTHER_REPORT: return "refused with a report";
     default: return "?";
     }
 }
@@ -74,10 +82,44 @@ static void AppendQuoted(char *words, size_t wordsSize, const char *value)
     AppendText(words, wordsSize, "\"");
 }
 
+// Why an SNMPv3 agent refused, in plain words; NULL for other outcomes.
+static const char *DescribeV3Refusal(int outcome)
+{
+    switch (outcome) {
+    case OUTCOME_V3_UNKNOWN_USER:
+        return "unknown user: the agent has no SNMPv3 user of this name";
+    case OUTCOME_V3_AUTHENTICATION_FAILED:
+        return "authentication failure: wrong authentication password, or a protocol other "
+               "than the user's";
+    case OUTCOME_V3_PRIVACY_REQUIRED:
+        return "privacy required by the agent: this user may read only encrypted (--v3-priv AES)";
+    case OUTCOME_V3_LEVEL_UNSUPPORTED:
+        return "security level not supported: the agent's user has no privacy (leave out "
+               "--v3-priv) or another level";
+    case OUTCOME_V3_DECRYPTION_FAILED:
+        return "decryption failed: wrong privacy password, or a protocol other than the user's";
+    case OUTCOME_V3_NOT_IN_TIME_WINDOW:
+        return "not in time window: the agent rejected the request's time even after one "
+               "resynchronisation";
+    case OUTCOME_V3_UNKNOWN_ENGINE:
+        return "the agent's SNMPv3 engine could not be discovered";
+    case OUTCOME_V3_OTHER_REPORT:
+        return "the agent refused the request with an SNMPv3 report";
+    default:
+        return NULL;
+    }
+}
+
 // The outcome of a walk in plain words.
-static void DescribeOutcome(const WalkReport *walk, int isSystem, char *words, size_t wordsSize)
+static void DescribeOutcome(const WalkReport *walk, int isSystem, int version, char *words,
+                            size_t wordsSize)
 {
     words[0] = '\0';
+    const char *refusal = DescribeV3Refusal(walk->outcome);
+    if (refusal != NULL) {
+        CopyText(words, wordsSize, refusal);
+        return;
+    }
     switch (walk->outcome) {
     case OUTCOME_NOT_WALKED_SILENT:
         CopyText(words, wordsSize,
@@ -108,8 +150,12 @@ static void DescribeOutcome(const WalkReport *walk, int isSystem, char *words, s
                             "option (an empty list)");
         return;
     case OUTCOME_NO_ANSWER:
-        CopyText(words, wordsSize, "no answer: printer off, wrong address, or a community the "
-                                   "agent does not accept");
+        // An agent drops what it cannot decipher without a word.
+        CopyText(words, wordsSize,
+                 version == 3 ? "no answer: printer off, wrong address, SNMPv3 not enabled, or "
+                                "a wrong privacy password"
+                              : "no answer: printer off, wrong address, or a community the "
+                                "agent does not accept");
         return;
     case OUTCOME_REFUSED:
         FormatText(words, wordsSize, "the agent refused the request: error status %d (%s)",
@@ -163,11 +209,11 @@ static void WriteDiagnostic(const char *text)
     WriteText("\n");
 }
 
-static void WriteWalkLine(const char *label, const WalkReport *walk, int isSystem)
+static void WriteWalkLine(const char *label, const WalkReport *walk, int isSystem, int version)
 {
     char words[WORDS_SIZE];
     char duration[32];
-    DescribeOutcome(walk, isSystem, words, COUNTOF(words));
+    DescribeOutcome(walk, isSystem, version, words, COUNTOF(words));
     WriteFormatted("  %-13s %-24s ", label, walk->oidText);
     WriteText(words);
     if (walk->outcome != OUTCOME_NOT_WALKED_CHAIN && walk->outcome != OUTCOME_NOT_WALKED_SILENT &&
@@ -195,15 +241,23 @@ void WritePrinterTable(const PrinterReport *report)
     if (report->asked || report->status == PRINTER_SKIPPED) {
         WriteFormatted("  %-13s %-24s from %s\n", "address", fields->address,
                        SourceName(report->sources.address));
-        WriteFormatted("  %-13s %-24s from %s\n", "community", fields->community,
-                       SourceName(report->sources.community));
+        if (report->security.version == 3)
+            WriteFormatted("  %-13s SNMPv3 %s, user \"%s\", authentication %s, privacy %s\n",
+                           "security", SecurityLevelName(&report->security),
+                           report->security.user,
+                           AuthProtocolName(report->security.authProtocol),
+                           PrivProtocolName(report->security.privProtocol));
+        else
+            WriteFormatted("  %-13s %-24s from %s\n", "community", fields->community,
+                           SourceName(report->sources.community));
         WriteFormatted("  %-13s %-24s from %s\n", "time-out", fields->timeoutText,
                        SourceName(report->sources.timeout));
     }
     if (report->asked) {
-        WriteWalkLine("sysDescr.0", &report->sysDescr, 1);
+        WriteWalkLine("sysDescr.0", &report->sysDescr, 1, report->security.version);
         for (int option = 0; option < FEATURE_OPTION_COUNT; option++)
-            WriteWalkLine(g_featureOptions[option].optionName, &report->options[option], 0);
+            WriteWalkLine(g_featureOptions[option].optionName, &report->options[option], 0,
+                          report->security.version);
     }
     FormatDuration(duration, COUNTOF(duration), report->milliseconds);
     switch (report->status) {
@@ -218,8 +272,9 @@ void WritePrinterTable(const PrinterReport *report)
         break;
     }
     if (report->written)
-        WriteFormatted("; stored as OK in the dialog does (QV_AutoCfgSuccess = %d)\n",
-                       report->chainOutcome);
+        WriteFormatted("; stored as OK in the dialog does (QV_AutoCfgSuccess = %d)%s\n",
+                       report->chainOutcome, report->security.version == 3
+                                                 ? ", the stored community kept" : "");
     else if (report->asked && !report->writeAsked)
         WriteText("; nothing written (--write stores)\n");
     else
@@ -266,10 +321,10 @@ static void WriteJsonString(const char *text)
     fputc('"', stdout);
 }
 
-static void WriteJsonWalk(const WalkReport *walk, int isSystem)
+static void WriteJsonWalk(const WalkReport *walk, int isSystem, int version)
 {
     char words[WORDS_SIZE];
-    DescribeOutcome(walk, isSystem, words, COUNTOF(words));
+    DescribeOutcome(walk, isSystem, version, words, COUNTOF(words));
     WriteText("{\"oid\": ");
     WriteJsonString(walk->oidText);
     WriteText(", \"outcome\": ");
@@ -317,7 +372,19 @@ static void WriteJsonPrinter(const PrinterReport *report)
     WriteJsonString(report->reason);
     WriteText(",\n");
     WriteJsonSetting("address", report->fields.address, report->sources.address);
-    WriteJsonSetting("community", report->fields.community, report->sources.community);
+    // SNMPv3 sends no community: none is reported as used.
+    if (report->security.version == 3) {
+        WriteText("      \"community\": null,\n      \"security\": {\"version\": 3, \"level\": ");
+        WriteJsonString(SecurityLevelName(&report->security));
+        WriteText(", \"user\": ");
+        WriteJsonString(report->security.user);
+        WriteFormatted(", \"auth\": \"%s\", \"priv\": \"%s\"},\n",
+                       AuthProtocolName(report->security.authProtocol),
+                       PrivProtocolName(report->security.privProtocol));
+    } else {
+        WriteJsonSetting("community", report->fields.community, report->sources.community);
+        WriteText("      \"security\": {\"version\": 1},\n");
+    }
     WriteJsonSetting("timeout", report->fields.timeoutText, report->sources.timeout);
     WriteFormatted("      \"asked\": %s,\n      \"written\": %s,\n",
                    report->asked ? "true" : "false", report->written ? "true" : "false");
@@ -325,7 +392,7 @@ static void WriteJsonPrinter(const PrinterReport *report)
         WriteFormatted("      \"successFlag\": %d,\n", report->chainOutcome);
     WriteText("      \"sysDescr\": ");
     if (report->asked)
-        WriteJsonWalk(&report->sysDescr, 1);
+        WriteJsonWalk(&report->sysDescr, 1, report->security.version);
     else
         WriteText("null");
     WriteText(",\n      \"options\": [");
@@ -333,7 +400,7 @@ static void WriteJsonPrinter(const PrinterReport *report)
         WriteText(option > 0 ? ",\n        " : "\n        ");
         WriteFormatted("{\"option\": \"%s\", \"valueName\": \"%s\", \"walk\": ",
                        g_featureOptions[option].optionName, g_featureOptions[option].valueName);
-        WriteJsonWalk(&report->options[option], 0);
+        WriteJsonWalk(&report->options[option], 0, report->security.version);
         WriteText("}");
     }
     WriteFormatted("],\n      \"milliseconds\": %lu\n    }",

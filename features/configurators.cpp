@@ -143,6 +143,8 @@ int RunConfigurationChain(HWND owner, const QueryFields *fields, ConfiguratorObs
             observer(option, outcome, &result, context);
     }
     WriteAutoCfgValue(SUCCESS_VALUE_NAME, outcome);
-    SaveStoredSettings(fields->community, fields->timeoutText);
+    // SNMPv3 sent no community: the stored one stays as it was.
+    SaveStoredSettings(g_snmpSecurity.version == 3 ? NULL : fields->community,
+                       fields->timeoutText);
     return outcome;
 }

@@ -57,7 +57,8 @@ int SaveStoredSettings(const char *community, const char *timeoutText)
     HANDLE printer;
     if (!OpenPrinterForWriting(&printer))
         return 0;
-    StoreSettingText(printer, "QV_AutoComName", community);
+    if (community != NULL)
+        StoreSettingText(printer, "QV_AutoComName", community);
     DWORD status = StoreSettingText(printer, "QV_AutoTimeOut", timeoutText);
     ClosePrinterHandle(printer);
     return status == ERROR_SUCCESS ? 1 : 0;

@@ -13,7 +13,8 @@
 // then both buffers are left as they are).
 enum { STORED_COMMUNITY = 1, STORED_TIMEOUT = 2 };
 int ReadStoredSettings(char *community, char *timeoutText);
-// Stores the community and the time-out text as the user confirmed them.
+// Stores the community and the time-out text as the user confirmed them;
+// a NULL community leaves the stored one as it is.
 int SaveStoredSettings(const char *community, const char *timeoutText);
 int WriteAutoCfgValue(const char *valueName, int flag);
 

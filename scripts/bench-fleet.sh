@@ -89,7 +89,10 @@ wine reg import "$(winepath -w "$state/fleet.reg" 2>/dev/null)" >/dev/null 2>&1 
 # One snmpd on the 90 answered addresses.
 endpoints=$(seq 1 "$ANSWERED" | sed 's/^/udp:127.0.2./; s/$/:161/' | paste -sd, -)
 cp "$root/demo/snmpd.conf" "$state/snmpd.conf"
-snmpd -f -Lf "$state/snmpd.log" -C -c "$state/snmpd.conf" -p "$state/snmpd.pid" "$endpoints" \
+# Its SNMPv3 user is kept in a persistent directory of this run's own.
+rm -rf "$state/persistent"
+mkdir -p "$state/persistent"
+SNMP_PERSISTENT_DIR="$state/persistent" snmpd -f -Lf "$state/snmpd.log" -C -c "$state/snmpd.conf" -p "$state/snmpd.pid" "$endpoints" \
     </dev/null >/dev/null 2>&1 &
 n=0
 until snmpget -v1 -c demo -t 0.2 -r 0 "127.0.2.$ANSWERED" .1.3.6.1.2.1.1.1.0 >/dev/null 2>&1; do

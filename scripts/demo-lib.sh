@@ -92,11 +92,16 @@ demo_cleanup() {
 }
 
 # start_agent ADDRESS CONFIG COMMUNITY: net-snmp's snmpd on ADDRESS:161 with
-# CONFIG; waits until it answers COMMUNITY (none: until it is up).
+# CONFIG; waits until it answers COMMUNITY (none: until it is up). Its
+# persistent directory is new on every start: the SNMPv3 users of CONFIG are
+# made afresh, with engine boots from 1, and nothing goes to the system's.
 start_agent() {
     name=snmpd-$1
     cp "$2" "$state/$name.conf"
-    snmpd -f -Lf "$state/$name.log" -C -c "$state/$name.conf" -p "$state/$name.pid" \
+    rm -rf "$state/$name.persistent"
+    mkdir -p "$state/$name.persistent"
+    SNMP_PERSISTENT_DIR="$state/$name.persistent" \
+        snmpd -f -Lf "$state/$name.log" -C -c "$state/$name.conf" -p "$state/$name.pid" \
         "udp:$1:161" </dev/null >/dev/null 2>&1 &
     n=0
     while :; do

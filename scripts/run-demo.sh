@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs the built program as a user would, against a demonstration printer:
-#   - net-snmp's snmpd plays the printer on 127.0.0.61:161 (demo/snmpd.conf),
-#     stopped by its PID when the demonstration ends or is interrupted;
+#   - net-snmp's snmpd plays the printer on 127.0.0.61:161 (demo/snmpd.conf,
+#     with an SNMPv3 user), stopped by its PID when the demonstration ends or
+#     is interrupted;
 #   - a Wine prefix of its own, BUILD/demo-prefix, holds the printer
 #     "VR Demo Printer", whose Standard TCP/IP port points at that agent
 #     (demo/demo-printer.reg, answered by our stand-in port monitor), and
@@ -11,9 +12,10 @@
 # to press OK, Cancel or Help. Without one it runs on a virtual display
 # (Xvfb :95), saves a picture of the filled dialog as BUILD/demo/dialog.png
 # and presses OK as a user would (the Enter key in the address field).
-# Either way it prints the printer's seven data values, then the table of
-# VRAutoDetect.exe --printer for the same printer; the exit status is 0
-# when QV_AutoCfgSuccess is 01.
+# Either way it prints the printer's seven data values, then the tables of
+# VRAutoDetect.exe --printer for the same printer over SNMPv1 and over
+# SNMPv3 (authPriv); the exit status is 0 when QV_AutoCfgSuccess is 01 and
+# the SNMPv3 detection succeeded.
 # Needs root (port 161). Uses its own prefix, display and agent address, so
 # it may run while the tests run in the same build tree.
 #   scripts/run-demo.sh [BUILD_DIR]
@@ -81,5 +83,12 @@ echo
 echo "The administrator's command on the same printer (it reports, and writes nothing):"
 echo "VRAutoDetect.exe --printer \"$PRINTER\""
 wine "$detector" --printer "$PRINTER" </dev/null
+echo
+echo "The same over SNMPv3 with authentication and privacy, as the agent's user vrdemo"
+echo "(the demonstration's passwords, in the environment of this command only):"
+echo "VRAutoDetect.exe --printer \"$PRINTER\" --v3-user vrdemo --v3-auth SHA --v3-priv AES"
+VR_SNMP_AUTH_PASSWORD=vrdemo-auth-pass VR_SNMP_PRIV_PASSWORD=vrdemo-priv-pass \
+    wine "$detector" --printer "$PRINTER" --v3-user vrdemo --v3-auth SHA --v3-priv AES </dev/null ||
+    { echo "run-demo: the detection over SNMPv3 failed" >&2; status=1; }
 [ -n "$screen" ] && echo "The dialog as it was before OK: $screen"
 exit $status

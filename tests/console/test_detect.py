@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """VRAutoDetect.exe from end to end under Wine: the printers of
 tests/prefix/detect.reg against the end-to-end tests' agents (snmpd on
-127.0.0.55, the hard-disk-only agent on 127.0.0.56) and the engine's agent
-(127.0.0.44, whose .30.5 answers once and then refuses with genErr).
+127.0.0.55, the hard-disk-only agent on 127.0.0.56), the engine's agent
+(127.0.0.44, whose .30.5 answers once and then refuses with genErr) and the
+SNMPv3 tests' snmpd (127.0.0.71, its users and a community).
 Each case: the exit code, the outcome words, and what was written: with
 --write the exact bytes of the seven values, those that the dialog's own
 end-to-end tests pin for the same agents.
@@ -21,7 +22,8 @@ here = os.path.dirname(os.path.abspath(__file__))
 read_export = runpy.run_path(os.path.join(here, "..", "..", "scripts", "printer-values.py"))[
     "read_export"]
 prefix = os.environ["VR_WINE_PREFIX"]
-env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+env = {k: v for k, v in os.environ.items() if not k.startswith("VR_SNMP_")}
+env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
 for d in agent_dirs:
     if os.path.exists(os.path.join(d, "unavailable")):
         print("skipped: " + open(os.path.join(d, "unavailable")).read())
@@ -44,6 +46,24 @@ HALF = {"QV_AutoCfgDisk": b"HDD only\0\0", "QV_AutoCfgFinisher": OLD, "QV_AutoCf
 SILENT = {"QV_AutoCfgSuccess": b"\x00", "QV_AutoComName": b"wrong", "QV_AutoTimeOut": b"1"}
 NO_ANSWER = "no answer: printer off, wrong address, or a community the agent does not accept"
 PORT = ["--printer", "VRDetect Port"]
+# SNMPv3: the same printer over a user or the community; its values stored
+# either way.
+V = "1.3.6.1.4.1.55555.71."
+V3_MAP = {"HardDisk": V + "1", "RAMDisk": V + "1", "3000Finisher": V + "1.3",
+          "PunchingUnit": V + "2.1", "CassetteTwo": V + "2.2"}
+V3 = ["--printer", "VRDetect V3", "--timeout", "1"]
+SHA_AES = ["--v3-user", "shaaes", "--v3-auth", "SHA", "--v3-priv", "AES"]
+V3_VALUES = {"QV_AutoCfgDisk": b"HDD 500 GB\0Finisher SR-71\0\0",
+             "QV_AutoCfgFinisher": b"Finisher SR-71\0\0",
+             "QV_AutoCfgPunchUnit": b"Punching unit\0\0",
+             "QV_AutoCfgCassettes": b"Cassette 2\0\0", "QV_AutoCfgSuccess": b"\x01",
+             "QV_AutoTimeOut": b"1"}
+SHAAES = {"env": {"VR_SNMP_AUTH_PASSWORD": "shaaes-auth", "VR_SNMP_PRIV_PASSWORD": "shaaes-priv"}}
+# Stored by another tool: longer than the program reads or writes.
+LONG_COMMUNITY = "kept-" + "c" * 65
+SECRETS = ["shaaes-auth", "shaaes-priv", "privonly-auth", "md5aes-auth", "md5aes-priv",
+           "wrong-auth1"]
+secrets_file = os.path.join(scratch, "md5aes.secrets")
 
 # name, map, arguments, exit code, words in the output, values afterwards
 # (None: the printer's values are not looked at).
@@ -71,6 +91,30 @@ CASES = [
      ["no map entry for this option in VRUnPQ.xml", "! Error: ", "FAILED (PunchingUnit: no map entry)"], {}),
     ("no-map", None, PORT, 1, ["map missing: VRUnPQ.xml beside the program cannot be read",
                                "FAILED (HardDisk: map missing)"], {}),
+    # ... and SNMPv3 (a 7th column: the environment, a community stored before).
+    ("v3-detected", V3_MAP, V3 + SHA_AES, 0,
+     ['security      SNMPv3 authPriv, user "shaaes", authentication SHA, privacy AES',
+      'detected: "HDD 500 GB"', "=> DETECTED", "nothing written"], {}, SHAAES),
+    ("v3-write", V3_MAP, V3 + SHA_AES + ["--write"], 0, ["the stored community kept"],
+     dict(V3_VALUES, QV_AutoComName=LONG_COMMUNITY.encode()),
+     dict(SHAAES, community=LONG_COMMUNITY)),
+    ("v1-same-printer", V3_MAP, V3 + ["--write"], 0, ["from port monitor"],
+     dict(V3_VALUES, QV_AutoComName=b"v1test")),
+    ("v3-wrong-password", V3_MAP, V3 + SHA_AES, 1,
+     ["authentication failure: wrong authentication password",
+      "FAILED (HardDisk: authentication failure)"],
+     None, {"env": dict(SHAAES["env"], VR_SNMP_AUTH_PASSWORD="wrong-auth1")}),
+    ("v3-unknown-user", V3_MAP, V3 + ["--v3-user", "nobody"] + SHA_AES[2:], 1,
+     ["unknown user: the agent has no SNMPv3 user", "FAILED (HardDisk: unknown user)"], None,
+     SHAAES),
+    ("v3-privacy-required", V3_MAP, V3 + ["--v3-user", "privonly", "--v3-auth", "SHA"], 1,
+     ["privacy required by the agent", "FAILED (HardDisk: privacy required)"], None,
+     {"env": {"VR_SNMP_AUTH_PASSWORD": "privonly-auth"}}),
+    ("v3-no-password", V3_MAP, V3 + SHA_AES + ["--write"], 2,
+     ["VRAutoDetect: no privacy password: set VR_SNMP_PRIV_PASSWORD or give --v3-secrets FILE\r\n"], {},
+     {"env": {"VR_SNMP_AUTH_PASSWORD": "shaaes-auth"}}),
+    ("v3-no-secrets-file", V3_MAP, V3 + SHA_AES + ["--v3-secrets", "Z:\\nowhere.secrets"], 2,
+     ['VRAutoDetect: --v3-secrets: the file "Z:\\nowhere.secrets" cannot be read'], None, SHAAES),
 ]
 USAGE_ERRORS = [
     (["--bogus"], "unknown option --bogus"),
@@ -83,15 +127,20 @@ USAGE_ERRORS = [
     (PORT + ["--all"], "--all: not with --printer"),
     (PORT + ["--json", "--json"], "--json given twice"),
     ([], "nothing to ask"),
+    (PORT + ["--v3-user", "shaaes", "--v3-password", "shaaes-auth"], "unknown option --v3-password"),
+    (PORT + ["--v3-user", "u", "--v3-priv", "AES"], "--v3-priv: privacy needs authentication"),
+    (PORT + ["--v3-auth", "SHA"], "--v3-user: the SNMPv3 options need --v3-user"),
+    (PORT + ["--v3-user", "u", "--community", "c"], "--community: not with --v3-user"),
+    (PORT + ["--v3-user", "u", "--v3-auth", "SHA512"], "--v3-auth: MD5, SHA or SHA256"),
 ]
 
 
-def wine(*args):
+def wine(*args, extra_env=None):
     """Runs once more when Wine itself was killed by a signal (its loader
     crashes now and then before the program runs; see cmake/wine-run.sh.in)."""
     for attempt in range(2):
         run = subprocess.run(["flock", "-s", "-o", prefix + ".lock", "wine"] + list(args),
-                             env=env, capture_output=True, timeout=300)
+                             env=dict(env, **(extra_env or {})), capture_output=True, timeout=300)
         if run.returncode <= 128:
             break
         print("wine ended by signal %d: %r once more" % (run.returncode - 128, args))
@@ -135,14 +184,19 @@ def check(condition, what):
 
 
 os.makedirs(scratch, exist_ok=True)
-for name, query_map, args, code, words, expected in CASES:
+for name, query_map, args, code, words, expected, *more in CASES:
+    more = more[0] if more else {}
     exe = install(name, query_map)
     printer = args[1] if args[0] == "--printer" else None
     if printer and expected is not None and printer != "VRDetect Half":
         cleared = wine("reg", "delete", "%s\\%s\\PrinterDriverData" % (PRINTERS, printer), "/va", "/f")
         check(cleared.returncode in (0, 1), "%s: values not cleared: %r" % (name, cleared.stderr))
-    run = wine(exe, *args)
-    out = run.stdout.decode("cp1252")
+    if "community" in more:
+        wine("reg", "add", "%s\\%s\\PrinterDriverData" % (PRINTERS, printer), "/v", "QV_AutoComName",
+             "/d", more["community"], "/f")
+    run = wine(exe, *args, extra_env=more.get("env"))
+    out = (run.stdout + run.stderr).decode("cp1252")
+    check(not [p for p in SECRETS if p in out], "%s: a password in the output" % name)
     print("---- %s: exit %d\n%s" % (name, run.returncode, out))
     check(run.returncode == code, "%s: exit code %d, not %d" % (name, run.returncode, code))
     for w in words:
@@ -186,5 +240,17 @@ check(fleet["summary"]["failed"] == 2 and fleet["exitCode"] == 1 and run.returnc
 sequential = sum(p["milliseconds"] for p in fleet["printers"])
 check(fleet["summary"]["milliseconds"] < 0.7 * sequential,
       "--all: %d ms for printers of %d ms together" % (fleet["summary"]["milliseconds"], sequential))
+
+# SNMPv3 for every printer of a driver: the children take the passwords from
+# the same file, whose lines win over the environment's.
+with open(secrets_file, "w") as f:
+    f.write("auth=md5aes-auth\r\npriv=md5aes-priv\r\n")
+run = wine(install("json-v3", V3_MAP), "--all", "--driver", "VR Detect V3 Driver", "--v3-user", "md5aes",
+           "--v3-auth", "MD5", "--v3-priv", "AES", "--v3-secrets", "Z:" + secrets_file.replace("/", "\\"),
+           "--json", extra_env=SHAAES["env"])
+v3 = json.loads(run.stdout)["printers"]
+check(run.returncode == 0 and [(p["status"], p["security"], p["community"]) for p in v3] ==
+      [("detected", {"version": 3, "level": "authPriv", "user": "md5aes", "auth": "MD5", "priv": "AES"}, None)]
+      and not [p for p in SECRETS if p.encode() in run.stdout + run.stderr], "--all over v3: %r" % run.stdout)
 print("%d failure(s)" % len(failures))
 sys.exit(1 if failures else 0)

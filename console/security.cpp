@@ -1,0 +1,209 @@
+// SNMPv3 for VRAutoDetect.exe: the protocols' names, and the passwords into
+// the engine's security setting. Passwords come only from the environment or
+// from a file of the administrator's (never from the command line, which
+// other users of the machine can read); no message names one, and every
+// copy is wiped when the run is done.
+#include "console/console.h"
+#include "common/text.h"
+#include "snmp/snmp_engine.h"
+
+#include <string.h>
+
+enum {
+    SECRETS_FILE_MAX = 1024     // two lines of at most 128 characters and their keys
+};
+
+static const char AUTH_VARIABLE[] = "VR_SNMP_AUTH_PASSWORD";
+static const char PRIV_VARIABLE[] = "VR_SNMP_PRIV_PASSWORD";
+
+struct ProtocolName {
+    const char *name;
+    int protocol;
+};
+static const ProtocolName AUTH_NAMES[] = {
+    {"MD5", VR_SNMP_AUTH_MD5}, {"SHA", VR_SNMP_AUTH_SHA}, {"SHA1", VR_SNMP_AUTH_SHA},
+    {"SHA256", VR_SNMP_AUTH_SHA256}, {"SHA-256", VR_SNMP_AUTH_SHA256},
+};
+static const ProtocolName PRIV_NAMES[] = {
+    {"AES", VR_SNMP_PRIV_AES}, {"AES128", VR_SNMP_PRIV_AES}, {"none", VR_SNMP_PRIV_NONE},
+};
+
+static int FindProtocol(const ProtocolName *names, size_t count, const char *text, int *protocol)
+{
+    for (size_t i = 0; i < count; i++) {
+        if (lstrcmpiA(names[i].name, text) == 0) {
+            *protocol = names[i].protocol;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int ParseAuthProtocol(const char *text, int *protocol)
+{
+    return FindProtocol(AUTH_NAMES, COUNTOF(AUTH_NAMES), text, protocol);
+}
+
+int ParsePrivProtocol(const char *text, int *protocol)
+{
+    return FindProtocol(PRIV_NAMES, COUNTOF(PRIV_NAMES), text, protocol);
+}
+
+const char *AuthProtocolName(int protocol)
+{
+    switch (protocol) {
+    case VR_SNMP_AUTH_MD5: return "MD5";
+    case VR_SNMP_AUTH_SHA: return "SHA";
+    case VR_SNMP_AUTH_SHA256: return "SHA256";
+    default: return "none";
+    }
+}
+
+const char *PrivProtocolName(int protocol)
+{
+    return protocol == VR_SNMP_PRIV_AES ? "AES" : "none";
+}
+
+const char *SecurityLevelName(const ReportSecurity *security)
+{
+    if (security->authProtocol == VR_SNMP_AUTH_NONE)
+        return "noAuthNoPriv";
+    return security->privProtocol == VR_SNMP_PRIV_NONE ? "authNoPriv" : "authPriv";
+}
+
+static int SetError(char *error, size_t errorSize, const char *format, const char *name)
+{
+    FormatText(error, errorSize, format, name);
+    return 0;
+}
+
+// The secrets file's lines auth=... and priv=... (CR LF or LF) into the
+// setting's passwords; a password there wins over the environment's.
+// Nothing of a line is ever quoted in a message.
+static int ReadSecretsFile(const char *path, char *error, size_t errorSize)
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    char text[SECRETS_FILE_MAX + 1];
+    DWORD got = 0;
+    int ok = 0;
+    int lineNumber = 0;
+
+    file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        FormatText(error, errorSize, "--v3-secrets: the file \"%s\" cannot be read (error %lu)",
+                   path, GetLastError());
+        goto done;
+    }
+    if (!ReadFile(file, text, SECRETS_FILE_MAX, &got, NULL)) {
+        FormatText(error, errorSize, "--v3-secrets: the file \"%s\" cannot be read (error %lu)",
+                   path, GetLastError());
+        goto done;
+    }
+    if (got == SECRETS_FILE_MAX) {
+        SetError(error, errorSize, "--v3-secrets: the file \"%s\" is longer than two lines of "
+                                   "passwords", path);
+        goto done;
+    }
+    text[got] = '\0';
+    for (char *line = text; *line != '\0';) {
+        char *end = line + strcspn(line, "\r\n");
+        char *next = end + strspn(end, "\r\n");
+        char *password = NULL;
+        size_t room = 0;
+        *end = '\0';
+        lineNumber++;
+        if (strncmp(line, "auth=", 5) == 0) {
+            password = g_snmpSecurity.v3.authPassword;
+            room = COUNTOF(g_snmpSecurity.v3.authPassword);
+        } else if (strncmp(line, "priv=", 5) == 0) {
+            password = g_snmpSecurity.v3.privPassword;
+            room = COUNTOF(g_snmpSecurity.v3.privPassword);
+        } else if (line[0] != '\0') {
+            FormatText(error, errorSize, "--v3-secrets: line %d of \"%s\" is neither auth=... "
+                       "nor priv=...", lineNumber, path);
+            goto done;
+        }
+        if (password != NULL) {
+            if (strlen(line + 5) >= room) {
+                FormatText(error, errorSize, "--v3-secrets: the password on line %d of \"%s\" "
+                           "is longer than %d characters", lineNumber, path, VR_SNMP_MAX_PASSWORD);
+                goto done;
+            }
+            CopyText(password, room, line + 5);
+        }
+        line = next;
+    }
+    ok = 1;
+done:
+    SecureZeroMemory(text, sizeof(text));
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return ok;
+}
+
+// A password that the file did not give, from its environment variable;
+// then its length as agents accept it.
+static int TakePassword(char *password, size_t room, const char *variable, const char *what,
+                        int fromFile, char *error, size_t errorSize)
+{
+    if (password[0] == '\0') {
+        DWORD length = GetEnvironmentVariableA(variable, password, (DWORD)room);
+        if (length >= room) {
+            SecureZeroMemory(password, room);
+            FormatText(error, errorSize, "the %s password in %s is longer than %d characters",
+                       what, variable, VR_SNMP_MAX_PASSWORD);
+            return 0;
+        }
+        if (length == 0) {
+            password[0] = '\0';
+            FormatText(error, errorSize, "no %s password: set %s%s", what, variable,
+                       fromFile ? " or its line in the --v3-secrets file" : " or give --v3-secrets FILE");
+            return 0;
+        }
+    }
+    if (strlen(password) < VR_SNMP_MIN_PASSWORD) {
+        FormatText(error, errorSize, "the %s password is shorter than %d characters", what,
+                   VR_SNMP_MIN_PASSWORD);
+        return 0;
+    }
+    return 1;
+}
+
+int LoadV3Security(const ConsoleOptions *options, char *error, size_t errorSize)
+{
+    VrSnmpSecurity *v3 = &g_snmpSecurity.v3;
+    WipeV3Security();
+    error[0] = '\0';
+    if (!options->hasV3User)
+        return 1;
+    g_snmpSecurity.version = 3;
+    CopyText(v3->userName, COUNTOF(v3->userName), options->v3User);
+    v3->authProtocol = options->hasV3Auth ? options->v3Auth : VR_SNMP_AUTH_NONE;
+    v3->privProtocol = options->v3Priv;
+    if (options->hasV3Secrets && !ReadSecretsFile(options->v3Secrets, error, errorSize))
+        goto failed;
+    // What the level does not use is not kept.
+    if (v3->authProtocol == VR_SNMP_AUTH_NONE)
+        SecureZeroMemory(v3->authPassword, sizeof(v3->authPassword));
+    if (v3->privProtocol == VR_SNMP_PRIV_NONE)
+        SecureZeroMemory(v3->privPassword, sizeof(v3->privPassword));
+    if (v3->authProtocol != VR_SNMP_AUTH_NONE &&
+        !TakePassword(v3->authPassword, COUNTOF(v3->authPassword), AUTH_VARIABLE,
+                      "authentication", options->hasV3Secrets, error, errorSize))
+        goto failed;
+    if (v3->privProtocol != VR_SNMP_PRIV_NONE &&
+        !TakePassword(v3->privPassword, COUNTOF(v3->privPassword), PRIV_VARIABLE, "privacy",
+                      options->hasV3Secrets, error, errorSize))
+        goto failed;
+    return 1;
+failed:
+    WipeV3Security();
+    return 0;
+}
+
+void WipeV3Security(void)
+{
+    SecureZeroMemory(&g_snmpSecurity.v3, sizeof(g_snmpSecurity.v3));
+    g_snmpSecurity.version = 1;
+}
