@@ -677,6 +677,12 @@ TEST_F(Engine, AThousandWalksOnEveryPathLeaveNothingBehind)
         boxes.Clear();
     }
     Footprint after = Measure();
+    // On a busy machine (ctest -j) Wine may still be closing the last walks'
+    // files: a leak stays, a late close goes.
+    for (int i = 0; i < 10 && after.unixFiles > before.unixFiles + 2; i++) {
+        Sleep(500);
+        after = Measure();
+    }
     ASSERT_GT(before.unixFiles, 0) << "cannot see the process's files";
     ASSERT_GT(before.threads, 0) << "cannot see the process's threads";
     ASSERT_GT(before.heapBytes, 0u) << "cannot walk the heaps";
