@@ -13,7 +13,7 @@
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build-fuzz"
+. "$root/scripts/fuzz-lib.sh"
 seconds=${1:-600}
 [ $# -gt 0 ] && shift
 case "$seconds" in
@@ -22,18 +22,8 @@ case "$seconds" in
     exit 2 ;;
 esac
 
-if ! command -v clang++ >/dev/null 2>&1; then
-    echo "skipped: clang++ is missing (scripts/install-deps.sh installs it)" >&2
-    exit 77
-fi
-# Configured every time: a tree made before a target was added must learn it.
-cmake -S "$root/tests/fuzz" -B "$build" -DCMAKE_C_COMPILER=clang \
-      -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug >/dev/null
+fuzz_prepare
 cmake --build "$build" --target fuzz_query_map -j2
-
-# Failures must be loud and final; leaks count as failures.
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 map="$root/demo/VRUnPQ.xml"
 work="$build/query-map-run"
