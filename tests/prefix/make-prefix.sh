@@ -49,6 +49,15 @@ step() {
     echo "make-prefix.sh: $what"
     "$@" </dev/null >"$log" 2>&1 && return 0
     status=$?
+    # Seen once right after wineboot: "wine reg add" ended with 1 and wrote
+    # nothing, as when it meets a server still settling. Once more after
+    # the server has settled, saying so.
+    if [ "$status" -ne 124 ] && [ ! -s "$log" ]; then
+        echo "make-prefix.sh: $what failed with status $status and no output; once more"
+        timeout 60 wineserver -w >/dev/null 2>&1 || true
+        "$@" </dev/null >"$log" 2>&1 && return 0
+        status=$?
+    fi
     if [ "$status" -eq 124 ]; then
         fail "$what: not done in the time allowed"
     fi
