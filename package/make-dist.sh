@@ -65,6 +65,14 @@ signing=
 if [ -n "$pfx" ] || [ -n "$passwordFile" ]; then
     [ -n "$pfx" ] || fail "VR_SIGN_PASSWORD_FILE is set but VR_SIGN_PFX is not: set both to sign, neither to build unsigned"
     [ -n "$passwordFile" ] || fail "VR_SIGN_PFX is set but VR_SIGN_PASSWORD_FILE is not: set both to sign, neither to build unsigned"
+    # The build runs this script in a folder of its own: a relative path
+    # would name another file than the one meant.
+    for path in "$pfx" "$passwordFile"; do
+        case "$path" in
+        /*) ;;
+        *) fail "$path: VR_SIGN_PFX and VR_SIGN_PASSWORD_FILE must be absolute paths" ;;
+        esac
+    done
     [ -f "$pfx" ] && [ -r "$pfx" ] || fail "cannot read the certificate $pfx (VR_SIGN_PFX)"
     [ -f "$passwordFile" ] && [ -r "$passwordFile" ] ||
         fail "cannot read the password file $passwordFile (VR_SIGN_PASSWORD_FILE)"
