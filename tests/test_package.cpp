@@ -1,7 +1,7 @@
 // The release package, unpacked by tests/package/unpack.sh: each program in
-// it carries its own version resource at the package's version, the console
-// program prints that version, the dialog program runs from the unpacked
-// folder, and a Cancel in its dialog records that detection did not succeed.
+// it carries its own version resource at the package's version, the dialog
+// program runs from the unpacked folder, and a Cancel in its dialog records
+// that detection did not succeed.
 #include "resources/resource_ids.h"
 #include "tests/bench/bench.h"
 
@@ -92,41 +92,6 @@ TEST(Package, EachProgramCarriesItsOwnVersionResource)
                  LOWORD(fixed->dwFileVersionLS));
         EXPECT_STREQ(PACKAGE_VERSION, numbers);
     }
-}
-
-// --version prints the version its resource carries, and nothing else.
-TEST(Package, ConsoleProgramPrintsItsVersion)
-{
-    std::string path = WindowsPath((std::string(PACKAGE_DIR) + "/VRAutoDetect.exe").c_str());
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
-    HANDLE readEnd = NULL, writeEnd = NULL;
-    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    std::string commandLine = "\"" + path + "\" --version";
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessA(path.c_str(), line.data(), NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL,
-                               NULL, &startup, &process));
-    CloseHandle(writeEnd);
-    std::string output;
-    char chunk[256];
-    DWORD got = 0;
-    while (ReadFile(readEnd, chunk, sizeof(chunk), &got, NULL) && got > 0)
-        output.append(chunk, got);
-    DWORD code = 99;
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, END_MS));
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    CloseHandle(readEnd);
-    EXPECT_EQ(0u, code);
-    EXPECT_EQ(std::string("VRAutoDetect.exe ") + PACKAGE_VERSION + "\r\n", output);
 }
 
 TEST(Package, ProgramWithoutPrinterNameEndsAtOnceWithZero)
