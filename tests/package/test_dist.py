@@ -8,12 +8,7 @@ demonstration printer on 127.0.0.66), and msiexec installs, upgrades,
 refuses a downgrade and uninstalls.
 
 Usage: test_dist.py SCRIPT VERSION WORK_DIR PREFIX AGENT_CONFIG CMAKE FILE..."""
-import os
-import re
-import shutil
-import subprocess
-import sys
-import time
+import os, re, shutil, subprocess, sys, time
 
 script, version, work, prefix, agent_config, cmake = sys.argv[1:7]
 files = sys.argv[7:]
@@ -57,12 +52,9 @@ def wine(*args):
 def installed_products():
     """The version of each "VR AutoDetect" among the installed programs."""
     text = wine("reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall", "/s").stdout
-    found = []
-    for block in re.split(r"\r?\n(?=HKEY_)", text):
-        values = dict(re.findall(r"^[ \t]+(\w+)[ \t]+REG_\w+[ \t]*(.*?)\r?$", block, re.M))
-        if values.get("DisplayName") == "VR AutoDetect":
-            found.append(values.get("DisplayVersion"))
-    return found
+    blocks = [dict(re.findall(r"^[ \t]+(\w+)[ \t]+REG_\w+[ \t]*(.*?)\r?$", block, re.M))
+              for block in re.split(r"\r?\n(?=HKEY_)", text)]
+    return [b.get("DisplayVersion") for b in blocks if b.get("DisplayName") == "VR AutoDetect"]
 
 
 shutil.rmtree(work, ignore_errors=True)
@@ -70,29 +62,25 @@ os.makedirs(work)
 # The throwaway certificate and its password, in files only.
 password = "pw-%d-%d" % (os.getpid(), time.time_ns())
 password_file = os.path.join(work, "password")
-with open(password_file, "w") as f:
-    f.write(password)
+open(password_file, "w").write(password)
 cert_key, cert_pem, cert_pfx = (os.path.join(work, n) for n in ("key.pem", "cert.pem", "cert.pfx"))
 for command in (["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=VR Test Signing",
                  "-addext", "extendedKeyUsage=codeSigning", "-keyout", cert_key, "-out", cert_pem, "-days", "2"],
                 ["openssl", "pkcs12", "-export", "-inkey", cert_key, "-in", cert_pem, "-out", cert_pfx,
                  "-passout", "file:" + password_file]):
-    made = run(command)
-    if made.returncode != 0:
-        sys.exit("openssl failed: " + made.stderr)
+    if run(command).returncode:
+        sys.exit("openssl failed: %s" % command)
 # osslsigncode through a wrapper that records every command line it is given.
-shim = os.path.join(work, "shim")
+shim, argv_log = os.path.join(work, "shim"), os.path.join(work, "osslsigncode-argv")
 os.makedirs(shim)
-argv_log = os.path.join(work, "osslsigncode-argv")
-with open(os.path.join(shim, "osslsigncode"), "w") as f:
-    f.write('#!/bin/sh\necho "$*" >> "%s"\nexec %s "$@"\n' % (argv_log, shutil.which("osslsigncode")))
+open(os.path.join(shim, "osslsigncode"), "w").write(
+    '#!/bin/sh\necho "$*" >> "%s"\nexec %s "$@"\n' % (argv_log, shutil.which("osslsigncode")))
 os.chmod(os.path.join(shim, "osslsigncode"), 0o755)
 plain = {k: v for k, v in os.environ.items() if not k.startswith("VR_SIGN_")}
 signing = dict(plain, PATH=shim + ":" + plain["PATH"], VR_SIGN_PFX=cert_pfx, VR_SIGN_PASSWORD_FILE=password_file)
 
-numbers = [int(n) for n in version.split(".")]
-newer = "%d.%d.%d.0" % (numbers[0], numbers[1], numbers[2] + 1)
-rebuild = "%d.%d.%d.5" % (numbers[0], numbers[1], numbers[2] + 1)
+major, minor, patch = (int(n) for n in version.split(".")[:3])
+newer, rebuild = ("%d.%d.%d.%d" % (major, minor, patch + 1, tweak) for tweak in (0, 5))
 zip_name, msi_name = "VRAutoConfig-%s-x64" % version, "VRAutoDetect-%s-x64.msi" % version
 
 # Signed.
