@@ -3,7 +3,10 @@
 #               demonstration printer (scripts/run-demo.sh)
 #   make test   install what is missing, build, run every test
 #   make build  build only (the program, its help files, the release package)
-#   make dist   the release package: $(BUILD)/VRAutoConfig-<version>-x64.zip
+#   make dist   the release: $(BUILD)/VRAutoConfig-<version>-x64.zip, the
+#               installer $(BUILD)/VRAutoDetect-<version>-x64.msi and the
+#               .sha256 of each; signed when VR_SIGN_PFX and
+#               VR_SIGN_PASSWORD_FILE name a PFX file and its password's file
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
@@ -28,7 +31,8 @@ test: build
 
 dist: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target vr_package
-	@ls $(BUILD)/VRAutoConfig-*-x64.zip
+	@ls $(BUILD)/VRAutoConfig-*-x64.zip $(BUILD)/VRAutoConfig-*-x64.zip.sha256 \
+	    $(BUILD)/VRAutoDetect-*-x64.msi $(BUILD)/VRAutoDetect-*-x64.msi.sha256
 
 clean:
 	rm -rf $(BUILD)

@@ -45,6 +45,7 @@ struct ConsoleOptions {
     int write;
     int json;
     int help;
+    int version;                // --version: the program's name and version
     int child;                  // internal: one printer of --all, report on stdout
     // SNMPv3: a user makes the run speak v3; the passwords never come from
     // the command line (see security.cpp).

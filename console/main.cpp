@@ -2,6 +2,7 @@
 // address, or every printer.
 #include "console/console.h"
 #include "common/text.h"
+#include "version.h"
 
 #include <string.h>
 
@@ -25,6 +26,10 @@ int main(int argc, char **argv)
     }
     if (options.help) {
         WriteUsage(stdout);
+        return EXIT_ALL_DETECTED;
+    }
+    if (options.version) {
+        fputs("VRAutoDetect.exe " VR_VERSION_TEXT "\n", stdout);
         return EXIT_ALL_DETECTED;
     }
     // A missing password is told before any printer is asked; the parent of

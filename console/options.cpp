@@ -8,7 +8,7 @@
 enum OptionId {
     OPT_PRINTER, OPT_ADDRESS, OPT_COMMUNITY, OPT_TIMEOUT, OPT_ALL, OPT_DRIVER, OPT_JOBS,
     OPT_WRITE, OPT_JSON, OPT_HELP, OPT_CHILD, OPT_V3_USER, OPT_V3_AUTH, OPT_V3_PRIV,
-    OPT_V3_SECRETS
+    OPT_V3_SECRETS, OPT_VERSION
 };
 
 // The dialog's typing limits hold here too: what --write stores is what
@@ -41,6 +41,7 @@ static const OptionRow OPTION_TABLE[] = {
     {"--v3-auth", OPT_V3_AUTH, 1},
     {"--v3-priv", OPT_V3_PRIV, 1},
     {"--v3-secrets", OPT_V3_SECRETS, 1},
+    {"--version", OPT_VERSION, 0},
 };
 
 static const char USAGE[] =
@@ -50,8 +51,8 @@ static const char USAGE[] =
     "  VRAutoDetect.exe --address HOST [--community TEXT] [--timeout SECONDS] [--json]\n"
     "  VRAutoDetect.exe --all [--driver NAME] [--jobs N] [--community TEXT]\n"
     "                   [--timeout SECONDS] [--write] [--json]\n"
-    "  VRAutoDetect.exe --help | /?\n"
-    "Each form but --help also takes SNMPv3 instead of --community:\n"
+    "  VRAutoDetect.exe --help | /? | --version\n"
+    "Each form but --help and --version also takes SNMPv3 instead of --community:\n"
     "                   --v3-user NAME [--v3-auth MD5|SHA|SHA256 [--v3-priv AES|none]]\n"
     "                   [--v3-secrets FILE]\n"
     "\n"
@@ -195,6 +196,9 @@ static void TakeFlag(const OptionRow *row, ConsoleOptions *options)
     case OPT_HELP:
         options->help = 1;
         break;
+    case OPT_VERSION:
+        options->version = 1;
+        break;
     case OPT_CHILD:
         options->child = 1;
         break;
@@ -269,7 +273,7 @@ int ParseConsoleOptions(int argc, char **argv, ConsoleOptions *options, char *er
         if (!TakeValue(row, argv[++i], options, error, errorSize))
             return 0;
     }
-    if (options->help)
+    if (options->help || options->version)
         return 1;
     return CheckCombination(options, error, errorSize);
 }

@@ -9,8 +9,11 @@ set -eu
 # fp-utils: chmcmd, which compiles the help files; unzip: the release
 # package's test unpacks it with a tool other than the one that packed it;
 # fonts-wine: Wine's Marlett, the font of the title bars' buttons, which the
-# prefixes with a display take from it (tests/prefix/caption-font.sh).
-packages="cmake make g++ clang libclang-rt-dev llvm python3 bc mingw-w64 wine64 fonts-wine snmpd snmp googletest xvfb xdotool imagemagick locales fp-utils unzip"
+# prefixes with a display take from it (tests/prefix/caption-font.sh);
+# osslsigncode: Authenticode signatures of the release (package/make-dist.sh)
+# and their check in its test; wixl and msitools (msiinfo, msibuild): the
+# installer for print servers; openssl: the test's throwaway certificate.
+packages="cmake make g++ clang libclang-rt-dev llvm python3 bc mingw-w64 wine64 fonts-wine snmpd snmp googletest xvfb xdotool imagemagick locales fp-utils unzip osslsigncode wixl msitools openssl"
 
 missing=""
 for p in $packages; do

@@ -1,6 +1,7 @@
-// The release package, unpacked by tests/package/unpack.sh: the program in it
-// carries the package's version, runs from the unpacked folder, and a Cancel
-// in its dialog records that detection did not succeed.
+// The release package, unpacked by tests/package/unpack.sh: each program in
+// it carries its own version resource at the package's version, the dialog
+// program runs from the unpacked folder, and a Cancel in its dialog records
+// that detection did not succeed.
 #include "resources/resource_ids.h"
 #include "tests/bench/bench.h"
 
@@ -47,26 +48,50 @@ long RunInPlace(const std::string &tail, DWORD timeoutMs)
     return result;
 }
 
-TEST(Package, ProgramCarriesThePackagesVersion)
+// A string of the program's version resource, or "(none)".
+std::string VersionString(const std::vector<BYTE> &info, const char *name)
 {
-    std::string path = WindowsPath(PackagedProgram().c_str());
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
-    ASSERT_GT(size, 0u) << path;
-    std::vector<BYTE> info(size);
-    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
     char *text = NULL;
     UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904b0\\FileVersion",
-                               (void **)&text, &length));
-    EXPECT_STREQ(PACKAGE_VERSION, text);
-    VS_FIXEDFILEINFO *fixed = NULL;
-    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", (void **)&fixed, &length));
-    char numbers[64];
-    snprintf(numbers, sizeof(numbers), "%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS),
-             LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
-             LOWORD(fixed->dwFileVersionLS));
-    EXPECT_STREQ(PACKAGE_VERSION, numbers);
+    std::string query = std::string("\\StringFileInfo\\040904b0\\") + name;
+    if (!VerQueryValueA(info.data(), query.c_str(), (void **)&text, &length))
+        return "(none)";
+    return text;
+}
+
+// Each program names itself: Explorer's details and inventory tools read
+// these.
+TEST(Package, EachProgramCarriesItsOwnVersionResource)
+{
+    struct Row {
+        const char *file, *description, *internalName;
+    };
+    const Row rows[] = {
+        {"VRAutoConfig.exe", "VR Universal Driver Auto Configuration", "VRAutoConfig"},
+        {"VRAutoDetect.exe", "VR Universal Driver Auto Detection (command line)", "VRAutoDetect"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.file);
+        std::string path = WindowsPath((std::string(PACKAGE_DIR) + "/" + row.file).c_str());
+        DWORD ignored = 0;
+        DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+        ASSERT_GT(size, 0u) << path;
+        std::vector<BYTE> info(size);
+        ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+        EXPECT_EQ(PACKAGE_VERSION, VersionString(info, "FileVersion"));
+        EXPECT_EQ(PACKAGE_VERSION, VersionString(info, "ProductVersion"));
+        EXPECT_EQ(row.description, VersionString(info, "FileDescription"));
+        EXPECT_EQ(row.internalName, VersionString(info, "InternalName"));
+        EXPECT_EQ(row.file, VersionString(info, "OriginalFilename"));
+        VS_FIXEDFILEINFO *fixed = NULL;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueA(info.data(), "\\", (void **)&fixed, &length));
+        char numbers[64];
+        snprintf(numbers, sizeof(numbers), "%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS),
+                 LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
+                 LOWORD(fixed->dwFileVersionLS));
+        EXPECT_STREQ(PACKAGE_VERSION, numbers);
+    }
 }
 
 TEST(Package, ProgramWithoutPrinterNameEndsAtOnceWithZero)

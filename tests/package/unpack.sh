@@ -12,7 +12,7 @@ name=$(basename "$zip" .zip)
 rm -rf "$dir"
 mkdir -p "$dir"
 unzip -q "$zip" -d "$dir"
-expected=$(printf '%s\n' "$name/" "$name/README.txt" "$name/VRAutoConfig.exe" "$name/VRAutoDetect.exe" \
+expected=$(printf '%s\n' "$name/" "$name/README.txt" "$name/SHA256SUMS" "$name/VRAutoConfig.exe" "$name/VRAutoDetect.exe" \
     "$name/VRPHCa.chm" "$name/VRPHDe.chm" "$name/VRPHFr.chm" "$name/VRPHIt.chm" \
     "$name/VRPHNl.chm" "$name/VRPHPt.chm" "$name/VRPHSp.chm" "$name/VRPHlp.chm" \
     "$name/VRQHSe.chm" "$name/VRUnPQ.xml")
