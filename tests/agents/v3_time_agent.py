@@ -27,7 +27,8 @@ as snmpd does. Then, by the requested name under .1.3.6.1.4.1.55555.72.N.K
   12  the answer is authentic but from the boots before (a replay)
   13  the answer is authentic with boots 2147483647
   14  the answer to K's first request shows the clock 1000 s ahead (for
-      good); a request of K behind that clock is dropped without a report
+      good); a later request of K behind that clock is dropped without a
+      report
   15  the first request of K gets an unauthenticated usmStatsUnknownUserNames
       report whose message id is not the request's, every later one its answer
   16  the answer's digest has its last byte changed
@@ -331,10 +332,10 @@ def main():
         scenario, key = name[len(ROOT)], name[len(ROOT) + 1]
         in_window = q.boots == BOOTS and abs(q.time - now()) <= WINDOW
         if not in_window:
-            if scenario != 14:
+            if scenario != 14 or (scenario, key) not in reported:
                 sock.sendto(report(q.msg_id, 2, user, q.user), peer)
             continue
-        once = (scenario, key, name[len(ROOT) + 2:] if scenario == 10 else ())
+        once = (scenario, key)
         if scenario == 2 or (scenario in (1, 9, 15, 10) and once not in reported and
                              (scenario != 10 or len(name) > len(ROOT) + 2)):
             reported.add(once)
