@@ -383,7 +383,7 @@ static int WrapAgain(WsSession *s, V3Session *v, V3Request *r, WsRequest *w)
         datagram = (uint8_t *)malloc(size);
     if (datagram == NULL) {
         free(out);
-        FailRequest(s, v, r, why != VR_SNMP_V3_OK ? why : VR_SNMP_V3_NO_RANDOM);
+        FailRequest(s, v, r, why != VR_SNMP_V3_OK ? why : VR_SNMP_V3_NO_ANSWER);
         return 0;
     }
     memcpy(datagram, out, size);
