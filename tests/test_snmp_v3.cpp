@@ -98,9 +98,11 @@ TEST(SnmpV3, WalksAndRefusalsAgainstTheAgents)
 #define TIME256 "time256", VR_SNMP_AUTH_SHA256, "timepass256", VR_SNMP_PRIV_NONE, "", "127.0.0.72"
 #define TIMEPRIV "timepriv", VR_SNMP_AUTH_SHA, "timepriv-auth", VR_SNMP_PRIV_AES, \
                  "timepriv-priv", "127.0.0.72"
+#define TIMEPLAIN "timeplain", VR_SNMP_AUTH_NONE, "", VR_SNMP_PRIV_NONE, "", "127.0.0.72"
         // What the answers that ought to pass look like from this agent.
         {TIME256, trees[30], VR_SNMP_V3_OK, 0},
         {TIMEPRIV, trees[30], VR_SNMP_V3_OK, 0},
+        {TIMEPLAIN, trees[30], VR_SNMP_V3_OK, 0},
         // Forged or broken answers are dropped: the retries run out.
         {TIMEUSER, trees[3], VR_SNMP_V3_NO_ANSWER, 0},       // one digest bit flipped
         {TIMEUSER, trees[4], VR_SNMP_V3_NO_ANSWER, 0},       // a digest of 11 bytes
@@ -113,6 +115,8 @@ TEST(SnmpV3, WalksAndRefusalsAgainstTheAgents)
         {TIMEPRIV, trees[18], VR_SNMP_V3_NO_ANSWER, 0},      // ... and of 9
         {TIMEUSER, trees[19], VR_SNMP_V3_NO_ANSWER, 0},      // another context name
         {TIMEUSER, trees[20], VR_SNMP_V3_NO_ANSWER, 0},      // another context engine
+        {TIMEPLAIN, trees[22], VR_SNMP_V3_NO_ANSWER, 0},     // noAuthNoPriv: another user
+        {TIMEPLAIN, trees[8], VR_SNMP_V3_NO_ANSWER, 0},      // ... another engine
         // Authentic but outside the time window: dropped and counted.
         {TIMEUSER, trees[11], VR_SNMP_V3_NO_ANSWER, 1},   // 200 s old
         {TIMEUSER, trees[12], VR_SNMP_V3_NO_ANSWER, 1},   // replayed from the boots before
@@ -131,6 +135,7 @@ TEST(SnmpV3, WalksAndRefusalsAgainstTheAgents)
 #undef TIMEUSER
 #undef TIME256
 #undef TIMEPRIV
+#undef TIMEPLAIN
         // Nobody at all listens there.
         {"shaaes", VR_SNMP_AUTH_SHA, "shaaes-auth", VR_SNMP_PRIV_AES, "shaaes-priv",
          "127.0.0.73", ENTERPRISE, VR_SNMP_V3_NO_ANSWER, 0},

@@ -6,6 +6,7 @@ is written out below). Its users:
   timeuser   HMAC-SHA-96, no privacy, password "timepass1"
   time256    HMAC-SHA-256-192, no privacy, password "timepass256"
   timepriv   HMAC-SHA-96 and AES-128, passwords "timepriv-auth", "timepriv-priv"
+  timeplain  noAuthNoPriv
 Its engine boots are 5 and its time starts at 1000, and it checks the time
 window of every authenticated request as an agent must (an authenticated
 usmStatsNotInTimeWindows report when outside). Engine discovery is answered
@@ -36,6 +37,7 @@ as snmpd does. Then, by the requested name under .1.3.6.1.4.1.55555.72.N.K
   19  the answer's context name is not empty;  20  its context engine id foreign
   21  the first request of K is dropped without a word; a resend is answered
       only when its message id, and its salt when encrypted, are new
+  22  the answer names another user
   other N: the answer as it should be.
 The answers: GetNext of anything below .N.K gives .N.K.1 "first", .N.K.2
 "second", then .99.0 "after" (outside the sub-tree).
@@ -135,8 +137,9 @@ def localized_key(digest, password, engine_id):
 
 
 class User:
-    def __init__(self, digest, mac_size, password, priv_password=None):
+    def __init__(self, digest, mac_size, password, priv_password=None, authenticated=True):
         self.digest, self.mac_size = digest, mac_size
+        self.authenticated = authenticated
         self.auth_key = localized_key(digest, password, ENGINE_ID)
         self.foreign_key = localized_key(digest, password, FOREIGN_ENGINE_ID)
         self.priv_key = localized_key(digest, priv_password, ENGINE_ID)[:16] if priv_password else None
@@ -147,7 +150,8 @@ class User:
 
 USERS = {b"timeuser": User(hashlib.sha1, 12, b"timepass1"),
          b"time256": User(hashlib.sha256, 24, b"timepass256"),
-         b"timepriv": User(hashlib.sha1, 12, b"timepriv-auth", b"timepriv-priv")}
+         b"timepriv": User(hashlib.sha1, 12, b"timepriv-auth", b"timepriv-priv"),
+         b"timeplain": User(hashlib.sha1, 12, b"no-password", authenticated=False)}
 
 
 def now():
@@ -281,7 +285,7 @@ def answer(q, user, scenario, key, name, request_id, salt_counter):
     context_engine = FOREIGN_ENGINE_ID if scenario == 20 else ENGINE_ID
     scoped = scoped_pdu(pdu(0xA2, request_id, [reply]), context_engine,
                         b"other" if scenario == 19 else b"")
-    flags = 0x01
+    flags = 0x01 if user.authenticated else 0x00
     salt = b""
     if user.priv_key and scenario != 7:
         flags = 0x03
@@ -292,7 +296,8 @@ def answer(q, user, scenario, key, name, request_id, salt_counter):
         flags = 0x00
     change = {3: lambda d: bytes([d[0] ^ 0x80]) + d[1:],
               16: lambda d: d[:-1] + bytes([d[-1] ^ 0x01])}.get(scenario)
-    return message(q.msg_id, flags, boots, engine_time, q.user, scoped, user,
+    return message(q.msg_id, flags, boots, engine_time, q.user + (b"x" if scenario == 22 else b""),
+                   scoped, user,
                    FOREIGN_ENGINE_ID if scenario == 8 else ENGINE_ID,
                    {4: 11, 5: 13}.get(scenario), salt, change)
 
@@ -313,14 +318,15 @@ def main():
             q = parse(data)
         except (Malformed, IndexError, ValueError):
             continue
-        if not q.flags & 0x01:
+        user = USERS.get(q.user)
+        plain = user is not None and not user.authenticated and not q.flags & 0x03
+        if not q.flags & 0x01 and not (plain and q.engine == ENGINE_ID):
             sock.sendto(report(q.msg_id, 4), peer)        # discovery
             continue
-        user = USERS.get(q.user)
         if user is None:
             sock.sendto(report(q.msg_id, 3), peer)
             continue
-        if q.engine != ENGINE_ID or user.mac(user.auth_key, q.zeroed) != q.digest:
+        if not plain and (q.engine != ENGINE_ID or user.mac(user.auth_key, q.zeroed) != q.digest):
             sock.sendto(report(q.msg_id, 5), peer)
             continue
         try:
@@ -330,7 +336,7 @@ def main():
         if name[:len(ROOT)] != ROOT or len(name) < len(ROOT) + 2:
             continue
         scenario, key = name[len(ROOT)], name[len(ROOT) + 1]
-        in_window = q.boots == BOOTS and abs(q.time - now()) <= WINDOW
+        in_window = plain or (q.boots == BOOTS and abs(q.time - now()) <= WINDOW)
         if not in_window:
             if scenario != 14 or (scenario, key) not in reported:
                 sock.sendto(report(q.msg_id, 2, user, q.user), peer)
