@@ -79,7 +79,9 @@ enum WalkOutcome {
     OUTCOME_V3_DECRYPTION_FAILED,
     OUTCOME_V3_NOT_IN_TIME_WINDOW,
     OUTCOME_V3_UNKNOWN_ENGINE,
-    OUTCOME_V3_OTHER_REPORT
+    OUTCOME_V3_OTHER_REPORT,
+    OUTCOME_V3_NO_RANDOM,       // our side: no random numbers for ids or salts
+    OUTCOME_V3_CRYPTO_FAILED    // our side: a key, digest or cipher failed
 };
 struct WalkReport {
     int outcome;                // WalkOutcome
@@ -139,8 +141,23 @@ void WriteUsage(FILE *stream);
 // holds one line that names no password), and their wiping.
 int ParseAuthProtocol(const char *text, int *protocol);
 int ParsePrivProtocol(const char *text, int *protocol);
+// The passwords become keys at once (VrSnmpMakeKeys) and are wiped; a child
+// of --all takes the keys it was handed instead.
 int LoadV3Security(const ConsoleOptions *options, char *error, size_t errorSize);
 void WipeV3Security(void);
+// The secrets file is refused when Everyone, Users or Authenticated Users
+// may read it, or when that cannot be checked (1 when it may be used;
+// otherwise error says why). CheckSecretsDacl judges one access list.
+int CheckSecretsFileAccess(const char *path, char *error, size_t errorSize);
+int CheckSecretsDacl(const ACL *dacl, int present, const char *path, char *error,
+                     size_t errorSize);
+// The children of --all: their environment without any VR_SNMP_*_PASSWORD
+// (malloc'd, NULL when it cannot be made), and the run's keys (or an empty
+// block for SNMPv1) written to a child's standard input and read there
+// before anything else. 1 or 0.
+char *MakeChildEnvironment(void);
+int WriteV3Handover(HANDLE pipe);
+int ReadV3Handover(HANDLE input, char *error, size_t errorSize);
 const char *SecurityLevelName(const ReportSecurity *security);
 const char *AuthProtocolName(int protocol);
 const char *PrivProtocolName(int protocol);

@@ -53,6 +53,8 @@ static int V3Outcome(int failure)
     case VR_SNMP_V3_NOT_IN_TIME_WINDOW: return OUTCOME_V3_NOT_IN_TIME_WINDOW;
     case VR_SNMP_V3_UNKNOWN_ENGINE: return OUTCOME_V3_UNKNOWN_ENGINE;
     case VR_SNMP_V3_OTHER_REPORT: return OUTCOME_V3_OTHER_REPORT;
+    case VR_SNMP_V3_NO_RANDOM: return OUTCOME_V3_NO_RANDOM;
+    case VR_SNMP_V3_CRYPTO_FAILED: return OUTCOME_V3_CRYPTO_FAILED;
     default: return OUTCOME_NO_ANSWER;
     }
 }
@@ -84,7 +86,13 @@ static void RecordWalk(WalkReport *walk, int ended)
     case WALK_TOO_LONG: walk->outcome = OUTCOME_TOO_LONG; break;
     case WALK_OID_INVALID: walk->outcome = OUTCOME_OID_INVALID; break;
     case WALK_NOT_STARTED: walk->outcome = OUTCOME_NOT_STARTED; break;
-    case WALK_REQUEST_FAILED: walk->outcome = OUTCOME_REQUEST_FAILED; break;
+    case WALK_REQUEST_FAILED:
+        // SNMPv3 says when its keys, cipher or random numbers were the cause.
+        walk->outcome = OUTCOME_REQUEST_FAILED;
+        if (g_snmpSecurity.version == 3 && (VrSnmpGetV3Failure(NULL) == VR_SNMP_V3_NO_RANDOM ||
+                                            VrSnmpGetV3Failure(NULL) == VR_SNMP_V3_CRYPTO_FAILED))
+            walk->outcome = V3Outcome(VrSnmpGetV3Failure(NULL));
+        break;
     default: walk->outcome = OUTCOME_NO_ANSWER; break;
     }
 }

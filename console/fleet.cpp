@@ -31,7 +31,7 @@ struct Job {
 };
 
 static int s_showProgress;
-// How the children ask (no password: each child takes its own).
+// How the children ask (no password: each child is handed the run's keys).
 static ReportSecurity s_security;
 
 static int ComparePrinterNames(const void *a, const void *b)
@@ -117,8 +117,7 @@ static void BuildChildCommandLine(const ConsoleOptions *options, const char *pro
     }
     if (options->write)
         AppendText(line, lineSize, " --write");
-    // The passwords reach the children through the environment they inherit,
-    // or through the same file.
+    // The keys reach the children through their standard input only.
     if (options->hasV3User) {
         AppendText(line, lineSize, " --v3-user");
         AppendArgument(line, lineSize, options->v3User);
@@ -130,10 +129,6 @@ static void BuildChildCommandLine(const ConsoleOptions *options, const char *pro
     if (options->hasV3Priv) {
         AppendText(line, lineSize, " --v3-priv ");
         AppendText(line, lineSize, PrivProtocolName(options->v3Priv));
-    }
-    if (options->hasV3Secrets) {
-        AppendText(line, lineSize, " --v3-secrets");
-        AppendArgument(line, lineSize, options->v3Secrets);
     }
 }
 
@@ -166,6 +161,8 @@ static int StartJob(const ConsoleOptions *options, const char *programPath, cons
 {
     SECURITY_ATTRIBUTES inherit = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
     HANDLE readEnd = NULL, writeEnd = NULL;
+    HANDLE inputRead = NULL, inputWrite = NULL;
+    char *environment = NULL;
     STARTUPINFOA startup;
     PROCESS_INFORMATION process;
     char line[COMMAND_LINE_SIZE];
@@ -180,15 +177,32 @@ static int StartJob(const ConsoleOptions *options, const char *programPath, cons
         goto done;
     }
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    // The child's standard input brings it the run's keys; its environment
+    // keeps no password variable.
+    if (!CreatePipe(&inputRead, &inputWrite, &inherit, 0)) {
+        inputRead = inputWrite = NULL;
+        goto done;
+    }
+    SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0);
+    environment = MakeChildEnvironment();
+    if (environment == NULL)
+        goto done;
     memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdInput = inputRead;
     startup.hStdOutput = writeEnd;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    if (!CreateProcessA(NULL, line, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process))
+    if (!CreateProcessA(NULL, line, NULL, NULL, TRUE, 0, environment, NULL, &startup, &process))
         goto done;
     CloseHandle(process.hThread);
+    CloseHandle(inputRead);
+    inputRead = NULL;
+    // The block is far smaller than a pipe's buffer: the write does not wait.
+    if (!WriteV3Handover(inputWrite))
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(inputWrite);
+    inputWrite = NULL;
     job->process = process.hProcess;
     job->pipe = readEnd;
     readEnd = NULL;
@@ -202,6 +216,11 @@ static int StartJob(const ConsoleOptions *options, const char *programPath, cons
     }
     started = 1;
 done:
+    free(environment);
+    if (inputRead != NULL)
+        CloseHandle(inputRead);
+    if (inputWrite != NULL)
+        CloseHandle(inputWrite);
     if (writeEnd != NULL)
         CloseHandle(writeEnd);
     if (readEnd != NULL)

@@ -32,9 +32,11 @@ int main(int argc, char **argv)
         fputs("VRAutoDetect.exe " VR_VERSION_TEXT "\n", stdout);
         return EXIT_ALL_DETECTED;
     }
-    // A missing password is told before any printer is asked; the parent of
-    // --all only checks (each child takes its own), so wipes them at once.
-    if (!LoadV3Security(&options, error, COUNTOF(error))) {
+    // A child of --all reads the keys its parent hands over before anything
+    // else; a missing password is told before any printer is asked.
+    if ((options.child && !ReadV3Handover(GetStdHandle(STD_INPUT_HANDLE), error,
+                                          COUNTOF(error))) ||
+        !LoadV3Security(&options, error, COUNTOF(error))) {
         fputs("VRAutoDetect: ", stderr);
         fputs(error, stderr);
         fputs("\n", stderr);
@@ -43,10 +45,11 @@ int main(int argc, char **argv)
     InstallDiagnosticReporter();
 
     if (options.mode == MODE_ALL && !options.child) {
-        WipeV3Security();
         memset(programPath, 0, sizeof(programPath));
         GetModuleFileNameA(NULL, programPath, COUNTOF(programPath) - 1);
-        return RunAllPrinters(&options, programPath);
+        int exitCode = RunAllPrinters(&options, programPath);
+        WipeV3Security();
+        return exitCode;
     }
 
     DetectOne(&options, &s_report);

@@ -245,6 +245,35 @@ static int CheckCombination(ConsoleOptions *options, char *error, size_t errorSi
     return CheckV3Combination(options, error, errorSize);
 }
 
+// What is no option is told without its text: it may be a password typed
+// in the wrong place. An option-like name (--letters, digits, dashes) is
+// shown; anything else by its place, after the option before it.
+static int StrayArgument(char **argv, int i, char *error, size_t errorSize)
+{
+    const char *text = argv[i];
+    size_t length = strlen(text);
+    int named = length > 2 && length <= 32 && text[0] == '-' && text[1] == '-';
+    for (size_t c = 2; named && c < length; c++) {
+        char ch = text[c];
+        named = (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '-';
+    }
+    if (named)
+        return SetError(error, errorSize, "unknown option %s", text);
+    const char *before = NULL;
+    for (int j = i - 1; j >= 1 && before == NULL; j--) {
+        for (size_t r = 0; r < COUNTOF(OPTION_TABLE); r++) {
+            if (strcmp(argv[j], OPTION_TABLE[r].name) == 0)
+                before = OPTION_TABLE[r].name;
+        }
+    }
+    if (before == NULL)
+        FormatText(error, errorSize, "argument %d is no option (its text is not shown)", i);
+    else
+        FormatText(error, errorSize, "argument %d, after %s, is no option (its text is not shown; "
+                   "a value with blanks needs quotes)", i, before);
+    return 0;
+}
+
 int ParseConsoleOptions(int argc, char **argv, ConsoleOptions *options, char *error,
                         size_t errorSize)
 {
@@ -260,7 +289,7 @@ int ParseConsoleOptions(int argc, char **argv, ConsoleOptions *options, char *er
                 row = &OPTION_TABLE[r];
         }
         if (row == NULL)
-            return SetError(error, errorSize, "unknown option %s", argv[i]);
+            return StrayArgument(argv, i, error, errorSize);
         if (seen & (1u << row->id))
             return SetError(error, errorSize, "%s given twice", row->name);
         seen |= 1u << row->id;

@@ -64,6 +64,8 @@ const char *OutcomeToken(int outcome)
     case OUTCOME_V3_NOT_IN_TIME_WINDOW: return "not in time window";
     case OUTCOME_V3_UNKNOWN_ENGINE: return "engine not discovered";
     case OUTCOME_V3_OTHER_REPORT: return "refused with a report";
+    case OUTCOME_V3_NO_RANDOM: return "no random numbers";
+    case OUTCOME_V3_CRYPTO_FAILED: return "cryptography failed";
     default: return "?";
     }
 }
@@ -105,6 +107,11 @@ static const char *DescribeV3Refusal(int outcome)
         return "the agent's SNMPv3 engine could not be discovered";
     case OUTCOME_V3_OTHER_REPORT:
         return "the agent refused the request with an SNMPv3 report";
+    case OUTCOME_V3_NO_RANDOM:
+        return "no random numbers from the system for SNMPv3 message ids or privacy salts: "
+               "nothing sent that could repeat another run's";
+    case OUTCOME_V3_CRYPTO_FAILED:
+        return "the system's cryptography failed on an SNMPv3 key, digest or cipher";
     default:
         return NULL;
     }

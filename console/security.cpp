@@ -1,17 +1,34 @@
 // SNMPv3 for VRAutoDetect.exe: the protocols' names, and the passwords into
 // the engine's security setting. Passwords come only from the environment or
-// from a file of the administrator's (never from the command line, which
-// other users of the machine can read); no message names one, and every
-// copy is wiped when the run is done.
+// from a file of the administrator's that no ordinary user may read (never
+// from the command line, which other users of the machine can read); no
+// message names one. They are turned into keys once per run and wiped at
+// once; the keys are wiped when the run is done. The children of --all get
+// the keys through their standard input, never through their environment.
 #include "console/console.h"
 #include "common/text.h"
 #include "snmp/snmp_engine.h"
 
+#include <aclapi.h>
+#include <stdlib.h>
 #include <string.h>
 
 enum {
-    SECRETS_FILE_MAX = 1024     // two lines of at most 128 characters and their keys
+    SECRETS_FILE_MAX = 1024,    // two lines of at most 128 characters and their keys
+    HANDOVER_MAGIC = 0x4B335256 // "VR3K"
 };
+
+// What a parent of --all writes first on a child's standard input: this
+// header, then `size` bytes: nothing (SNMPv1) or the run's credentials with
+// the keys made and the passwords empty.
+struct V3Handover {
+    DWORD magic;
+    DWORD size;
+};
+
+// The keys a child of --all was handed, until LoadV3Security takes them.
+static VrSnmpSecurity s_handedOver;
+static int ChildSeesPasswordVariable(void);
 
 static const char AUTH_VARIABLE[] = "VR_SNMP_AUTH_PASSWORD";
 static const char PRIV_VARIABLE[] = "VR_SNMP_PRIV_PASSWORD";
@@ -142,6 +159,89 @@ done:
     return ok;
 }
 
+// ---- who may read the secrets file ---------------------------------------
+
+struct ReaderGroup {
+    WELL_KNOWN_SID_TYPE type;
+    const char *name;
+};
+static const ReaderGroup WIDE_READERS[] = {
+    {WinWorldSid, "Everyone"},
+    {WinBuiltinUsersSid, "Users"},
+    {WinAuthenticatedUserSid, "Authenticated Users"},
+};
+static const DWORD READ_RIGHTS = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
+
+int CheckSecretsDacl(const ACL *dacl, int present, const char *path, char *error,
+                     size_t errorSize)
+{
+    if (!present || dacl == NULL) {
+        FormatText(error, errorSize, "--v3-secrets: the file \"%s\" has no access list, so "
+                   "everyone may read it: allow only the administrators and SYSTEM", path);
+        return 0;
+    }
+    for (size_t g = 0; g < COUNTOF(WIDE_READERS); g++) {
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        DWORD sidSize = sizeof(sid);
+        DWORD denied = 0;
+        if (!CreateWellKnownSid(WIDE_READERS[g].type, NULL, sid, &sidSize))
+            continue;
+        // In order, as the system grants: a right denied before it is
+        // allowed stays denied.
+        for (DWORD i = 0; i < dacl->AceCount; i++) {
+            ACE_HEADER *ace = NULL;
+            if (!GetAce((PACL)dacl, i, (LPVOID *)&ace) || (ace->AceFlags & INHERIT_ONLY_ACE))
+                continue;
+            if (ace->AceType == ACCESS_DENIED_ACE_TYPE) {
+                ACCESS_DENIED_ACE *deny = (ACCESS_DENIED_ACE *)ace;
+                if (EqualSid(&deny->SidStart, sid))
+                    denied |= deny->Mask;
+            } else if (ace->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+                ACCESS_ALLOWED_ACE *allow = (ACCESS_ALLOWED_ACE *)ace;
+                DWORD reads = allow->Mask & READ_RIGHTS & ~denied;
+                if ((denied & (GENERIC_READ | GENERIC_ALL)) != 0)
+                    reads = 0;
+                if (EqualSid(&allow->SidStart, sid) && reads != 0) {
+                    FormatText(error, errorSize, "--v3-secrets: %s may read the file \"%s\": "
+                               "allow only the administrators and SYSTEM", WIDE_READERS[g].name,
+                               path);
+                    return 0;
+                }
+            }
+        }
+    }
+    return 1;
+}
+
+// Before the file is read. A file system that keeps no access lists (FAT,
+// or a Wine prefix) answers without a list or fails: said, and the file is
+// refused, since nothing then keeps other users out.
+int CheckSecretsFileAccess(const char *path, char *error, size_t errorSize)
+{
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    PACL dacl = NULL;
+    BOOL present = FALSE, defaulted = FALSE;
+    int ok = 0;
+    DWORD result = GetNamedSecurityInfoA(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL,
+                                         NULL, &dacl, NULL, &descriptor);
+    if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND) {
+        FormatText(error, errorSize, "--v3-secrets: the file \"%s\" cannot be read (error %lu)",
+                   path, result);
+        goto done;
+    }
+    if (result != ERROR_SUCCESS ||
+        !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+        FormatText(error, errorSize, "--v3-secrets: who may read the file \"%s\" cannot be "
+                   "checked (error %lu)", path, result != ERROR_SUCCESS ? result : GetLastError());
+        goto done;
+    }
+    ok = CheckSecretsDacl(dacl, present, path, error, errorSize);
+done:
+    if (descriptor != NULL)
+        LocalFree(descriptor);
+    return ok;
+}
+
 // A password that the file did not give, from its environment variable;
 // then its length as agents accept it.
 static int TakePassword(char *password, size_t room, const char *variable, const char *what,
@@ -173,7 +273,9 @@ static int TakePassword(char *password, size_t room, const char *variable, const
 int LoadV3Security(const ConsoleOptions *options, char *error, size_t errorSize)
 {
     VrSnmpSecurity *v3 = &g_snmpSecurity.v3;
-    WipeV3Security();
+    // Not the keys a child was handed: they are taken below.
+    SecureZeroMemory(&g_snmpSecurity.v3, sizeof(g_snmpSecurity.v3));
+    g_snmpSecurity.version = 1;
     error[0] = '\0';
     if (!options->hasV3User)
         return 1;
@@ -181,7 +283,24 @@ int LoadV3Security(const ConsoleOptions *options, char *error, size_t errorSize)
     CopyText(v3->userName, COUNTOF(v3->userName), options->v3User);
     v3->authProtocol = options->hasV3Auth ? options->v3Auth : VR_SNMP_AUTH_NONE;
     v3->privProtocol = options->v3Priv;
-    if (options->hasV3Secrets && !ReadSecretsFile(options->v3Secrets, error, errorSize))
+    if (options->child) {
+        // Keys come over standard input (ReadV3Handover); a password
+        // variable here means the parent let it through.
+        if (ChildSeesPasswordVariable()) {
+            CopyText(error, errorSize, "a password variable (VR_SNMP_..._PASSWORD) reached the "
+                     "detection process of --all");
+            goto failed;
+        }
+        if (!s_handedOver.keysMade) {
+            CopyText(error, errorSize, "no SNMPv3 keys were handed over to the detection process");
+            goto failed;
+        }
+        *v3 = s_handedOver;
+        SecureZeroMemory(&s_handedOver, sizeof(s_handedOver));
+        return 1;
+    }
+    if (options->hasV3Secrets && (!CheckSecretsFileAccess(options->v3Secrets, error, errorSize) ||
+                                  !ReadSecretsFile(options->v3Secrets, error, errorSize)))
         goto failed;
     // What the level does not use is not kept.
     if (v3->authProtocol == VR_SNMP_AUTH_NONE)
@@ -196,6 +315,12 @@ int LoadV3Security(const ConsoleOptions *options, char *error, size_t errorSize)
         !TakePassword(v3->privPassword, COUNTOF(v3->privPassword), PRIV_VARIABLE, "privacy",
                       options->hasV3Secrets, error, errorSize))
         goto failed;
+    // Once for the run: every walk's session localises these keys.
+    if (VrSnmpMakeKeys(v3) == SNMPAPI_FAILURE) {
+        CopyText(error, errorSize, "the SNMPv3 keys could not be made from the passwords "
+                 "(the system's cryptography failed)");
+        goto failed;
+    }
     return 1;
 failed:
     WipeV3Security();
@@ -205,5 +330,107 @@ failed:
 void WipeV3Security(void)
 {
     SecureZeroMemory(&g_snmpSecurity.v3, sizeof(g_snmpSecurity.v3));
+    SecureZeroMemory(&s_handedOver, sizeof(s_handedOver));
     g_snmpSecurity.version = 1;
+}
+
+// ---- the children of --all ------------------------------------------------
+
+static int IsPasswordVariable(const char *entry)
+{
+    const char *equals = strchr(entry, '=');
+    size_t length = equals != NULL ? (size_t)(equals - entry) : strlen(entry);
+    static const char PREFIX[] = "VR_SNMP_";
+    static const char SUFFIX[] = "_PASSWORD";
+    size_t prefix = sizeof(PREFIX) - 1, suffix = sizeof(SUFFIX) - 1;
+    return length >= prefix + suffix && _strnicmp(entry, PREFIX, prefix) == 0 &&
+           _strnicmp(entry + length - suffix, SUFFIX, suffix) == 0;
+}
+
+static int ChildSeesPasswordVariable(void)
+{
+    char *block = GetEnvironmentStringsA();
+    int found = 0;
+    if (block == NULL)
+        return 0;
+    for (const char *entry = block; *entry != '\0'; entry += strlen(entry) + 1)
+        found |= IsPasswordVariable(entry);
+    FreeEnvironmentStringsA(block);
+    return found;
+}
+
+char *MakeChildEnvironment(void)
+{
+    char *block = GetEnvironmentStringsA();
+    char *copy = NULL;
+    size_t size = 0;
+    if (block == NULL)
+        return NULL;
+    for (const char *entry = block; *entry != '\0'; entry += strlen(entry) + 1)
+        size += strlen(entry) + 1;
+    copy = (char *)malloc(size + 2);
+    if (copy != NULL) {
+        char *out = copy;
+        for (const char *entry = block; *entry != '\0'; entry += strlen(entry) + 1) {
+            size_t length = strlen(entry) + 1;
+            if (IsPasswordVariable(entry))
+                continue;
+            memcpy(out, entry, length);
+            out += length;
+        }
+        out[0] = '\0';
+        out[1] = '\0';
+    }
+    FreeEnvironmentStringsA(block);
+    return copy;
+}
+
+static int WriteAll(HANDLE pipe, const void *bytes, DWORD size)
+{
+    DWORD written = 0;
+    return WriteFile(pipe, bytes, size, &written, NULL) && written == size;
+}
+
+int WriteV3Handover(HANDLE pipe)
+{
+    V3Handover header = {HANDOVER_MAGIC, 0};
+    if (g_snmpSecurity.version != 3)
+        return WriteAll(pipe, &header, sizeof(header));
+    header.size = sizeof(VrSnmpSecurity);
+    return WriteAll(pipe, &header, sizeof(header)) &&
+           WriteAll(pipe, &g_snmpSecurity.v3, sizeof(VrSnmpSecurity));
+}
+
+static int ReadAll(HANDLE input, void *bytes, DWORD size)
+{
+    DWORD got = 0;
+    while (got < size) {
+        DWORD now = 0;
+        if (!ReadFile(input, (char *)bytes + got, size - got, &now, NULL) || now == 0)
+            return 0;
+        got += now;
+    }
+    return 1;
+}
+
+int ReadV3Handover(HANDLE input, char *error, size_t errorSize)
+{
+    V3Handover header = {0, 0};
+    SecureZeroMemory(&s_handedOver, sizeof(s_handedOver));
+    if (!ReadAll(input, &header, sizeof(header)) || header.magic != HANDOVER_MAGIC ||
+        (header.size != 0 && header.size != sizeof(VrSnmpSecurity))) {
+        CopyText(error, errorSize, "the detection process of --all got no handover block on "
+                 "its standard input");
+        return 0;
+    }
+    if (header.size == 0)
+        return 1;
+    int ok = ReadAll(input, &s_handedOver, sizeof(s_handedOver));
+    if (!ok || !s_handedOver.keysMade) {
+        SecureZeroMemory(&s_handedOver, sizeof(s_handedOver));
+        CopyText(error, errorSize, "the detection process of --all got an incomplete handover "
+                 "block");
+        return 0;
+    }
+    return 1;
 }

@@ -22,6 +22,7 @@ static BCRYPT_ALG_HANDLE s_hash[USM_PROTOCOLS];
 static BCRYPT_ALG_HANDLE s_hmac[USM_PROTOCOLS];
 static BCRYPT_ALG_HANDLE s_aes;
 static volatile LONG64 s_salt;
+static int s_saltSeeded;            // the salts' random start was drawn
 
 static LPCWSTR AlgorithmName(int auth)
 {
@@ -54,10 +55,13 @@ static BOOL CALLBACK OpenProviders(PINIT_ONCE once, PVOID parameter, PVOID *cont
         s_aes = NULL;
     }
     // The salts start where no earlier run of the program is likely to have
-    // been; a failed draw still leaves them unique within the process.
+    // been. Without a random start two runs would repeat each other's
+    // initialisation vectors under the same key: privacy then fails.
     LONG64 start = 0;
-    BCryptGenRandom(NULL, (PUCHAR)&start, sizeof(start), BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+    s_saltSeeded = BCryptGenRandom(NULL, (PUCHAR)&start, sizeof(start),
+                                   BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
     s_salt = start;
+    SecureZeroMemory(&start, sizeof(start));
     return TRUE;
 }
 
@@ -222,10 +226,19 @@ done:
     return result;
 }
 
-uint64_t UsmNextSalt(void)
+int UsmNextSalt(uint64_t *salt)
 {
     OpenOnce();
-    return (uint64_t)InterlockedIncrement64(&s_salt);
+    if (!s_saltSeeded)
+        return 0;
+    // Counts on from the random start for the whole process: never back.
+    *salt = (uint64_t)InterlockedIncrement64(&s_salt);
+    return 1;
+}
+
+int UsmRandom(void *bytes, size_t size)
+{
+    return BCryptGenRandom(NULL, (PUCHAR)bytes, (ULONG)size, BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
 }
 
 int UsmSameBytes(const uint8_t *a, const uint8_t *b, size_t size)

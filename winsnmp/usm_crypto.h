@@ -46,8 +46,12 @@ int UsmAesCfb(const uint8_t key[USM_AES_KEY], const uint8_t iv[USM_AES_BLOCK],
               const uint8_t *in, uint8_t *out, size_t size, int decrypt);
 
 // A salt that no other call of this process returns: a 64-bit counter that
-// starts from a random value.
-uint64_t UsmNextSalt(void);
+// starts from a random value. 0 when that value could not be drawn (the
+// salts of this process would repeat another run's).
+int UsmNextSalt(uint64_t *salt);
+
+// Random bytes from the system's generator. 1 or 0.
+int UsmRandom(void *bytes, size_t size);
 
 // Compares two byte strings in time that does not depend on where they
 // differ. 1 when equal.

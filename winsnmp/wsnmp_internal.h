@@ -228,9 +228,15 @@ void WsCloseSession(int session);
 int WsV3Secured(int session);
 // Under the lock: the datagram for a request of a secured session (its
 // engine's discovery first, when the agent's engine is not known yet). The
-// size, or 0 when it cannot be made.
+// size, or 0 when it cannot be made, with *error the WinSNMP error to record
+// (too big, or another error when a key, cipher or random number failed).
 size_t WsV3EncodeRequest(int session, const WsAddress *destination, const WsContext *context,
-                         const BerMessage *message, uint8_t *out, size_t capacity);
+                         const BerMessage *message, uint8_t *out, size_t capacity,
+                         SNMPAPI_STATUS *error);
+// Under the lock: before a resend, wraps the waiting request afresh into its
+// datagram (new message id, engine time and salt). 0 when it cannot be
+// made: the request then ends as a time-out with its reason.
+int WsV3WrapAgain(int session, WsRequest *request);
 // The receive thread, without the lock: checks, deciphers and decodes an
 // SNMPv3 datagram (in place) and acts on it. 1 when message holds an answer
 // to queue, its community the context that the request was sent with.

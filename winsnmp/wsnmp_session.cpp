@@ -150,8 +150,11 @@ static int ReadDatagram(WsSession *s, int family)
         if (!(WsV3Secured(index) ? WsV3ReadMessage(index, s->receiveBuffer, (size_t)size,
                                                    &item.source, m)
                                  : BerDecodeMessage(s->receiveBuffer, (size_t)size, m)) ||
-            m->communityLength > WS_MAX_COMMUNITY)
+            m->communityLength > WS_MAX_COMMUNITY) {
+            if (WsV3Secured(index))
+                SecureZeroMemory(s->receiveBuffer, (size_t)size);
             return WS_READ_OTHER;          // not an SNMPv1 message: dropped silently
+        }
         item.kind = WS_ITEM_MESSAGE;
         item.communityLength = m->communityLength;
         if (m->communityLength > 0)
@@ -160,7 +163,11 @@ static int ReadDatagram(WsSession *s, int family)
         item.requestId = m->requestId;
         item.errorStatus = m->errorStatus;
         item.errorIndex = m->errorIndex;
-        if (!WsCopyBinds(&item.list, m->varBinds, m->varBindCount))
+        int copied = WsCopyBinds(&item.list, m->varBinds, m->varBindCount);
+        // An SNMPv3 datagram was deciphered in place: no plain copy stays.
+        if (WsV3Secured(index))
+            SecureZeroMemory(s->receiveBuffer, (size_t)size);
+        if (!copied)
             return WS_READ_OTHER;
         STEP_ADD(RX_DECODE, decodeStart);
         STEP_START(queueStart);
@@ -232,6 +239,15 @@ static DWORD Retransmit(WsSession *s)
             if (r->resendsLeft > 0) {
                 r->resendsLeft--;
                 r->deadline = now + r->timeoutMs;
+                // SNMPv3 wraps each resend afresh; failing that, the request
+                // ends here (its deadline now) with the reason kept.
+                if (WsV3Secured((int)(s - g_wsSessions)) &&
+                    !WsV3WrapAgain((int)(s - g_wsSessions), r)) {
+                    r->resendsLeft = 0;
+                    r->deadline = now;
+                    i--;
+                    continue;
+                }
                 sendto(SocketFor(s, &r->destination), (const char *)r->datagram, r->size, 0,
                        (const sockaddr *)&r->destination.addr, r->destination.length);
             } else {
@@ -371,6 +387,8 @@ static void ReleaseSessionRecord(int index)
     free(s->sendMessage);
     free(s->sendBuffer);
     free(s->receiveMessage);
+    if (s->receiveBuffer != NULL && WsV3Secured(index))
+        SecureZeroMemory(s->receiveBuffer, WS_RECEIVE_BUFFER);
     free(s->receiveBuffer);
     s->sendMessage = NULL;
     s->sendBuffer = NULL;
@@ -579,12 +597,14 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
         m->varBindCount = pdu->list.count;
         if (pdu->list.count > 0)
             memcpy(m->varBinds, pdu->list.items, pdu->list.count * sizeof(BerVarBind));
+        SNMPAPI_STATUS encodeError = SNMPAPI_TL_PDU_TOO_BIG;
         size_t size = WsV3Secured(s) ? WsV3EncodeRequest(s, &destination->address,
                                                          &g_wsContexts[ctx], m,
-                                                         record->sendBuffer, BER_MAX_MESSAGE)
+                                                         record->sendBuffer, BER_MAX_MESSAGE,
+                                                         &encodeError)
                                      : BerEncodeMessage(m, record->sendBuffer, BER_MAX_MESSAGE);
         if (size == 0) {
-            WsFail(s, SNMPAPI_TL_PDU_TOO_BIG);
+            WsFail(s, encodeError);
             goto done;
         }
         datagram = (uint8_t *)malloc(size);

@@ -14,6 +14,8 @@ enum {
     V3_MAX_AGENTS = 64,             // agents whose engine the process remembers
     V3_MIN_ENGINE_ID = 5,
     V3_MAX_TIME = 0x7FFFFFFF,
+    V3_TIME_WINDOW = 150,           // seconds an authentic message may lag our notion
+    V3_MSG_ID_RANGE = 0x3FFFFFFF,   // where the first message id is drawn
     V3_WORK_BUFFER = BER_MAX_MESSAGE,
     V3_ERROR_AUTHORIZATION = 16,    // authorizationError
     V3_ERROR_NO_SUCH_NAME = 2
@@ -29,16 +31,21 @@ enum {
     USM_STATS_DECRYPTION_ERROR = 6
 };
 static const uint32_t USM_STATS[] = {1, 3, 6, 1, 6, 3, 15, 1, 1};
+static_assert((int)VR_SNMP_MAX_KEY == (int)USM_MAX_KEY, "the keys of VrSnmpMakeKeys are the sessions' keys");
 
 // An agent's engine as last learnt, for every session of the process, so
-// that only the first walk of an agent pays for the discovery.
+// that only the first walk of an agent pays for the discovery. The id comes
+// from the discovery; boots and time only from authentic messages.
 struct V3Engine {
     int inUse;
     WsAddress address;
     uint8_t id[V3_MAX_ENGINE_ID];
     uint32_t idLength;
+    int confirmed;                  // an authentic message came from this id
+    int timeKnown;                  // boots and time come from one
     int32_t boots;
     int32_t time;
+    int32_t latestTime;             // the latest time received at these boots
     ULONGLONG learntAt;             // GetTickCount64 when time was learnt
 };
 
@@ -53,6 +60,8 @@ struct V3Request {
     WsAddress destination;
     int recovered;                  // the one rediscovery or resynchronisation was spent
     ULONGLONG sentAt;
+    uint8_t contextEngine[V3_MAX_ENGINE_ID];   // the scope it was sent with
+    uint32_t contextEngineLength;
     uint8_t *pdu;
     size_t pduSize;
     uint32_t contextLength;
@@ -83,7 +92,9 @@ static V3Session *s_sessions[WS_MAX_SESSIONS];
 static volatile LONG s_secured[WS_MAX_SESSIONS];
 static V3Engine s_engines[V3_MAX_AGENTS];
 static int32_t s_nextMsgId;
+static int s_msgIdDrawn;
 static volatile LONG s_lastFailure;
+static volatile LONG s_outsideWindow;
 
 static void SetFailure(V3Session *v, int failure)
 {
@@ -91,13 +102,22 @@ static void SetFailure(V3Session *v, int failure)
     InterlockedExchange(&s_lastFailure, failure);
 }
 
-static int32_t NextMsgId(void)
+// Under the lock. The first id of the process is drawn at random, so that
+// a reply recorded in an earlier run is unlikely to meet its id again.
+// 0 when no random number could be drawn.
+static int NextMsgId(int32_t *id)
 {
-    // Starts somewhere of its own per process, so that a reply to an earlier
-    // run's request does not match.
+    if (!s_msgIdDrawn) {
+        uint32_t start = 0;
+        if (!UsmRandom(&start, sizeof(start)))
+            return 0;
+        s_nextMsgId = (int32_t)(start & V3_MSG_ID_RANGE) + 1;
+        s_msgIdDrawn = 1;
+    }
     if (s_nextMsgId <= 0 || s_nextMsgId == 0x7FFFFFFF)
-        s_nextMsgId = (int32_t)(GetTickCount64() & 0xFFFFFF) + 1;
-    return s_nextMsgId++;
+        s_nextMsgId = 1;
+    *id = s_nextMsgId++;
+    return 1;
 }
 
 static V3Engine *EngineFor(const WsAddress *address, int create)
@@ -125,12 +145,48 @@ static int32_t EngineTimeNow(const V3Engine *e)
     return time > V3_MAX_TIME ? V3_MAX_TIME : (int32_t)time;
 }
 
-static void LearnEngine(V3Engine *e, const V3Message *m)
+// The discovery's answer: the id only. Nothing unauthenticated may set the
+// boots and time, which an authentic message will bring.
+static void LearnEngineId(V3Engine *e, const V3Message *m)
 {
+    if (e->idLength == m->engineIdLength && memcmp(e->id, m->engineId, e->idLength) == 0)
+        return;
     memcpy(e->id, m->engineId, m->engineIdLength);
     e->idLength = m->engineIdLength;
+    e->confirmed = 0;
+    e->timeKnown = 0;
+    e->boots = 0;
+    e->time = 0;
+    e->latestTime = 0;
+    e->learntAt = GetTickCount64();
+}
+
+// The time window of the side that is not authoritative, for an authentic
+// message: outside it when the boots are at their end, lower than known, or
+// the same and the time more than the window behind our notion.
+static int InTimeWindow(const V3Engine *e, const V3Message *m)
+{
+    if (m->engineBoots == V3_MAX_TIME)
+        return 0;
+    if (!e->timeKnown)
+        return 1;
+    if (m->engineBoots < e->boots)
+        return 0;
+    return m->engineBoots > e->boots || m->engineTime >= EngineTimeNow(e) - V3_TIME_WINDOW;
+}
+
+// An authentic message within the window moves our notion forward: later
+// boots, or the same boots and a later time than any received.
+static void LearnEngineTime(V3Engine *e, const V3Message *m)
+{
+    e->confirmed = 1;
+    if (e->timeKnown && (m->engineBoots < e->boots ||
+                         (m->engineBoots == e->boots && m->engineTime <= e->latestTime)))
+        return;
+    e->timeKnown = 1;
     e->boots = m->engineBoots;
     e->time = m->engineTime;
+    e->latestTime = m->engineTime;
     e->learntAt = GetTickCount64();
 }
 
@@ -169,7 +225,7 @@ static void MakeIv(uint8_t iv[USM_AES_BLOCK], int32_t boots, int32_t time, const
 }
 
 // The engine discovery: no user, no security, an empty Get, reportable.
-static size_t WrapDiscovery(V3Request *r, uint8_t *out, size_t capacity)
+static size_t WrapDiscovery(V3Request *r, uint8_t *out, size_t capacity, int *failure)
 {
     static const uint8_t EMPTY_GET[] = {BER_PDU_GET, 11, BER_INTEGER, 1, 0, BER_INTEGER, 1, 0,
                                         BER_INTEGER, 1, 0, BER_SEQUENCE, 0};
@@ -182,9 +238,10 @@ static size_t WrapDiscovery(V3Request *r, uint8_t *out, size_t capacity)
     // The PDU's request id: 0 in EMPTY_GET, and its length byte says 11
     // contents bytes.
     m.dataSize = V3EncodeScopedPdu(&scope, EMPTY_GET, sizeof(EMPTY_GET), scoped, sizeof(scoped));
-    if (m.dataSize == 0)
+    *failure = VR_SNMP_V3_NO_RANDOM;
+    if (m.dataSize == 0 || !NextMsgId(&r->msgId))
         return 0;
-    r->msgId = NextMsgId();
+    *failure = VR_SNMP_V3_OK;
     r->state = V3_DISCOVERING;
     m.msgId = r->msgId;
     m.maxSize = BER_MAX_MESSAGE;
@@ -194,8 +251,11 @@ static size_t WrapDiscovery(V3Request *r, uint8_t *out, size_t capacity)
 }
 
 // The request under the session's credentials for the engine: scoped PDU,
-// enciphered when asked, the digest over the whole message last.
-static size_t WrapRequest(V3Session *v, V3Engine *e, V3Request *r, uint8_t *out, size_t capacity)
+// enciphered when asked, the digest over the whole message last. Each call
+// takes a new message id, the engine's time of now and a new salt. 0 with
+// *failure set (VrSnmpV3Failure) when it cannot be made.
+static size_t WrapRequest(V3Session *v, V3Engine *e, V3Request *r, uint8_t *out, size_t capacity,
+                          int *failure)
 {
     uint8_t salt[V3_PRIV_PARAMETERS];
     uint8_t iv[USM_AES_BLOCK];
@@ -205,6 +265,7 @@ static size_t WrapRequest(V3Session *v, V3Engine *e, V3Request *r, uint8_t *out,
     V3Message m;
     size_t size = 0;
     size_t authOffset = 0;
+    *failure = VR_SNMP_V3_CRYPTO_FAILED;
     if (v->auth != USM_AUTH_NONE && !LocalizeKeys(v, e))
         return 0;
     memset(&scope, 0, sizeof(scope));
@@ -213,9 +274,16 @@ static size_t WrapRequest(V3Session *v, V3Engine *e, V3Request *r, uint8_t *out,
     scope.contextEngineId = e->id;
     scope.contextEngineIdLength = e->idLength;
     size_t scopedSize = V3EncodeScopedPdu(&scope, r->pdu, r->pduSize, v->work, V3_WORK_BUFFER);
-    if (scopedSize == 0)
+    if (scopedSize == 0) {
+        *failure = VR_SNMP_V3_OK;            // too big: the transport says so
         return 0;
-    r->msgId = NextMsgId();
+    }
+    memcpy(r->contextEngine, e->id, e->idLength);
+    r->contextEngineLength = e->idLength;
+    if (!NextMsgId(&r->msgId)) {
+        *failure = VR_SNMP_V3_NO_RANDOM;
+        return 0;
+    }
     r->state = V3_SENT;
     m.msgId = r->msgId;
     m.maxSize = BER_MAX_MESSAGE;
@@ -234,7 +302,11 @@ static size_t WrapRequest(V3Session *v, V3Engine *e, V3Request *r, uint8_t *out,
         m.authParametersLength = (uint32_t)UsmMacSize(v->auth);
     }
     if (v->priv != VR_SNMP_PRIV_NONE) {
-        uint64_t counter = UsmNextSalt();
+        uint64_t counter = 0;
+        if (!UsmNextSalt(&counter)) {
+            *failure = VR_SNMP_V3_NO_RANDOM;
+            return 0;
+        }
         for (int i = 0; i < V3_PRIV_PARAMETERS; i++)
             salt[i] = (uint8_t)(counter >> (8 * (V3_PRIV_PARAMETERS - 1 - i)));
         MakeIv(iv, m.engineBoots, m.engineTime, salt);
@@ -245,14 +317,17 @@ static size_t WrapRequest(V3Session *v, V3Engine *e, V3Request *r, uint8_t *out,
         m.privParametersLength = V3_PRIV_PARAMETERS;
     }
     size = V3EncodeMessage(&m, out, capacity, &authOffset);
-    if (size == 0)
+    if (size == 0) {
+        *failure = VR_SNMP_V3_OK;
         return 0;
+    }
     if (v->auth != USM_AUTH_NONE) {
         if (!UsmHmac(v->auth, v->authKey, UsmKeySize(v->auth), out, size, mac))
             return 0;
         memcpy(out + authOffset, mac, m.authParametersLength);
         UsmWipe(mac, sizeof(mac));
     }
+    *failure = VR_SNMP_V3_OK;
     return size;
 }
 
@@ -290,33 +365,50 @@ static void FailRequest(WsSession *s, V3Session *v, V3Request *r, int failure)
     ForgetV3Request(r);
 }
 
-// Wraps the request again (engine now known, or its time corrected), sends
-// it, and makes it what the transport resends.
-static void SendAgain(WsSession *s, V3Session *v, V3Engine *e, V3Request *r, int failure)
+// Wraps the transport's waiting request afresh (a discovery while the
+// engine is unknown), so that no two transmissions share a message id, an
+// engine time or a salt, and makes it what the transport sends and resends.
+// 0 when it cannot be made: the request then ends with the reason.
+static int WrapAgain(WsSession *s, V3Session *v, V3Request *r, WsRequest *w)
 {
+    int why = VR_SNMP_V3_OK;
     uint8_t *datagram = NULL;
-    WsRequest *w = WaitingRequest(s, r);
-    if (w == NULL) {
-        ForgetV3Request(r);                  // the caller has given up on it
-        return;
-    }
     uint8_t *out = (uint8_t *)malloc(BER_MAX_MESSAGE);
-    size_t size = out != NULL ? WrapRequest(v, e, r, out, BER_MAX_MESSAGE) : 0;
+    V3Engine *e = EngineFor(&r->destination, 0);
+    size_t size = 0;
+    if (out != NULL)
+        size = e != NULL && e->idLength > 0 ? WrapRequest(v, e, r, out, BER_MAX_MESSAGE, &why)
+                                            : WrapDiscovery(r, out, BER_MAX_MESSAGE, &why);
     if (size > 0)
         datagram = (uint8_t *)malloc(size);
     if (datagram == NULL) {
         free(out);
-        FailRequest(s, v, r, failure);
-        return;
+        FailRequest(s, v, r, why != VR_SNMP_V3_OK ? why : VR_SNMP_V3_NO_ANSWER);
+        return 0;
     }
     memcpy(datagram, out, size);
     free(out);
     free(w->datagram);
     w->datagram = datagram;
     w->size = (int)size;
+    return 1;
+}
+
+// Wraps the request again (engine now known, or its time corrected) and
+// sends it at once.
+static void SendAgain(WsSession *s, V3Session *v, V3Request *r)
+{
+    WsRequest *w = WaitingRequest(s, r);
+    if (w == NULL) {
+        ForgetV3Request(r);                  // the caller has given up on it
+        return;
+    }
+    if (!WrapAgain(s, v, r, w))
+        return;
     w->deadline = GetTickCount64() + w->timeoutMs;
-    sendto(s->sockets[r->destination.addr.ss_family == AF_INET6 ? 1 : 0], (const char *)datagram,
-           (int)size, 0, (const sockaddr *)&r->destination.addr, r->destination.length);
+    sendto(s->sockets[r->destination.addr.ss_family == AF_INET6 ? 1 : 0],
+           (const char *)w->datagram, w->size, 0, (const sockaddr *)&r->destination.addr,
+           r->destination.length);
 }
 
 // The counter a report names (USM_STATS_*), 0 for another.
@@ -332,14 +424,23 @@ static int ReportedCounter(const BerMessage *pdu)
     return (int)name->ids[count];
 }
 
+// A report for the request. Those that only an unauthenticated report can
+// carry (unknown engine, unknown user, wrong digest, unsupported level) are
+// taken as they come, but an unknown engine for an engine that authentic
+// messages confirmed: anyone can send one. The others a correct agent sends
+// authenticated; unauthenticated they are ignored and the request's
+// retries go on. timeWasKnown: whether the engine's time was known before
+// this report.
 static void HandleReport(WsSession *s, V3Session *v, V3Request *r, const V3Message *m,
-                         const BerMessage *pdu, int authentic)
+                         const BerMessage *pdu, int authentic, int timeWasKnown)
 {
     V3Engine *e = EngineFor(&r->destination, 1);
     int counter = ReportedCounter(pdu);
     switch (counter) {
     case USM_STATS_UNKNOWN_ENGINE:
-        // The discovery's answer; later, an agent that started afresh.
+        if (r->state == V3_SENT && e->confirmed && !authentic)
+            return;
+        // The discovery's answer; later, an engine never confirmed.
         if (m->engineIdLength < V3_MIN_ENGINE_ID ||
             (r->state == V3_SENT && r->recovered)) {
             FailRequest(s, v, r, VR_SNMP_V3_UNKNOWN_ENGINE);
@@ -347,18 +448,22 @@ static void HandleReport(WsSession *s, V3Session *v, V3Request *r, const V3Messa
         }
         if (r->state == V3_SENT)
             r->recovered = 1;
-        LearnEngine(e, m);
-        SendAgain(s, v, e, r, VR_SNMP_V3_UNKNOWN_ENGINE);
+        LearnEngineId(e, m);
+        SendAgain(s, v, r);
         return;
     case USM_STATS_NOT_IN_TIME_WINDOW:
-        // Only an authentic report may set our clock for the agent.
-        if (!authentic || r->recovered || r->state != V3_SENT) {
-            FailRequest(s, v, r, VR_SNMP_V3_NOT_IN_TIME_WINDOW);
+        if (!authentic || r->state != V3_SENT)
             return;
+        // The first authentic word of the engine tells its time: not the one
+        // resynchronisation, which is for a clock that moved.
+        if (timeWasKnown) {
+            if (r->recovered) {
+                FailRequest(s, v, r, VR_SNMP_V3_NOT_IN_TIME_WINDOW);
+                return;
+            }
+            r->recovered = 1;
         }
-        r->recovered = 1;
-        LearnEngine(e, m);
-        SendAgain(s, v, e, r, VR_SNMP_V3_NOT_IN_TIME_WINDOW);
+        SendAgain(s, v, r);
         return;
     case USM_STATS_UNKNOWN_USER:
         FailRequest(s, v, r, VR_SNMP_V3_UNKNOWN_USER);
@@ -371,15 +476,18 @@ static void HandleReport(WsSession *s, V3Session *v, V3Request *r, const V3Messa
                                                           : VR_SNMP_V3_LEVEL_UNSUPPORTED);
         return;
     case USM_STATS_DECRYPTION_ERROR:
-        FailRequest(s, v, r, VR_SNMP_V3_DECRYPTION_FAILED);
+        if (authentic)
+            FailRequest(s, v, r, VR_SNMP_V3_DECRYPTION_FAILED);
         return;
     default:
-        FailRequest(s, v, r, VR_SNMP_V3_OTHER_REPORT);
+        if (authentic)
+            FailRequest(s, v, r, VR_SNMP_V3_OTHER_REPORT);
         return;
     }
 }
 
 // Checks the digest in place: zeroed for the computation, then put back.
+// 1 authentic, 0 not, -1 when the digest could not be computed.
 static int Authentic(V3Session *v, uint8_t *datagram, size_t size, const V3Message *m)
 {
     uint8_t received[V3_MAX_AUTH_PARAMETERS];
@@ -389,11 +497,17 @@ static int Authentic(V3Session *v, uint8_t *datagram, size_t size, const V3Messa
         return 0;
     memcpy(received, datagram + m->authOffset, macSize);
     memset(datagram + m->authOffset, 0, macSize);
-    int ok = UsmHmac(v->auth, v->authKey, UsmKeySize(v->auth), datagram, size, mac) &&
-             UsmSameBytes(mac, received, macSize);
+    int ok = UsmHmac(v->auth, v->authKey, UsmKeySize(v->auth), datagram, size, mac) ? 1 : -1;
+    if (ok == 1)
+        ok = UsmSameBytes(mac, received, macSize);
     memcpy(datagram + m->authOffset, received, macSize);
     UsmWipe(mac, sizeof(mac));
     return ok;
+}
+
+static int SameBytes(const uint8_t *a, uint32_t aLength, const uint8_t *b, uint32_t bLength)
+{
+    return aLength == bLength && (aLength == 0 || memcmp(a, b, aLength) == 0);
 }
 
 // v1 semantics for the caller: an exception value is the SNMPv1 agent's
@@ -429,15 +543,29 @@ static int HandleMessage(WsSession *s, V3Session *v, uint8_t *datagram, size_t s
         return 0;                            // not ours, or already settled
     V3Engine *e = EngineFor(&r->destination, 1);
     int authentic = 0;
+    int timeWasKnown = e->timeKnown;
     if (m->flags & V3_FLAG_AUTH) {
         // Before anything of it is used: our user, the engine we know, and
         // the digest under our key for that engine.
         if (v->auth == USM_AUTH_NONE || r->state != V3_SENT ||
-            m->userNameLength != v->userLength ||
-            memcmp(m->userName, v->user, v->userLength) != 0 ||
-            m->engineIdLength != e->idLength || memcmp(m->engineId, e->id, e->idLength) != 0 ||
-            !LocalizeKeys(v, e) || !Authentic(v, datagram, size, m))
+            !SameBytes(m->userName, m->userNameLength, v->user, v->userLength) ||
+            !SameBytes(m->engineId, m->engineIdLength, e->id, e->idLength))
             return 0;
+        if (!LocalizeKeys(v, e)) {
+            FailRequest(s, v, r, VR_SNMP_V3_CRYPTO_FAILED);
+            return 0;
+        }
+        int verdict = Authentic(v, datagram, size, m);
+        if (verdict < 0)
+            FailRequest(s, v, r, VR_SNMP_V3_CRYPTO_FAILED);
+        if (verdict != 1)
+            return 0;
+        // Replayed or stale: dropped, as if it never came.
+        if (!InTimeWindow(e, m)) {
+            InterlockedIncrement(&s_outsideWindow);
+            return 0;
+        }
+        LearnEngineTime(e, m);
         authentic = 1;
     }
     const uint8_t *plain = m->data;
@@ -447,10 +575,15 @@ static int HandleMessage(WsSession *s, V3Session *v, uint8_t *datagram, size_t s
         if (v->priv == VR_SNMP_PRIV_NONE || m->privParametersLength != V3_PRIV_PARAMETERS)
             return 0;
         MakeIv(iv, m->engineBoots, m->engineTime, m->privParameters);
-        // In place: the datagram is ours and its ciphertext used only here.
+        // In place: the datagram is ours and its ciphertext used only here;
+        // the receive path wipes it once the answer is copied.
         uint8_t *cipher = datagram + (m->data - datagram);
-        if (!UsmAesCfb(v->privKey, iv, cipher, cipher, plainSize, 1))
+        int deciphered = UsmAesCfb(v->privKey, iv, cipher, cipher, plainSize, 1);
+        UsmWipe(iv, sizeof(iv));
+        if (!deciphered) {
+            FailRequest(s, v, r, VR_SNMP_V3_CRYPTO_FAILED);
             return 0;
+        }
     }
     if (!V3DecodeScopedPdu(plain, plainSize, &scope, pdu)) {
         if (authentic && (m->flags & V3_FLAG_PRIV))
@@ -458,18 +591,21 @@ static int HandleMessage(WsSession *s, V3Session *v, uint8_t *datagram, size_t s
         return 0;
     }
     if (pdu->pduType == BER_PDU_REPORT) {
-        HandleReport(s, v, r, m, pdu, authentic);
+        HandleReport(s, v, r, m, pdu, authentic, timeWasKnown);
         return 0;
     }
-    // An answer at the level asked for only, to the request of that id.
+    // An answer at the level asked for only, to the request of that id, from
+    // the engine and user asked, in the context asked.
     int level = (v->auth != USM_AUTH_NONE ? V3_FLAG_AUTH : 0) |
                 (v->priv != VR_SNMP_PRIV_NONE ? V3_FLAG_PRIV : 0);
     if (pdu->pduType != BER_PDU_RESPONSE || r->state != V3_SENT ||
-        (m->flags & (V3_FLAG_AUTH | V3_FLAG_PRIV)) != level || pdu->requestId != r->requestId)
+        (m->flags & (V3_FLAG_AUTH | V3_FLAG_PRIV)) != level || pdu->requestId != r->requestId ||
+        !SameBytes(m->userName, m->userNameLength, v->user, v->userLength) ||
+        !SameBytes(m->engineId, m->engineIdLength, e->id, e->idLength) ||
+        !SameBytes(scope.contextEngineId, scope.contextEngineIdLength, r->contextEngine,
+                   r->contextEngineLength) ||
+        scope.contextNameLength != 0)
         return 0;
-    if (authentic && (m->engineBoots > e->boots ||
-                      (m->engineBoots == e->boots && m->engineTime > EngineTimeNow(e))))
-        LearnEngine(e, m);
     if (pdu->errorStatus == V3_ERROR_AUTHORIZATION && v->priv == VR_SNMP_PRIV_NONE) {
         FailRequest(s, v, r, VR_SNMP_V3_PRIVACY_REQUIRED);
         return 0;
@@ -491,10 +627,13 @@ int WsV3Secured(int session)
 }
 
 size_t WsV3EncodeRequest(int session, const WsAddress *destination, const WsContext *context,
-                         const BerMessage *message, uint8_t *out, size_t capacity)
+                         const BerMessage *message, uint8_t *out, size_t capacity,
+                         SNMPAPI_STATUS *error)
 {
     V3Session *v = s_sessions[session];
     V3Request *r = NULL;
+    int failure = VR_SNMP_V3_OK;
+    *error = SNMPAPI_TL_PDU_TOO_BIG;
     if (v == NULL || context->length > WS_MAX_COMMUNITY)
         return 0;
     // A free record, else the oldest: its request is long settled, since
@@ -521,14 +660,36 @@ size_t WsV3EncodeRequest(int session, const WsAddress *destination, const WsCont
     r->contextLength = context->length;
     memcpy(r->context, context->bytes, context->length);
     V3Engine *e = EngineFor(destination, 0);
-    size_t size = e != NULL && e->idLength > 0 ? WrapRequest(v, e, r, out, capacity)
-                                               : WrapDiscovery(r, out, capacity);
+    size_t size = 0;
+    if (e != NULL && e->idLength > 0)
+        size = WrapRequest(v, e, r, out, capacity, &failure);
+    else
+        size = WrapDiscovery(r, out, capacity, &failure);
     if (size == 0) {
+        // Not too big but no key, cipher or random number: said as such.
+        if (failure != VR_SNMP_V3_OK) {
+            SetFailure(v, failure);
+            *error = SNMPAPI_OTHER_ERROR;
+        }
         ForgetV3Request(r);
         return 0;
     }
     SetFailure(v, VR_SNMP_V3_NO_ANSWER);
     return size;
+}
+
+int WsV3WrapAgain(int session, WsRequest *request)
+{
+    V3Session *v = s_sessions[session];
+    if (v == NULL)
+        return 1;
+    for (int i = 0; i < WS_MAX_REQUESTS; i++) {
+        V3Request *r = &v->requests[i];
+        if (r->state != V3_FREE && r->requestId == request->requestId &&
+            WsSameAddress(&r->destination, &request->destination))
+            return WrapAgain(&g_wsSessions[session], v, r, request);
+    }
+    return 1;                                // settled meanwhile: the bytes as they are
 }
 
 int WsV3ReadMessage(int session, uint8_t *datagram, size_t size, const WsAddress *source,
@@ -618,15 +779,21 @@ SNMPAPI_STATUS WINAPI VrSnmpSetSessionSecurity(HSNMP_SESSION session,
         (v->priv != VR_SNMP_PRIV_NONE && v->priv != VR_SNMP_PRIV_AES) ||
         (v->priv != VR_SNMP_PRIV_NONE && v->auth == USM_AUTH_NONE))
         mode = 0;
-    if (mode && v->auth != USM_AUTH_NONE) {
-        size_t length = PasswordLength(security->authPassword);
-        mode = length > 0 &&
-               UsmPasswordToKey(v->auth, security->authPassword, length, v->authKu);
-    }
-    if (mode && v->priv != VR_SNMP_PRIV_NONE) {
-        size_t length = PasswordLength(security->privPassword);
-        mode = length > 0 &&
-               UsmPasswordToKey(v->auth, security->privPassword, length, v->privKu);
+    if (mode && security->keysMade) {
+        // Made once for the run: only copied.
+        memcpy(v->authKu, security->authKey, sizeof(v->authKu));
+        memcpy(v->privKu, security->privKey, sizeof(v->privKu));
+    } else {
+        if (mode && v->auth != USM_AUTH_NONE) {
+            size_t length = PasswordLength(security->authPassword);
+            mode = length > 0 &&
+                   UsmPasswordToKey(v->auth, security->authPassword, length, v->authKu);
+        }
+        if (mode && v->priv != VR_SNMP_PRIV_NONE) {
+            size_t length = PasswordLength(security->privPassword);
+            mode = length > 0 &&
+                   UsmPasswordToKey(v->auth, security->privPassword, length, v->privKu);
+        }
     }
     WsLock();
     if (WsSessionIndex(session) != index) {
@@ -658,6 +825,40 @@ done:
     return result;
 }
 
+SNMPAPI_STATUS WINAPI VrSnmpMakeKeys(VrSnmpSecurity *security)
+{
+    uint8_t authKey[USM_MAX_KEY];
+    uint8_t privKey[USM_MAX_KEY];
+    int ok = 1;
+    if (security == NULL)
+        return SNMPAPI_FAILURE;
+    if (security->keysMade)
+        return SNMPAPI_SUCCESS;
+    int auth = AuthProtocol(security->authProtocol);
+    memset(authKey, 0, sizeof(authKey));
+    memset(privKey, 0, sizeof(privKey));
+    if (auth < 0 || (security->privProtocol != VR_SNMP_PRIV_NONE && auth == USM_AUTH_NONE))
+        ok = 0;
+    if (ok && auth != USM_AUTH_NONE) {
+        size_t length = PasswordLength(security->authPassword);
+        ok = length > 0 && UsmPasswordToKey(auth, security->authPassword, length, authKey);
+    }
+    if (ok && security->privProtocol != VR_SNMP_PRIV_NONE) {
+        size_t length = PasswordLength(security->privPassword);
+        ok = length > 0 && UsmPasswordToKey(auth, security->privPassword, length, privKey);
+    }
+    if (ok) {
+        memcpy(security->authKey, authKey, sizeof(security->authKey));
+        memcpy(security->privKey, privKey, sizeof(security->privKey));
+        UsmWipe(security->authPassword, sizeof(security->authPassword));
+        UsmWipe(security->privPassword, sizeof(security->privPassword));
+        security->keysMade = 1;
+    }
+    UsmWipe(authKey, sizeof(authKey));
+    UsmWipe(privKey, sizeof(privKey));
+    return ok ? SNMPAPI_SUCCESS : SNMPAPI_FAILURE;
+}
+
 int WINAPI VrSnmpGetV3Failure(HSNMP_SESSION session)
 {
     if (session == NULL)
@@ -669,4 +870,9 @@ int WINAPI VrSnmpGetV3Failure(HSNMP_SESSION session)
         failure = s_sessions[index]->failure;
     WsUnlock();
     return failure;
+}
+
+LONG WINAPI VrSnmpGetV3OutsideWindow(void)
+{
+    return InterlockedCompareExchange(&s_outsideWindow, 0, 0);
 }

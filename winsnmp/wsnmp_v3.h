@@ -3,9 +3,16 @@
 // before its first request speaks SNMPv3 with the user-based security model
 // to every agent it sends to: HMAC-MD5-96, HMAC-SHA-96 or HMAC-SHA-256-192
 // authentication, AES-128 privacy. The first request to an agent discovers
-// its engine (id, boots, time; kept for the process), a request that the
-// agent finds out of its time window is resent once with the agent's time,
-// and the keys come from the passwords, localised to the agent's engine.
+// its engine id; its boots and time are learnt from authentic messages only
+// and kept for the process. An authentic message outside that time window
+// (boots lower than known, boots at their end, or time more than 150 s
+// behind) is dropped and counted. A request that the agent finds out of its
+// time window is resent once with the agent's time, every resend is wrapped
+// afresh (new message id, current engine time, new salt), and the keys come
+// from the passwords, localised to the agent's engine. Unauthenticated
+// reports that a correct agent would send authenticated, and an unknown
+// engine report for an engine already confirmed, are ignored: the request's
+// retries go on.
 //
 // The caller goes on using SnmpSendMsg and SnmpRecvMsg as for SNMPv1: the
 // context given to SnmpSendMsg is not sent (the context name is empty) and
@@ -22,7 +29,8 @@
 enum {
     VR_SNMP_MAX_USER = 32,
     VR_SNMP_MAX_PASSWORD = 128,
-    VR_SNMP_MIN_PASSWORD = 8            // what agents accept
+    VR_SNMP_MIN_PASSWORD = 8,           // what agents accept
+    VR_SNMP_MAX_KEY = 32                // a SHA-256 digest
 };
 
 enum VrSnmpAuthProtocol {
@@ -43,6 +51,11 @@ struct VrSnmpSecurity {
     char authPassword[VR_SNMP_MAX_PASSWORD + 1];
     int privProtocol;                   // VrSnmpPrivProtocol
     char privPassword[VR_SNMP_MAX_PASSWORD + 1];
+    // Set by VrSnmpMakeKeys: the passwords' keys (not yet localised to an
+    // engine) stand in for the passwords, which are then empty.
+    int keysMade;
+    unsigned char authKey[VR_SNMP_MAX_KEY];
+    unsigned char privKey[VR_SNMP_MAX_KEY];
 };
 
 // Why the last SNMPv3 request failed.
@@ -56,12 +69,21 @@ enum VrSnmpV3Failure {
     VR_SNMP_V3_DECRYPTION_FAILED,       // usmStatsDecryptionErrors, or an answer we cannot decipher
     VR_SNMP_V3_NOT_IN_TIME_WINDOW,      // usmStatsNotInTimeWindows after the one resynchronisation
     VR_SNMP_V3_UNKNOWN_ENGINE,          // the engine could not be discovered
-    VR_SNMP_V3_OTHER_REPORT             // another report of the agent
+    VR_SNMP_V3_OTHER_REPORT,            // another report of the agent
+    VR_SNMP_V3_NO_RANDOM,               // no random numbers for message ids or salts
+    VR_SNMP_V3_CRYPTO_FAILED            // a key, digest or cipher could not be computed
 };
 
+// Turns the passwords that the protocols use into the user's keys, once for
+// every session that takes the credentials later, and wipes the passwords.
+// SNMPAPI_FAILURE with the credentials unchanged for a protocol unknown, a
+// password shorter than VR_SNMP_MIN_PASSWORD, or a key that CNG cannot make.
+SNMPAPI_STATUS WINAPI VrSnmpMakeKeys(VrSnmpSecurity *security);
+
 // Makes the session speak SNMPv3 with these credentials; only before its
-// first request. Passwords are turned into keys at once and not kept; the
-// keys are wiped when the session closes. SNMPAPI_FAILURE with
+// first request. Passwords are turned into keys at once and not kept (or
+// the keys of VrSnmpMakeKeys taken); the keys are wiped when the session
+// closes. SNMPAPI_FAILURE with
 // SNMPAPI_OPERATION_INVALID for a session that has sent already, and with
 // SNMPAPI_MODE_INVALID for an empty or too long user name, an unknown
 // protocol, privacy without authentication, or a password shorter than
@@ -73,3 +95,7 @@ SNMPAPI_STATUS WINAPI VrSnmpSetSessionSecurity(HSNMP_SESSION session,
 // while it waits); with a NULL session, of the process's last one, which
 // stays after the session is closed.
 int WINAPI VrSnmpGetV3Failure(HSNMP_SESSION session);
+
+// How many authentic messages the process dropped as outside their agent's
+// time window (replayed or stale).
+LONG WINAPI VrSnmpGetV3OutsideWindow(void);

@@ -14,8 +14,11 @@ void WsFreeList(WsList *list)
 {
     for (uint32_t i = 0; i < list->count; i++) {
         BerValue *value = &list->items[i].value;
-        if (HasOctets(value->syntax))
+        // Wiped first: an SNMPv3 answer's values were deciphered.
+        if (HasOctets(value->syntax) && value->octets != NULL) {
+            SecureZeroMemory((void *)value->octets, value->octetCount);
             free((void *)value->octets);
+        }
     }
     free(list->items);
     list->items = NULL;

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Starts or stops the agents of the SNMPv3 tests: net-snmp's snmpd with SNMPv3
 # users only (snmpd-v3.conf) on 127.0.0.71:161, with a fresh persistent
-# directory of its own (its engine boots start at 1), and our agent that
+# directory of its own (its engine boots start at 1000, from the stored boots
+# in snmpd-v3.conf, while its time starts near 0), and our agent that
 # finds requests out of its time window (v3_time_agent.py) on 127.0.0.72:161.
 # "start DIR" also records snmpwalk -v3's walks of snmpd for each user that
 # may read, per sub-tree (DIR/walk-USER-enterprise.txt, -system.txt). When a

@@ -64,6 +64,22 @@ LONG_COMMUNITY = "kept-" + "c" * 65
 SECRETS = ["shaaes-auth", "shaaes-priv", "privonly-auth", "md5aes-auth", "md5aes-priv",
            "wrong-auth1"]
 secrets_file = os.path.join(scratch, "md5aes.secrets")
+# Wine shows a file's Unix permissions as its access list: what others may
+# read, Everyone may read.
+os.makedirs(scratch, exist_ok=True)
+world_secrets = os.path.join(scratch, "world.secrets")
+with open(world_secrets, "w") as f:
+    f.write("auth=shaaes-auth\r\npriv=shaaes-priv\r\n")
+os.chmod(world_secrets, 0o644)
+private_secrets = os.path.join(scratch, "private.secrets")
+with open(private_secrets, "w") as f:
+    f.write("auth=shaaes-auth\r\npriv=shaaes-priv\r\n")
+os.chmod(private_secrets, 0o600)
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
 
 # name, map, arguments, exit code, words in the output, values afterwards
 # (None: the printer's values are not looked at).
@@ -115,6 +131,12 @@ CASES = [
      {"env": {"VR_SNMP_AUTH_PASSWORD": "shaaes-auth"}}),
     ("v3-no-secrets-file", V3_MAP, V3 + SHA_AES + ["--v3-secrets", "Z:\\nowhere.secrets"], 2,
      ['VRAutoDetect: --v3-secrets: the file "Z:\\nowhere.secrets" cannot be read'], None, SHAAES),
+    # The secrets file is used only when no ordinary user may read it.
+    ("v3-secrets-world-readable", V3_MAP, V3 + SHA_AES + ["--v3-secrets", windows_path(world_secrets)], 2,
+     ['VRAutoDetect: --v3-secrets: Everyone may read the file "%s": allow only the administrators '
+      'and SYSTEM' % windows_path(world_secrets)], None),
+    ("v3-secrets-private", V3_MAP, V3 + SHA_AES + ["--v3-secrets", windows_path(private_secrets)], 0,
+     ['detected: "HDD 500 GB"'], None),
 ]
 USAGE_ERRORS = [
     (["--bogus"], "unknown option --bogus"),
@@ -132,6 +154,10 @@ USAGE_ERRORS = [
     (PORT + ["--v3-auth", "SHA"], "--v3-user: the SNMPv3 options need --v3-user"),
     (PORT + ["--v3-user", "u", "--community", "c"], "--community: not with --v3-user"),
     (PORT + ["--v3-user", "u", "--v3-auth", "SHA512"], "--v3-auth: MD5, SHA or SHA256"),
+    # A password typed in the wrong place is never repeated.
+    (PORT + ["--v3-user", "u", "shaaes-auth"], "argument 5, after --v3-user, is no option"),
+    (["shaaes-priv"], "argument 1 is no option"),
+    (PORT + ["--shaaes-auth!"], "argument 3, after --printer, is no option"),
 ]
 
 
@@ -140,7 +166,8 @@ def wine(*args, extra_env=None):
     crashes now and then before the program runs; see cmake/wine-run.sh.in)."""
     for attempt in range(2):
         run = subprocess.run(["flock", "-s", "-o", prefix + ".lock", "wine"] + list(args),
-                             env=dict(env, **(extra_env or {})), capture_output=True, timeout=300)
+                             env=dict(env, **(extra_env or {})), capture_output=True, timeout=300,
+                             stdin=subprocess.DEVNULL)
         if run.returncode <= 128:
             break
         print("wine ended by signal %d: %r once more" % (run.returncode - 128, args))
@@ -210,6 +237,7 @@ for args, error in USAGE_ERRORS:
     err = run.stderr.decode("cp1252").replace("\r\n", "\n")
     check(run.returncode == 2 and run.stdout == b"", "%s: exit %d, output %r" % (args, run.returncode, run.stdout))
     check(err.startswith("VRAutoDetect: " + error) and "\nUsage:\n" in err, "%s: told %r" % (args, err))
+    check(not [p for p in SECRETS if p in err], "%s: a password in the output" % args)
 check(stored("VRDetect Port") == {}, "a usage error with --write wrote something")
 
 # JSON: one address (texts of the ANSI code page in UTF-8, control characters escaped) ...
@@ -241,16 +269,30 @@ sequential = sum(p["milliseconds"] for p in fleet["printers"])
 check(fleet["summary"]["milliseconds"] < 0.7 * sequential,
       "--all: %d ms for printers of %d ms together" % (fleet["summary"]["milliseconds"], sequential))
 
-# SNMPv3 for every printer of a driver: the children take the passwords from
-# the same file, whose lines win over the environment's.
+# SNMPv3 for every printer of a driver: the parent takes the passwords from
+# the file, whose lines win over the environment's, and hands the children
+# the keys on their standard input. A child that finds a password variable
+# in its environment refuses to ask: each is detected only when the parent
+# kept the variables from it.
 with open(secrets_file, "w") as f:
     f.write("auth=md5aes-auth\r\npriv=md5aes-priv\r\n")
+os.chmod(secrets_file, 0o600)
 run = wine(install("json-v3", V3_MAP), "--all", "--driver", "VR Detect V3 Driver", "--v3-user", "md5aes",
-           "--v3-auth", "MD5", "--v3-priv", "AES", "--v3-secrets", "Z:" + secrets_file.replace("/", "\\"),
+           "--v3-auth", "MD5", "--v3-priv", "AES", "--v3-secrets", windows_path(secrets_file),
            "--json", extra_env=SHAAES["env"])
 v3 = json.loads(run.stdout)["printers"]
 check(run.returncode == 0 and [(p["status"], p["security"], p["community"]) for p in v3] ==
       [("detected", {"version": 3, "level": "authPriv", "user": "md5aes", "auth": "MD5", "priv": "AES"}, None)]
       and not [p for p in SECRETS if p.encode() in run.stdout + run.stderr], "--all over v3: %r" % run.stdout)
+# ... and without the file: the keys from the variables, which the children
+# never see.
+run = wine(install("json-v3-env", V3_MAP), "--all", "--driver", "VR Detect V3 Driver", *SHA_AES,
+           "--json", extra_env=SHAAES["env"])
+v3 = json.loads(run.stdout)["printers"]
+check(run.returncode == 0 and [p["status"] for p in v3] == ["detected"],
+      "--all over v3, children without the password variables: %r %r" % (run.stdout, run.stderr))
+# A child started by hand, without its parent's handover, asks nothing.
+run = wine(install("child-alone", V3_MAP), "--child", *V3, *SHA_AES, extra_env=SHAAES["env"])
+check(run.returncode == 2 and b"no handover block" in run.stderr, "--child alone: %r" % run.stderr)
 print("%d failure(s)" % len(failures))
 sys.exit(1 if failures else 0)

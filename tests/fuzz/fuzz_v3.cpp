@@ -52,6 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ScopedRoundTrip(data, size);
     if (!V3DecodeMessage(data, size, &m))
         return 0;
+    // The salt is all of an AES initialisation vector's last half or absent:
+    // any other length would read past it or leave part of the vector open.
+    if (m.privParametersLength != 0 && m.privParametersLength != V3_PRIV_PARAMETERS)
+        Fail("a salt of another length than 8 bytes");
+    if ((m.flags & V3_FLAG_PRIV) && !(m.flags & V3_FLAG_AUTH))
+        Fail("privacy without authentication");
     if (m.authOffset + m.authParametersLength > size ||
         data + m.authOffset != m.authParameters || m.data + m.dataSize > data + size)
         Fail("a field lies outside the message");

@@ -93,6 +93,10 @@ TEST(V3Codec, HandMadeMessagesBreakingOneRuleAreRefused)
              p.data = Tlv(0x04, {1, 2, 3});
          }, 1},
         {"salt of 7 bytes", [](Parts &p) { p.priv = Tlv(0x04, Bytes(7, 1)); }, 0},
+        {"salt of 9 bytes", [](Parts &p) { p.priv = Tlv(0x04, Bytes(9, 1)); }, 0},
+        {"salt of 8 bytes", [](Parts &p) { p.priv = Tlv(0x04, Bytes(8, 1)); }, 1},
+        {"boots at their end",
+         [](Parts &p) { p.boots = {0x02, 0x04, 0x7F, 0xFF, 0xFF, 0xFF}; }, 1},
         {"engine id of 33 bytes", [](Parts &p) { p.engine = Tlv(0x04, Bytes(33, 1)); }, 0},
         {"engine id of 32 bytes", [](Parts &p) { p.engine = Tlv(0x04, Bytes(32, 1)); }, 1},
         {"user name of 33 bytes", [](Parts &p) { p.user = Tlv(0x04, Bytes(33, 'u')); }, 0},
