@@ -12,14 +12,21 @@ int main(int argc, char **argv)
 {
     ConsoleOptions options;
     char error[LONG_TEXT_SIZE];
-    char programPath[PATH_TEXT_SIZE];
+    char programPath[CONSOLE_PATH_SIZE];
+    WCHAR widePath[PATH_TEXT_SIZE];
 
     // The query map is read beside this module.
     g_hInstance = GetModuleHandleA(NULL);
+    // The arguments as typed, whatever the code page: printer names in any
+    // script.
+    if (!ReadWideArguments(&argc, &argv)) {
+        WriteErrorText("VRAutoDetect: the command line cannot be read\n");
+        return EXIT_USAGE;
+    }
     if (!ParseConsoleOptions(argc, argv, &options, error, COUNTOF(error))) {
-        fputs("VRAutoDetect: ", stderr);
-        fputs(error, stderr);
-        fputs("\n\n", stderr);
+        WriteErrorText("VRAutoDetect: ");
+        WriteErrorText(error);
+        WriteErrorText("\n\n");
         WriteUsage(stderr);
         return EXIT_USAGE;
     }
@@ -30,17 +37,18 @@ int main(int argc, char **argv)
     // A missing password is told before any printer is asked; the parent of
     // --all only checks (each child takes its own), so wipes them at once.
     if (!LoadV3Security(&options, error, COUNTOF(error))) {
-        fputs("VRAutoDetect: ", stderr);
-        fputs(error, stderr);
-        fputs("\n", stderr);
+        WriteErrorText("VRAutoDetect: ");
+        WriteErrorText(error);
+        WriteErrorText("\n");
         return EXIT_USAGE;
     }
     InstallDiagnosticReporter();
 
     if (options.mode == MODE_ALL && !options.child) {
         WipeV3Security();
-        memset(programPath, 0, sizeof(programPath));
-        GetModuleFileNameA(NULL, programPath, COUNTOF(programPath) - 1);
+        memset(widePath, 0, sizeof(widePath));
+        GetModuleFileNameW(NULL, widePath, COUNTOF(widePath) - 1);
+        WideToUtf8(widePath, programPath, COUNTOF(programPath));
         return RunAllPrinters(&options, programPath);
     }
 
