@@ -47,8 +47,9 @@ struct ConsoleOptions {
     char printer[CONSOLE_NAME_SIZE];
     char driver[CONSOLE_NAME_SIZE];
     int hasAddress, hasCommunity, hasTimeout, hasDriver, hasJobs;
-    char address[SHORT_TEXT_SIZE];
-    char community[SHORT_TEXT_SIZE];
+    // The ANSI code page's texts of the fields, as UTF-8.
+    char address[SHORT_TEXT_SIZE * UTF8_PER_UNIT];
+    char community[SHORT_TEXT_SIZE * UTF8_PER_UNIT];
     char timeoutText[TIMEOUT_TEXT_SIZE];
     int jobs;
     int write;
