@@ -18,15 +18,24 @@ enum {
     EXIT_USAGE = 2
 };
 
+// Texts are held as UTF-8 (encoding.cpp): a name of 254 UTF-16 units takes
+// at most 3 bytes per unit (a surrogate pair, two units, takes 4).
+enum {
+    UTF8_PER_UNIT = 3,
+    CONSOLE_NAME_SIZE = (PRINTER_NAME_SIZE - 1) * UTF8_PER_UNIT + 1,
+    CONSOLE_PATH_SIZE = (PATH_TEXT_SIZE - 1) * UTF8_PER_UNIT + 1,
+    WALK_VALUE_SIZE = (SNMP_VALUE_SIZE - 1) * UTF8_PER_UNIT + 1
+};
+
 enum {
     MAX_JOBS = 64,              // one wait covers every running child
     DEFAULT_JOBS = 4,
     DIAGNOSTIC_SLOTS = 4,
-    DIAGNOSTIC_SIZE = 512,
-    REASON_SIZE = 512
+    DIAGNOSTIC_SIZE = 1024,
+    REASON_SIZE = 1024
 };
 
-// What the command line asked for.
+// What the command line asked for. Every text in UTF-8.
 enum RunMode {
     MODE_NONE,
     MODE_PRINTER,               // --printer NAME
@@ -35,11 +44,12 @@ enum RunMode {
 };
 struct ConsoleOptions {
     int mode;
-    char printer[PRINTER_NAME_SIZE];
-    char driver[PRINTER_NAME_SIZE];
+    char printer[CONSOLE_NAME_SIZE];
+    char driver[CONSOLE_NAME_SIZE];
     int hasAddress, hasCommunity, hasTimeout, hasDriver, hasJobs;
-    char address[SHORT_TEXT_SIZE];
-    char community[SHORT_TEXT_SIZE];
+    // The ANSI code page's texts of the fields, as UTF-8.
+    char address[SHORT_TEXT_SIZE * UTF8_PER_UNIT];
+    char community[SHORT_TEXT_SIZE * UTF8_PER_UNIT];
     char timeoutText[TIMEOUT_TEXT_SIZE];
     int jobs;
     int write;
@@ -53,7 +63,7 @@ struct ConsoleOptions {
     char v3User[VR_SNMP_MAX_USER + 1];
     int v3Auth;                 // VrSnmpAuthProtocol
     int v3Priv;                 // VrSnmpPrivProtocol
-    char v3Secrets[PATH_TEXT_SIZE];
+    char v3Secrets[CONSOLE_PATH_SIZE];
 };
 
 // How one walk ended, in the words the report uses.
@@ -90,7 +100,7 @@ struct WalkReport {
     DWORD milliseconds;
     char oidText[SHORT_TEXT_SIZE];
     int valueCount;
-    char values[SNMP_VALUE_SLOTS][SNMP_VALUE_SIZE];
+    char values[SNMP_VALUE_SLOTS][WALK_VALUE_SIZE];
     int diagnosticCount;        // all that came; the first DIAGNOSTIC_SLOTS kept
     char diagnostics[DIAGNOSTIC_SLOTS][DIAGNOSTIC_SIZE];
 };
@@ -109,15 +119,16 @@ enum PrinterStatus {
     PRINTER_SKIPPED
 };
 // One printer's (or one address's) result. A child of --all hands it to its
-// parent as these very bytes (the same program on both sides).
+// parent as these very bytes (the same program on both sides). Its texts are
+// UTF-8, but for fields: the engine's, in the ANSI code page.
 struct PrinterReport {
     DWORD size;                 // sizeof(PrinterReport): a check of the handover
     int status;                 // PrinterStatus
     char reason[REASON_SIZE];   // why skipped or failed
     int hasPrinter;
-    char printer[PRINTER_NAME_SIZE];
-    char driver[PRINTER_NAME_SIZE];
-    char port[PATH_TEXT_SIZE];
+    char printer[CONSOLE_NAME_SIZE];
+    char driver[CONSOLE_NAME_SIZE];
+    char port[CONSOLE_NAME_SIZE];
     QueryFields fields;
     PortSources sources;
     ReportSecurity security;
@@ -129,6 +140,22 @@ struct PrinterReport {
     WalkReport options[FEATURE_OPTION_COUNT];
     DWORD milliseconds;
 };
+
+// encoding.cpp: conversions (1; 0 when the text does not fit or convert)
+// and the standard streams (a console gets UTF-16, a file or pipe UTF-8).
+int WideToUtf8(const WCHAR *wide, char *utf8, size_t utf8Size);
+int Utf8ToWide(const char *utf8, WCHAR *wide, size_t wideCount);
+// The UTF-16 units of a UTF-8 text: what the spooler counts in a name.
+int Utf16Length(const char *utf8);
+// Cut at a whole character when the buffer is too small.
+void AnsiToUtf8(const char *ansi, char *utf8, size_t utf8Size);
+// 0 also when a character has no place in the ANSI code page.
+int Utf8ToAnsi(const char *utf8, char *ansi, size_t ansiSize);
+// The wide command line as UTF-8 arguments.
+int ReadWideArguments(int *argc, char ***argv);
+void WriteOutputText(const char *utf8);
+void FlushOutput(void);
+void WriteErrorText(const char *utf8);
 
 // options.cpp: 1 when the arguments are valid; otherwise error holds the
 // one-line message naming the option.

@@ -22,11 +22,14 @@ static void CollectDiagnostic(int kind, HWND owner, const char *text, const char
                               UINT style)
 {
     WalkReport *walk = s_collecting;
+    char ansi[DIAGNOSTIC_SIZE];
     if (walk == NULL)
         return;
-    if (walk->diagnosticCount < DIAGNOSTIC_SLOTS)
-        FormatText(walk->diagnostics[walk->diagnosticCount], DIAGNOSTIC_SIZE, "%s: %s", caption,
-                   text);
+    // The engine speaks the ANSI code page; the report UTF-8.
+    if (walk->diagnosticCount < DIAGNOSTIC_SLOTS) {
+        FormatText(ansi, COUNTOF(ansi), "%s: %s", caption, text);
+        AnsiToUtf8(ansi, walk->diagnostics[walk->diagnosticCount], DIAGNOSTIC_SIZE);
+    }
     walk->diagnosticCount++;
 }
 
@@ -67,7 +70,7 @@ static void RecordWalk(WalkReport *walk, int ended)
     walk->errorStatus = g_lastWalk.errorStatus;
     walk->valueCount = 0;
     for (int slot = 0; slot < SNMP_VALUE_SLOTS && g_snmpValues[slot][0] != '\0'; slot++) {
-        CopyText(walk->values[slot], SNMP_VALUE_SIZE, g_snmpValues[slot]);
+        AnsiToUtf8(g_snmpValues[slot], walk->values[slot], WALK_VALUE_SIZE);
         walk->valueCount++;
     }
     if (ended) {
@@ -172,9 +175,9 @@ static void StoreOptions(PrinterReport *report)
     report->written = 1;
 }
 
-static const char *PortOf(const char *portName)
+static const WCHAR *PortOf(const WCHAR *portName)
 {
-    return portName != NULL ? portName : "";
+    return portName != NULL ? portName : L"";
 }
 
 // The printer's driver and port, and the settings the dialog would start
@@ -187,12 +190,12 @@ static int ReadPrinterSettings(PrinterReport *report)
                    "the printer could not be opened (error %lu)", GetLastError());
         return 0;
     }
-    PRINTER_INFO_2A *info = GetPrinterInfo2(printer);
+    PRINTER_INFO_2W *info = GetPrinterInfo2W(printer);
     ClosePrinterHandle(printer);
     if (info != NULL) {
-        CopyText(report->driver, COUNTOF(report->driver), PortOf(info->pDriverName));
-        CopyText(report->port, COUNTOF(report->port), PortOf(info->pPortName));
-        FreePrinterInfo(info);
+        WideToUtf8(PortOf(info->pDriverName), report->driver, COUNTOF(report->driver));
+        WideToUtf8(PortOf(info->pPortName), report->port, COUNTOF(report->port));
+        FreePrinterInfoW(info);
     }
     char timeoutText[TIMEOUT_TEXT_SIZE];
     FillPortSettings(report->fields.address, report->fields.community, timeoutText,
@@ -204,12 +207,13 @@ static int ReadPrinterSettings(PrinterReport *report)
 static void ApplyOverrides(const ConsoleOptions *options, PrinterReport *report)
 {
     QueryFields *fields = &report->fields;
+    // The options checked that these fit the ANSI code page.
     if (options->hasAddress) {
-        CopyText(fields->address, COUNTOF(fields->address), options->address);
+        Utf8ToAnsi(options->address, fields->address, COUNTOF(fields->address));
         report->sources.address = SOURCE_COMMAND_LINE;
     }
     if (options->hasCommunity) {
-        CopyText(fields->community, COUNTOF(fields->community), options->community);
+        Utf8ToAnsi(options->community, fields->community, COUNTOF(fields->community));
         report->sources.community = SOURCE_COMMAND_LINE;
     }
     if (options->hasTimeout) {
@@ -262,7 +266,10 @@ void DetectOne(const ConsoleOptions *options, PrinterReport *report)
     } else {
         report->hasPrinter = 1;
         CopyText(report->printer, COUNTOF(report->printer), options->printer);
-        CopyText(g_printerName, COUNTOF(g_printerName), options->printer);
+        // Opened by its UTF-16 name; the ANSI one (empty when the code page
+        // cannot hold it) for whatever still reads g_printerName.
+        Utf8ToWide(options->printer, g_printerNameWide, COUNTOF(g_printerNameWide));
+        Utf8ToAnsi(options->printer, g_printerName, COUNTOF(g_printerName));
         if (!ReadPrinterSettings(report))
             goto done;
     }

@@ -16,7 +16,7 @@ enum {
 };
 
 struct FleetPrinter {
-    char name[PRINTER_NAME_SIZE];
+    char name[CONSOLE_NAME_SIZE];     // UTF-8
 };
 
 // One running child: its process, the read end of its standard output, and
@@ -34,9 +34,13 @@ static int s_showProgress;
 // How the children ask (no password: each child is handed the run's keys).
 static ReportSecurity s_security;
 
+// As the spooler orders names, on their UTF-16 form.
 static int ComparePrinterNames(const void *a, const void *b)
 {
-    return lstrcmpiA(((const FleetPrinter *)a)->name, ((const FleetPrinter *)b)->name);
+    WCHAR first[PRINTER_NAME_SIZE], second[PRINTER_NAME_SIZE];
+    Utf8ToWide(((const FleetPrinter *)a)->name, first, COUNTOF(first));
+    Utf8ToWide(((const FleetPrinter *)b)->name, second, COUNTOF(second));
+    return lstrcmpiW(first, second);
 }
 
 // The local printers (of the driver, when given), sorted by name. Returns
@@ -46,13 +50,16 @@ static int ListPrinters(const ConsoleOptions *options, FleetPrinter **list)
     DWORD needed = 0, returned = 0;
     BYTE *block = NULL;
     int count = -1;
+    WCHAR driver[PRINTER_NAME_SIZE];
     *list = NULL;
 
-    EnumPrintersA(PRINTER_ENUM_LOCAL, NULL, 2, NULL, 0, &needed, &returned);
+    // Wide: a name in a script outside the ANSI code page would come as "?".
+    Utf8ToWide(options->driver, driver, COUNTOF(driver));
+    EnumPrintersW(PRINTER_ENUM_LOCAL, NULL, 2, NULL, 0, &needed, &returned);
     if (needed > 0) {
         block = (BYTE *)malloc(needed);
         if (block == NULL ||
-            !EnumPrintersA(PRINTER_ENUM_LOCAL, NULL, 2, block, needed, &needed, &returned))
+            !EnumPrintersW(PRINTER_ENUM_LOCAL, NULL, 2, block, needed, &needed, &returned))
             goto done;
     }
     *list = (FleetPrinter *)calloc(returned > 0 ? returned : 1, sizeof(FleetPrinter));
@@ -60,13 +67,14 @@ static int ListPrinters(const ConsoleOptions *options, FleetPrinter **list)
         goto done;
     count = 0;
     for (DWORD i = 0; i < returned; i++) {
-        const PRINTER_INFO_2A *info = (const PRINTER_INFO_2A *)block + i;
+        const PRINTER_INFO_2W *info = (const PRINTER_INFO_2W *)block + i;
         if (info->pPrinterName == NULL)
             continue;
         if (options->hasDriver &&
-            (info->pDriverName == NULL || lstrcmpiA(info->pDriverName, options->driver) != 0))
+            (info->pDriverName == NULL || lstrcmpiW(info->pDriverName, driver) != 0))
             continue;
-        CopyText((*list)[count].name, PRINTER_NAME_SIZE, info->pPrinterName);
+        if (!WideToUtf8(info->pPrinterName, (*list)[count].name, CONSOLE_NAME_SIZE))
+            continue;
         count++;
     }
     qsort(*list, (size_t)count, sizeof(FleetPrinter), ComparePrinterNames);
@@ -163,12 +171,16 @@ static int StartJob(const ConsoleOptions *options, const char *programPath, cons
     HANDLE readEnd = NULL, writeEnd = NULL;
     HANDLE inputRead = NULL, inputWrite = NULL;
     char *environment = NULL;
-    STARTUPINFOA startup;
+    STARTUPINFOW startup;
     PROCESS_INFORMATION process;
     char line[COMMAND_LINE_SIZE];
+    WCHAR wideLine[COMMAND_LINE_SIZE];
     int started = 0;
 
+    // Built in UTF-8, started wide: the child gets the name as enumerated.
     BuildChildCommandLine(options, programPath, printer, line, COUNTOF(line));
+    if (!Utf8ToWide(line, wideLine, COUNTOF(wideLine)))
+        goto done;
     // Only the write end is inherited; the children started before this one
     // inherit nothing of it (one thread starts them all), so each pipe ends
     // with its own child.
@@ -193,7 +205,7 @@ static int StartJob(const ConsoleOptions *options, const char *programPath, cons
     startup.hStdInput = inputRead;
     startup.hStdOutput = writeEnd;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    if (!CreateProcessA(NULL, line, NULL, NULL, TRUE, 0, environment, NULL, &startup, &process))
+    if (!CreateProcessW(NULL, wideLine, NULL, NULL, TRUE, 0, environment, NULL, &startup, &process))
         goto done;
     CloseHandle(process.hThread);
     CloseHandle(inputRead);
@@ -305,14 +317,14 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
     s_security.privProtocol = options->v3Priv;
     int total = ListPrinters(options, &printers);
     if (total < 0) {
-        fputs("VRAutoDetect: the spooler could not list the local printers\n", stderr);
+        WriteErrorText("VRAutoDetect: the spooler could not list the local printers\n");
         free(printers);
         return EXIT_NOT_DETECTED;
     }
     reports = (PrinterReport *)calloc(total > 0 ? (size_t)total : 1, sizeof(PrinterReport));
     jobs = (Job *)calloc(total > 0 ? (size_t)total : 1, sizeof(Job));
     if (reports == NULL || jobs == NULL) {
-        fputs("VRAutoDetect: out of memory\n", stderr);
+        WriteErrorText("VRAutoDetect: out of memory\n");
         free(jobs);
         free(reports);
         free(printers);

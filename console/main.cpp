@@ -13,14 +13,21 @@ int main(int argc, char **argv)
 {
     ConsoleOptions options;
     char error[LONG_TEXT_SIZE];
-    char programPath[PATH_TEXT_SIZE];
+    char programPath[CONSOLE_PATH_SIZE];
+    WCHAR widePath[PATH_TEXT_SIZE];
 
     // The query map is read beside this module.
     g_hInstance = GetModuleHandleA(NULL);
+    // The arguments as typed, whatever the code page: printer names in any
+    // script.
+    if (!ReadWideArguments(&argc, &argv)) {
+        WriteErrorText("VRAutoDetect: the command line cannot be read\n");
+        return EXIT_USAGE;
+    }
     if (!ParseConsoleOptions(argc, argv, &options, error, COUNTOF(error))) {
-        fputs("VRAutoDetect: ", stderr);
-        fputs(error, stderr);
-        fputs("\n\n", stderr);
+        WriteErrorText("VRAutoDetect: ");
+        WriteErrorText(error);
+        WriteErrorText("\n\n");
         WriteUsage(stderr);
         return EXIT_USAGE;
     }
@@ -37,16 +44,17 @@ int main(int argc, char **argv)
     if ((options.child && !ReadV3Handover(GetStdHandle(STD_INPUT_HANDLE), error,
                                           COUNTOF(error))) ||
         !LoadV3Security(&options, error, COUNTOF(error))) {
-        fputs("VRAutoDetect: ", stderr);
-        fputs(error, stderr);
-        fputs("\n", stderr);
+        WriteErrorText("VRAutoDetect: ");
+        WriteErrorText(error);
+        WriteErrorText("\n");
         return EXIT_USAGE;
     }
     InstallDiagnosticReporter();
 
     if (options.mode == MODE_ALL && !options.child) {
-        memset(programPath, 0, sizeof(programPath));
-        GetModuleFileNameA(NULL, programPath, COUNTOF(programPath) - 1);
+        memset(widePath, 0, sizeof(widePath));
+        GetModuleFileNameW(NULL, widePath, COUNTOF(widePath) - 1);
+        WideToUtf8(widePath, programPath, COUNTOF(programPath));
         int exitCode = RunAllPrinters(&options, programPath);
         WipeV3Security();
         return exitCode;

@@ -110,28 +110,44 @@ static int ParseNumber(const char *text, int maxDigits, int first, int last, int
     return 1;
 }
 
+// A printer's or driver's name as the spooler counts it: UTF-16 units.
+static int IsName(const char *value)
+{
+    int units = Utf16Length(value);
+    return units > 0 && units < PRINTER_NAME_SIZE && strlen(value) < CONSOLE_NAME_SIZE;
+}
+
+// The address and community reach the engine, and the printer's values, in
+// the ANSI code page, as the dialog's fields give them.
+static int FitsAnsi(const char *value, size_t most)
+{
+    char ansi[LONG_TEXT_SIZE];
+    return Utf8ToAnsi(value, ansi, COUNTOF(ansi)) && strlen(ansi) <= most;
+}
+
 static int TakeValue(const OptionRow *row, const char *value, ConsoleOptions *options,
                      char *error, size_t errorSize)
 {
     int number = 0;
     switch (row->id) {
     case OPT_PRINTER:
-        if (value[0] == '\0' || strlen(value) >= sizeof(options->printer))
+        if (!IsName(value))
             return SetError(error, errorSize, "%s: a printer name of 1 to 254 characters",
                             row->name);
         CopyText(options->printer, COUNTOF(options->printer), value);
         options->mode = options->mode == MODE_ALL ? -1 : MODE_PRINTER;
         return 1;
     case OPT_ADDRESS:
-        if (value[0] == '\0' || strlen(value) > ADDRESS_MAX)
-            return SetError(error, errorSize, "%s: an address of 1 to 62 characters", row->name);
+        if (value[0] == '\0' || !FitsAnsi(value, ADDRESS_MAX))
+            return SetError(error, errorSize, "%s: an address of 1 to 62 characters of the "
+                            "system's code page", row->name);
         CopyText(options->address, COUNTOF(options->address), value);
         options->hasAddress = 1;
         return 1;
     case OPT_COMMUNITY:
-        if (strlen(value) > COMMUNITY_MAX)
-            return SetError(error, errorSize, "%s: a community of at most 62 characters",
-                            row->name);
+        if (!FitsAnsi(value, COMMUNITY_MAX))
+            return SetError(error, errorSize, "%s: a community of at most 62 characters of the "
+                            "system's code page", row->name);
         CopyText(options->community, COUNTOF(options->community), value);
         options->hasCommunity = 1;
         return 1;
@@ -142,7 +158,7 @@ static int TakeValue(const OptionRow *row, const char *value, ConsoleOptions *op
         options->hasTimeout = 1;
         return 1;
     case OPT_DRIVER:
-        if (value[0] == '\0' || strlen(value) >= sizeof(options->driver))
+        if (!IsName(value))
             return SetError(error, errorSize, "%s: a driver name of 1 to 254 characters",
                             row->name);
         CopyText(options->driver, COUNTOF(options->driver), value);
@@ -170,7 +186,8 @@ static int TakeValue(const OptionRow *row, const char *value, ConsoleOptions *op
         options->hasV3Priv = 1;
         return 1;
     case OPT_V3_SECRETS:
-        if (value[0] == '\0' || strlen(value) >= sizeof(options->v3Secrets))
+        if (value[0] == '\0' || Utf16Length(value) >= PATH_TEXT_SIZE ||
+            strlen(value) >= sizeof(options->v3Secrets))
             return SetError(error, errorSize, "%s: a file name of 1 to 259 characters",
                             row->name);
         CopyText(options->v3Secrets, COUNTOF(options->v3Secrets), value);

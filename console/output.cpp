@@ -1,6 +1,6 @@
 // The two forms of the report: a table for a person (one line per walk with
 // its outcome in words, the messages that came with it indented beneath),
-// and one JSON document for scripts (texts in UTF-8).
+// and one JSON document for scripts (ASCII, every other character escaped).
 #include "console/console.h"
 #include "common/text.h"
 #include "snmp/snmp_engine.h"
@@ -11,8 +11,8 @@
 
 enum {
     WORDS_SIZE = 1024,
-    WIDE_TEXT_SIZE = LONG_TEXT_SIZE,
-    UTF8_TEXT_SIZE = LONG_TEXT_SIZE * 3
+    WIDE_TEXT_SIZE = LONG_TEXT_SIZE,    // the longest text: a reason or a diagnostic
+    JSON_PIECE_SIZE = 256
 };
 
 static const char *const SOURCE_NAMES[] = {"default", "cluster keys", "port monitor",
@@ -21,7 +21,7 @@ static const char *const STATUS_NAMES[] = {"detected", "failed", "skipped"};
 
 void WriteText(const char *text)
 {
-    fputs(text, stdout);
+    WriteOutputText(text);
 }
 
 static void WriteFormatted(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -209,7 +209,8 @@ static void WriteDiagnostic(const char *text)
     for (const char *c = text; *c != '\0'; c++) {
         if (*c == '\r')
             continue;
-        fputc(*c, stdout);
+        char one[2] = {*c, '\0'};
+        WriteText(one);
         if (*c == '\n')
             WriteText("        ");
     }
@@ -236,9 +237,24 @@ static void WriteWalkLine(const char *label, const WalkReport *walk, int isSyste
         WriteFormatted("      ! (%d more messages)\n", walk->diagnosticCount - DIAGNOSTIC_SLOTS);
 }
 
+// The engine's fields, in the ANSI code page, as the report shows them.
+struct ShownFields {
+    char address[SHORT_TEXT_SIZE * UTF8_PER_UNIT];
+    char community[SHORT_TEXT_SIZE * UTF8_PER_UNIT];
+    char timeoutText[TIMEOUT_TEXT_SIZE * UTF8_PER_UNIT];
+};
+static void ShowFields(const QueryFields *fields, ShownFields *shown)
+{
+    AnsiToUtf8(fields->address, shown->address, COUNTOF(shown->address));
+    AnsiToUtf8(fields->community, shown->community, COUNTOF(shown->community));
+    AnsiToUtf8(fields->timeoutText, shown->timeoutText, COUNTOF(shown->timeoutText));
+}
+
 void WritePrinterTable(const PrinterReport *report)
 {
-    const QueryFields *fields = &report->fields;
+    ShownFields shown;
+    const ShownFields *fields = &shown;
+    ShowFields(&report->fields, &shown);
     char duration[32];
     if (report->hasPrinter)
         WriteFormatted("Printer \"%s\"  (driver \"%s\", port \"%s\")\n", report->printer,
@@ -287,7 +303,7 @@ void WritePrinterTable(const PrinterReport *report)
     else
         WriteText("; nothing written\n");
     WriteText("\n");
-    fflush(stdout);
+    FlushOutput();
 }
 
 void WriteSummaryLine(int detected, int failed, int skipped, DWORD milliseconds)
@@ -296,36 +312,43 @@ void WriteSummaryLine(int detected, int failed, int skipped, DWORD milliseconds)
     FormatDuration(duration, COUNTOF(duration), milliseconds);
     WriteFormatted("Summary: %d detected, %d failed, %d skipped; total time %s\n", detected,
                    failed, skipped, duration);
-    fflush(stdout);
+    FlushOutput();
 }
 
 // ---- JSON ------------------------------------------------------------------
 
-// A text of the ANSI code page as a JSON string in UTF-8.
+// A UTF-8 text as a JSON string of ASCII only: every other character as
+// \uXXXX (UTF-16 units, so a character beyond the first plane becomes its
+// surrogate pair), so that the document reads the same under any decoding.
+// Bytes that are not UTF-8 come out as U+FFFD.
 static void WriteJsonString(const char *text)
 {
     WCHAR wide[WIDE_TEXT_SIZE];
-    char utf8[UTF8_TEXT_SIZE];
-    int units = 0, length = 0;
+    char piece[JSON_PIECE_SIZE];
+    size_t used = 0;
+    int units = 0;
     int textLength = (int)strnlen(text, WIDE_TEXT_SIZE - 1);
     if (textLength > 0)
-        units = MultiByteToWideChar(CP_ACP, 0, text, textLength, wide, WIDE_TEXT_SIZE);
-    if (units > 0)
-        length = WideCharToMultiByte(CP_UTF8, 0, wide, units, utf8, (int)sizeof(utf8), NULL,
-                                     NULL);
-    fputc('"', stdout);
-    for (int i = 0; i < length; i++) {
-        unsigned char c = (unsigned char)utf8[i];
+        units = MultiByteToWideChar(CP_UTF8, 0, text, textLength, wide, WIDE_TEXT_SIZE);
+    WriteText("\"");
+    for (int i = 0; i < units; i++) {
+        WCHAR c = wide[i];
         if (c == '"' || c == '\\') {
-            fputc('\\', stdout);
-            fputc(c, stdout);
-        } else if (c < 0x20) {
-            WriteFormatted("\\u%04x", c);
+            piece[used++] = '\\';
+            piece[used++] = (char)c;
+        } else if (c < 0x20 || c >= 0x7f) {
+            used += FormatText(piece + used, sizeof(piece) - used, "\\u%04x", (unsigned)c);
         } else {
-            fputc(c, stdout);
+            piece[used++] = (char)c;
+        }
+        // Room for the longest escape and the terminator.
+        if (used + 8 > sizeof(piece) || i + 1 == units) {
+            piece[used] = '\0';
+            WriteText(piece);
+            used = 0;
         }
     }
-    fputc('"', stdout);
+    WriteText("\"");
 }
 
 static void WriteJsonWalk(const WalkReport *walk, int isSystem, int version)
@@ -356,10 +379,13 @@ static void WriteJsonWalk(const WalkReport *walk, int isSystem, int version)
     WriteText("]}");
 }
 
+// value: one of the engine's fields, in the ANSI code page.
 static void WriteJsonSetting(const char *name, const char *value, int source)
 {
+    char shown[SHORT_TEXT_SIZE * UTF8_PER_UNIT];
+    AnsiToUtf8(value, shown, COUNTOF(shown));
     WriteFormatted("      \"%s\": {\"value\": ", name);
-    WriteJsonString(value);
+    WriteJsonString(shown);
     WriteFormatted(", \"source\": \"%s\"},\n", SourceName(source));
 }
 
@@ -425,5 +451,5 @@ void WriteJsonDocument(const PrinterReport *reports, int count, int detected, in
     WriteFormatted("  ],\n  \"summary\": {\"detected\": %d, \"failed\": %d, \"skipped\": %d, "
                    "\"milliseconds\": %lu},\n  \"exitCode\": %d\n}\n",
                    detected, failed, skipped, (unsigned long)milliseconds, exitCode);
-    fflush(stdout);
+    FlushOutput();
 }

@@ -14,7 +14,9 @@
 #include <string.h>
 
 enum {
-    SECRETS_FILE_MAX = 1024,    // two lines of at most 128 characters and their keys
+    // Two lines of at most 128 characters and their keys, in UTF-16 or UTF-8.
+    SECRETS_FILE_MAX = 2048,
+    SECRETS_TEXT_SIZE = SECRETS_FILE_MAX / 2 * UTF8_PER_UNIT + 1,
     HANDOVER_MAGIC = 0x4B335256 // "VR3K"
 };
 
@@ -94,25 +96,76 @@ static int SetError(char *error, size_t errorSize, const char *format, const cha
     return 0;
 }
 
+// The file's bytes as UTF-8 text, as editors and shells write it: UTF-8 with
+// or without its byte-order mark, or UTF-16 LE with its mark (Windows
+// PowerShell's ">"). Anything else is named, never shown: 0 and the error.
+static int DecodeSecretsFile(const unsigned char *bytes, DWORD count, char *text,
+                             size_t textSize, const char *path, char *error, size_t errorSize)
+{
+    WCHAR wide[SECRETS_FILE_MAX / 2 + 1];
+    const char *found = NULL;
+    text[0] = '\0';
+    if (count >= 4 && memcmp(bytes, "\xFF\xFE\0\0", 4) == 0) {
+        found = "is UTF-32";
+    } else if (count >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
+        found = "is UTF-16 big-endian";
+    } else if (count >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        DWORD units = (count - 2) / 2;
+        if ((count - 2) % 2 != 0) {
+            found = "is cut inside a UTF-16 character";
+        } else {
+            memcpy(wide, bytes + 2, units * sizeof(WCHAR));
+            wide[units] = 0;
+            if (wcslen(wide) != units)
+                found = "holds a NUL character";
+            else if (units > 0 && WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide,
+                                                      (int)units + 1, text, (int)textSize, NULL,
+                                                      NULL) <= 0)
+                found = "holds UTF-16 that is not text (a lone surrogate)";
+        }
+    } else {
+        DWORD skip = count >= 3 && memcmp(bytes, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+        if (memchr(bytes, 0, count) != NULL)
+            found = "holds a NUL byte (UTF-16 without a byte-order mark?)";
+        else if (count > skip && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS,
+                                                     (const char *)bytes + skip,
+                                                     (int)(count - skip), NULL, 0) <= 0)
+            found = "is neither UTF-8 nor UTF-16 with a byte-order mark (another code page?)";
+        else
+            CopyTextN(text, textSize, (const char *)bytes + skip, count - skip);
+    }
+    SecureZeroMemory(wide, sizeof(wide));
+    if (found == NULL)
+        return 1;
+    SecureZeroMemory(text, textSize);
+    FormatText(error, errorSize, "--v3-secrets: the file \"%s\" %s; save it as UTF-8 or as "
+               "UTF-16 LE", path, found);
+    return 0;
+}
+
 // The secrets file's lines auth=... and priv=... (CR LF or LF) into the
 // setting's passwords; a password there wins over the environment's.
 // Nothing of a line is ever quoted in a message.
 static int ReadSecretsFile(const char *path, char *error, size_t errorSize)
 {
     HANDLE file = INVALID_HANDLE_VALUE;
-    char text[SECRETS_FILE_MAX + 1];
+    unsigned char bytes[SECRETS_FILE_MAX];
+    char text[SECRETS_TEXT_SIZE];
+    WCHAR widePath[PATH_TEXT_SIZE];
     DWORD got = 0;
     int ok = 0;
     int lineNumber = 0;
 
-    file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+    text[0] = '\0';
+    Utf8ToWide(path, widePath, COUNTOF(widePath));
+    file = CreateFileW(widePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         FormatText(error, errorSize, "--v3-secrets: the file \"%s\" cannot be read (error %lu)",
                    path, GetLastError());
         goto done;
     }
-    if (!ReadFile(file, text, SECRETS_FILE_MAX, &got, NULL)) {
+    if (!ReadFile(file, bytes, SECRETS_FILE_MAX, &got, NULL)) {
         FormatText(error, errorSize, "--v3-secrets: the file \"%s\" cannot be read (error %lu)",
                    path, GetLastError());
         goto done;
@@ -122,7 +175,8 @@ static int ReadSecretsFile(const char *path, char *error, size_t errorSize)
                                    "passwords", path);
         goto done;
     }
-    text[got] = '\0';
+    if (!DecodeSecretsFile(bytes, got, text, COUNTOF(text), path, error, errorSize))
+        goto done;
     for (char *line = text; *line != '\0';) {
         char *end = line + strcspn(line, "\r\n");
         char *next = end + strspn(end, "\r\n");
@@ -153,6 +207,7 @@ static int ReadSecretsFile(const char *path, char *error, size_t errorSize)
     }
     ok = 1;
 done:
+    SecureZeroMemory(bytes, sizeof(bytes));
     SecureZeroMemory(text, sizeof(text));
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
@@ -222,8 +277,12 @@ int CheckSecretsFileAccess(const char *path, char *error, size_t errorSize)
     PACL dacl = NULL;
     BOOL present = FALSE, defaulted = FALSE;
     int ok = 0;
-    DWORD result = GetNamedSecurityInfoA(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL,
-                                         NULL, &dacl, NULL, &descriptor);
+    WCHAR widePath[PATH_TEXT_SIZE];
+    DWORD result = ERROR_INVALID_NAME;
+    // The path is UTF-8 here, as every name the console holds.
+    if (Utf8ToWide(path, widePath, COUNTOF(widePath)))
+        result = GetNamedSecurityInfoW(widePath, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                       NULL, NULL, &dacl, NULL, &descriptor);
     if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND) {
         FormatText(error, errorSize, "--v3-secrets: the file \"%s\" cannot be read (error %lu)",
                    path, result);

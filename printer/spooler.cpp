@@ -4,27 +4,39 @@
 
 SpoolerCalls g_spoolerCalls = {
     OpenPrinterA, ClosePrinter, GetPrinterA, GetPrinterDataA, SetPrinterDataA, XcvDataW,
+    OpenPrinterW, GetPrinterW,
 };
 
-int OpenPrinterForReading(HANDLE *printer)
+WCHAR g_printerNameWide[PRINTER_NAME_SIZE];
+
+// The printer by its wide name when the console program gave one.
+static int OpenNamedPrinter(DWORD access, int withDefaults, HANDLE *printer)
 {
+    PRINTER_DEFAULTSA defaults = {NULL, NULL, access};
+    PRINTER_DEFAULTSW defaultsW = {NULL, NULL, access};
+    BOOL opened;
     *printer = NULL;
-    if (!g_spoolerCalls.openPrinter(g_printerName, printer, NULL)) {
+    if (g_printerNameWide[0] != 0)
+        opened = g_spoolerCalls.openPrinterW(g_printerNameWide, printer,
+                                             withDefaults ? &defaultsW : NULL);
+    else
+        opened = g_spoolerCalls.openPrinter(g_printerName, printer,
+                                            withDefaults ? &defaults : NULL);
+    if (!opened) {
         *printer = NULL;
         return 0;
     }
     return 1;
 }
 
+int OpenPrinterForReading(HANDLE *printer)
+{
+    return OpenNamedPrinter(0, 0, printer);
+}
+
 int OpenPrinterForWriting(HANDLE *printer)
 {
-    PRINTER_DEFAULTSA defaults = {NULL, NULL, PRINTER_ACCESS_ADMINISTER};
-    *printer = NULL;
-    if (!g_spoolerCalls.openPrinter(g_printerName, printer, &defaults)) {
-        *printer = NULL;
-        return 0;
-    }
-    return 1;
+    return OpenNamedPrinter(PRINTER_ACCESS_ADMINISTER, 1, printer);
 }
 
 int OpenPortTransceiver(const char *xcvName, HANDLE *xcv)
@@ -61,6 +73,28 @@ PRINTER_INFO_2A *GetPrinterInfo2(HANDLE printer)
 }
 
 void FreePrinterInfo(PRINTER_INFO_2A *info)
+{
+    if (info != NULL)
+        VirtualFree(info, 0, MEM_RELEASE);
+}
+
+PRINTER_INFO_2W *GetPrinterInfo2W(HANDLE printer)
+{
+    DWORD needed = 0;
+    g_spoolerCalls.getPrinterW(printer, 2, NULL, 0, &needed);
+    if (needed == 0)
+        return NULL;
+    void *block = VirtualAlloc(NULL, needed, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (block == NULL)
+        return NULL;
+    if (!g_spoolerCalls.getPrinterW(printer, 2, (LPBYTE)block, needed, &needed)) {
+        VirtualFree(block, 0, MEM_RELEASE);
+        return NULL;
+    }
+    return (PRINTER_INFO_2W *)block;
+}
+
+void FreePrinterInfoW(PRINTER_INFO_2W *info)
 {
     if (info != NULL)
         VirtualFree(info, 0, MEM_RELEASE);

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include "common/base.h"
+
 // The platform calls behind the operations. Tests may point an entry at a
 // replacement to provoke failures the real spooler will not give on request.
 struct SpoolerCalls {
@@ -17,12 +19,24 @@ struct SpoolerCalls {
                                    DWORD size);
     BOOL (WINAPI *xcvData)(HANDLE xcv, PCWSTR dataName, PBYTE input, DWORD inputSize,
                            PBYTE output, DWORD outputSize, PDWORD needed, PDWORD status);
+    // The wide-name path of the console program (g_printerNameWide).
+    BOOL (WINAPI *openPrinterW)(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults);
+    BOOL (WINAPI *getPrinterW)(HANDLE printer, DWORD level, LPBYTE buffer, DWORD size,
+                               LPDWORD needed);
 };
 extern SpoolerCalls g_spoolerCalls;
 
-// Opens g_printerName with the spooler's default access (no defaults record).
+// The printer's name in UTF-16, set by the console program, whose queues may
+// be named in characters no ANSI code page holds. When it is set, every open
+// of the printer uses it instead of g_printerName; the dialog program never
+// sets it.
+extern WCHAR g_printerNameWide[PRINTER_NAME_SIZE];
+
+// Opens g_printerName (g_printerNameWide when set) with the spooler's
+// default access (no defaults record).
 int OpenPrinterForReading(HANDLE *printer);
-// Opens g_printerName with PRINTER_ACCESS_ADMINISTER, so that data can be written.
+// Opens g_printerName (g_printerNameWide when set) with
+// PRINTER_ACCESS_ADMINISTER, so that data can be written.
 int OpenPrinterForWriting(HANDLE *printer);
 // Opens a port monitor's transceive name (",XcvPort <port>") with
 // SERVER_ACCESS_ADMINISTER.
@@ -33,6 +47,10 @@ void ClosePrinterHandle(HANDLE printer);
 // reports; NULL when it cannot be had. Free it with FreePrinterInfo.
 PRINTER_INFO_2A *GetPrinterInfo2(HANDLE printer);
 void FreePrinterInfo(PRINTER_INFO_2A *info);
+// The same in UTF-16, for names outside the ANSI code page. Free it with
+// FreePrinterInfoW.
+PRINTER_INFO_2W *GetPrinterInfo2W(HANDLE printer);
+void FreePrinterInfoW(PRINTER_INFO_2W *info);
 // The level-2 information of an open printer, whose handle is closed here,
 // when it names a port; NULL when it cannot be had or the port name is
 // empty (such a printer has nothing to ask about). Free it with

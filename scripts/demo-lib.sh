@@ -8,6 +8,8 @@ state=$build/demo
 AGENT=127.0.0.61
 DEMO_DISPLAY=95
 PRINTER="VR Demo Printer"
+# A queue that only the console program can be given (demo-printer-names.reg).
+NAMED_PRINTER="VR Demo 印刷室 Łódź"
 PRINTERS_KEY='HKLM\System\CurrentControlSet\Control\Print\Printers'
 MONITOR_KEY='HKLM\System\CurrentControlSet\Control\Print\Monitors\Standard TCP/IP Port'
 program=$build/bin/VRAutoConfig.exe
@@ -129,6 +131,7 @@ demo_prefix() {
         touch "$WINEPREFIX/.vr-demo-ready"
     fi
     wine reg import "$(winepath -w "$root/demo/demo-printer.reg" 2>/dev/null)" >/dev/null 2>&1
+    wine reg import "$(winepath -w "$root/demo/demo-printer-names.reg" 2>/dev/null)" >/dev/null 2>&1
     cp "$monitor" "$WINEPREFIX/drive_c/windows/system32/"
     wine reg add "$MONITOR_KEY" /v Driver /d vrtcpmon.dll /f >/dev/null 2>&1
     drivers=$WINEPREFIX/drive_c/windows/system32/spool/drivers/x64/3

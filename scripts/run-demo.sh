@@ -14,8 +14,10 @@
 # and presses OK as a user would (the Enter key in the address field).
 # Either way it prints the printer's seven data values, then the tables of
 # VRAutoDetect.exe --printer for the same printer over SNMPv1 and over
-# SNMPv3 (authPriv); the exit status is 0 when QV_AutoCfgSuccess is 01 and
-# the SNMPv3 detection succeeded.
+# SNMPv3 (authPriv), then refreshes a second queue, named in Japanese and
+# Polish, with VRAutoDetect.exe --printer NAME --write and prints its values;
+# the exit status is 0 when QV_AutoCfgSuccess is 01 for both and the
+# SNMPv3 detection succeeded.
 # Needs root (port 161). Uses its own prefix, display and agent address, so
 # it may run while the tests run in the same build tree.
 #   scripts/run-demo.sh [BUILD_DIR]
@@ -90,5 +92,23 @@ echo "VRAutoDetect.exe --printer \"$PRINTER\" --v3-user vrdemo --v3-auth SHA --v
 VR_SNMP_AUTH_PASSWORD=vrdemo-auth-pass VR_SNMP_PRIV_PASSWORD=vrdemo-priv-pass \
     wine "$detector" --printer "$PRINTER" --v3-user vrdemo --v3-auth SHA --v3-priv AES </dev/null ||
     { echo "run-demo: the detection over SNMPv3 failed" >&2; status=1; }
+echo
+echo "A queue named in Japanese and Polish, which the dialog program cannot be given on"
+echo "its command line, refreshed by the console program:"
+echo "VRAutoDetect.exe --printer \"$NAMED_PRINTER\" --write"
+# Wine makes the program's UTF-16 command line by the Unix locale's character
+# set: a UTF-8 one, whatever the caller's.
+LC_ALL=C.UTF-8 wine reg delete "$PRINTERS_KEY\\$NAMED_PRINTER\\PrinterDriverData" /f >/dev/null 2>&1
+LC_ALL=C.UTF-8 wine "$detector" --printer "$NAMED_PRINTER" --write </dev/null ||
+    { echo "run-demo: the detection of \"$NAMED_PRINTER\" failed" >&2; status=1; }
+LC_ALL=C.UTF-8 wine reg export "$PRINTERS_KEY\\$NAMED_PRINTER\\PrinterDriverData" \
+    "$(winepath -w "$state/named-values.reg" 2>/dev/null)" /y >/dev/null 2>&1 || rm -f "$state/named-values.reg"
+echo "Printer data values of \"$NAMED_PRINTER\":"
+if [ -f "$state/named-values.reg" ]; then
+    python3 "$root/scripts/printer-values.py" "$state/named-values.reg" || status=1
+else
+    echo "(none written)"
+    status=1
+fi
 [ -n "$screen" ] && echo "The dialog as it was before OK: $screen"
 exit $status

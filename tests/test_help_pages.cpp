@@ -127,12 +127,14 @@ std::vector<std::string> DialogWords(const LanguageTexts &language)
 }
 
 // Named on every page: the seven values, the default community and the
-// console program to run when the printer does not answer.
+// console program to run when the printer does not answer, as PowerShell
+// takes it, and its time-out option.
 const char *const COMMON_WORDS[] = {"QV_AutoCfgDisk",    "QV_AutoCfgFinisher",
                                     "QV_AutoCfgPunchUnit", "QV_AutoCfgCassettes",
                                     "QV_AutoCfgSuccess", "QV_AutoComName",
                                     "QV_AutoTimeOut",    "qomtan",
-                                    "VRAutoDetect.exe --printer"};
+                                    ".\\VRAutoDetect.exe --printer",
+                                    "<code>--timeout</code>"};
 
 class HelpViewer : public ::testing::Test {
 protected:

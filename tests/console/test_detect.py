@@ -12,6 +12,7 @@ Usage: test_detect.py PROGRAM SCRATCH_DIR AGENT_DIR... (exit 77: skipped)"""
 import json
 import os
 import runpy
+import shlex
 import shutil
 import subprocess
 import sys
@@ -23,7 +24,10 @@ read_export = runpy.run_path(os.path.join(here, "..", "..", "scripts", "printer-
     "read_export"]
 prefix = os.environ["VR_WINE_PREFIX"]
 env = {k: v for k, v in os.environ.items() if not k.startswith("VR_SNMP_")}
-env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+# Wine makes the UTF-16 command line from our arguments by the Unix locale's
+# character set: a UTF-8 one that every Debian has (en_US.UTF-8 need not be
+# installed).
+env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
 for d in agent_dirs:
     if os.path.exists(os.path.join(d, "unavailable")):
         print("skipped: " + open(os.path.join(d, "unavailable")).read())
@@ -222,7 +226,7 @@ for name, query_map, args, code, words, expected, *more in CASES:
         wine("reg", "add", "%s\\%s\\PrinterDriverData" % (PRINTERS, printer), "/v", "QV_AutoComName",
              "/d", more["community"], "/f")
     run = wine(exe, *args, extra_env=more.get("env"))
-    out = (run.stdout + run.stderr).decode("cp1252")
+    out = (run.stdout + run.stderr).decode("utf-8")
     check(not [p for p in SECRETS if p in out], "%s: a password in the output" % name)
     print("---- %s: exit %d\n%s" % (name, run.returncode, out))
     check(run.returncode == code, "%s: exit code %d, not %d" % (name, run.returncode, code))
@@ -234,7 +238,7 @@ for name, query_map, args, code, words, expected, *more in CASES:
 exe = install("usage", MAP)
 for args, error in USAGE_ERRORS:
     run = wine(exe, *args)
-    err = run.stderr.decode("cp1252").replace("\r\n", "\n")
+    err = run.stderr.decode("utf-8").replace("\r\n", "\n")
     check(run.returncode == 2 and run.stdout == b"", "%s: exit %d, output %r" % (args, run.returncode, run.stdout))
     check(err.startswith("VRAutoDetect: " + error) and "\nUsage:\n" in err, "%s: told %r" % (args, err))
     check(not [p for p in SECRETS if p in err], "%s: a password in the output" % args)
@@ -294,5 +298,69 @@ check(run.returncode == 0 and [p["status"] for p in v3] == ["detected"],
 # A child started by hand, without its parent's handover, asks nothing.
 run = wine(install("child-alone", V3_MAP), "--child", *V3, *SHA_AES, extra_env=SHAAES["env"])
 check(run.returncode == 2 and b"no handover block" in run.stderr, "--child alone: %r" % run.stderr)
+# Printers named in several scripts (tests/prefix/detect-names.reg; a name
+# holds neither a backslash nor a comma): each found by its name, its values
+# written under that very name, and the JSON all ASCII.
+NAMES = ["VRNames Plain", "VRNames Büro 2", "VRNames Drukarka łódź", "VRNames 印刷室 3F",
+         "VRNames 𠮷" + "印" * 211, 'VRNames "Annex" A4']
+exe = install("names", MAP)
+for name in NAMES:
+    wine("reg", "delete", "%s\\%s\\PrinterDriverData" % (PRINTERS, name), "/va", "/f")
+    run = wine(exe, "--printer", name, "--timeout", "1", "--write")
+    out = run.stdout.decode("utf-8", "replace")
+    check(run.returncode == 0 and 'Printer "%s"  (driver "VR Detect Names Driver", port "VRDETECT_PORT")'
+          % name in out and "QV_AutoCfgSuccess = 1" in out, "name %r: exit %d, %r" % (name, run.returncode, out))
+    check(stored(name) == dict(DETECTED, QV_AutoTimeOut=b"1"), "name %r: values %r" % (name, stored(name)))
+run = wine(install("names-json", MAP), "--all", "--driver", "VR Detect Names Driver", "--timeout", "1",
+           "--json")
+try:
+    named = json.loads(run.stdout.decode("ascii"))["printers"]
+except ValueError as e:
+    named = "%s: %r" % (e, run.stdout[:300])
+check(sorted((p["printer"], p["status"]) for p in named) == sorted((n, "detected") for n in NAMES)
+      if isinstance(named, list) else False, "names --all --json: %r" % (named,))
+
+# A console (Wine's, on a pseudo-terminal) shows the name as the table
+# wrote it, whatever its code page.
+if shutil.which("script"):
+    tty = subprocess.run(["script", "-qec", shlex.join(
+        ["flock", "-s", "-o", prefix + ".lock", "wine", exe, "--printer", NAMES[3], "--timeout", "1"]),
+        "/dev/null"], env=env, capture_output=True, timeout=300, stdin=subprocess.DEVNULL)
+    check('Printer "%s"' % NAMES[3] in tty.stdout.decode("utf-8", "replace"),
+          "console: %r" % tty.stdout[:200])
+else:
+    print("not checked: no script(1) for a console")
+
+# The secrets file as editors and shells write it; what is not one of these
+# is named in one line that shows nothing of the file's lines.
+PAIR = "auth=shaaes-auth\npriv=shaaes-priv"
+STRAY = "shaaes-typo-line"
+SECRET_FILES = [
+    ("utf8-lf-no-last-newline", PAIR.encode(), 0, 'detected: "HDD 500 GB"'),
+    ("utf8-bom-crlf", b"\xef\xbb\xbf" + (PAIR + "\n").replace("\n", "\r\n").encode(), 0, "=> DETECTED"),
+    ("utf16-bom-crlf", (PAIR + "\n").replace("\n", "\r\n").encode("utf-16"), 0, "=> DETECTED"),
+    ("utf16-bom-lf-no-last-newline", PAIR.encode("utf-16"), 0, "=> DETECTED"),
+    ("utf8-bom-lf", b"\xef\xbb\xbf" + (PAIR + "\n").encode(), 0, "=> DETECTED"),
+    ("nul", PAIR.replace("priv", "\0priv").encode(), 2, "holds a NUL byte"),
+    ("utf16-be", b"\xfe\xff" + (PAIR + "\n").encode("utf-16-be"), 2, "is UTF-16 big-endian"),
+    ("ansi", "auth=shaaes-äuth\npriv=shaaes-priv\n".encode("cp1252"), 2, "is neither UTF-8 nor UTF-16"),
+    ("stray-line", ("auth=shaaes-auth\n%s\npriv=shaaes-priv\n" % STRAY).encode(), 2,
+     "line 2 of \"%s\" is neither auth=... nor priv=..."),
+]
+exe = install("secrets", V3_MAP)
+for label, body, code, said in SECRET_FILES:
+    path = os.path.join(scratch, "geheimnis-ü-%s.secrets" % label)
+    with open(path, "wb") as f:
+        f.write(body)
+    os.chmod(path, 0o600)
+    windows_path = "Z:" + path.replace("/", "\\")
+    run = wine(exe, "--address", "127.0.0.71", "--timeout", "1", "--v3-secrets", windows_path,
+               *SHA_AES, extra_env={"VR_SNMP_AUTH_PASSWORD": "wrong-auth1"})
+    out = (run.stdout + run.stderr).decode("utf-8", "replace")
+    told = said % windows_path if "%s" in said else said
+    check(run.returncode == code and told in out and (code == 0 or out.count("\n") == 1 and
+          windows_path in out), "secrets %s: exit %d, %r" % (label, run.returncode, out))
+    check(not [w for w in ["shaaes", STRAY] if w in out.replace("user \"shaaes\"", "")],
+          "secrets %s: a line of the file shown: %r" % (label, out))
 print("%d failure(s)" % len(failures))
 sys.exit(1 if failures else 0)
