@@ -286,9 +286,20 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
     s_security.privProtocol = options->v3Priv;
     int total = ListPrinters(options, &printers);
     if (total < 0) {
-        fputs("VRAutoDetect: the spooler could not list the local printers\n", stderr);
+        fprintf(stderr, "VRAutoDetect: the spooler could not list the local printers (error "
+                "%lu): nothing was asked\n", GetLastError());
         free(printers);
-        return EXIT_NOT_DETECTED;
+        return EXIT_NOTHING_ASKED;
+    }
+    if (total == 0) {
+        // Most often a driver name with a typo: nothing to ask is not a success.
+        if (options->hasDriver)
+            fprintf(stderr, "VRAutoDetect: no local printer of driver \"%s\": nothing was "
+                    "asked\n", options->driver);
+        else
+            fputs("VRAutoDetect: no local printer: nothing was asked\n", stderr);
+        free(printers);
+        return EXIT_NOTHING_ASKED;
     }
     reports = (PrinterReport *)calloc(total > 0 ? (size_t)total : 1, sizeof(PrinterReport));
     jobs = (Job *)calloc(total > 0 ? (size_t)total : 1, sizeof(Job));
@@ -353,6 +364,14 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
     else
         WriteSummaryLine(counts[PRINTER_DETECTED], counts[PRINTER_FAILED],
                          counts[PRINTER_SKIPPED], milliseconds);
+    for (int i = 0; options->hasLog && i < total; i++) {
+        char error[LONG_TEXT_SIZE];
+        if (!AppendLogLine(options->log, &reports[i], error, COUNTOF(error))) {
+            fprintf(stderr, "VRAutoDetect: %s\n", error);
+            if (exitCode == EXIT_ALL_DETECTED)
+                exitCode = EXIT_NOT_DETECTED;
+        }
+    }
     free(jobs);
     free(reports);
     free(printers);

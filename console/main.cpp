@@ -2,6 +2,7 @@
 // address, or every printer.
 #include "console/console.h"
 #include "common/text.h"
+#include "features/query_map.h"
 
 #include <string.h>
 
@@ -37,30 +38,67 @@ int main(int argc, char **argv)
     }
     InstallDiagnosticReporter();
 
+    // Without the query map no option can be asked about: said before any
+    // printer is asked, with nothing written.
+    if (!options.child && !LoadQueryMap()) {
+        GetQueryMapPath(programPath, COUNTOF(programPath));
+        fputs("VRAutoDetect: the query map cannot be read: ", stderr);
+        fputs(programPath, stderr);
+        fputs("\nNothing was asked and nothing written. Put VRUnPQ.xml beside the program.\n",
+              stderr);
+        WipeV3Security();
+        return EXIT_NOTHING_ASKED;
+    }
+    ReleaseQueryMap();
+    if (!options.child && !BeginReport(&options, error, COUNTOF(error))) {
+        fputs("VRAutoDetect: ", stderr);
+        fputs(error, stderr);
+        fputs("\n", stderr);
+        WipeV3Security();
+        return EXIT_USAGE;
+    }
+
+    int exitCode;
     if (options.mode == MODE_ALL && !options.child) {
         WipeV3Security();
         memset(programPath, 0, sizeof(programPath));
         GetModuleFileNameA(NULL, programPath, COUNTOF(programPath) - 1);
-        return RunAllPrinters(&options, programPath);
-    }
-
-    DetectOne(&options, &s_report);
-    WipeV3Security();
-    if (options.child) {
-        DWORD written = 0;
-        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), &s_report, sizeof(s_report), &written, NULL);
-        return s_report.status == PRINTER_DETECTED ? EXIT_ALL_DETECTED : EXIT_NOT_DETECTED;
-    }
-    int detected = s_report.status == PRINTER_DETECTED;
-    int failed = s_report.status == PRINTER_FAILED;
-    int skipped = s_report.status == PRINTER_SKIPPED;
-    int exitCode = ChooseExitCode(detected, failed);
-    if (options.json) {
-        WriteJsonDocument(&s_report, 1, detected, failed, skipped, s_report.milliseconds,
-                          exitCode);
+        exitCode = RunAllPrinters(&options, programPath);
     } else {
-        WritePrinterTable(&s_report);
-        WriteSummaryLine(detected, failed, skipped, s_report.milliseconds);
+        DetectOne(&options, &s_report);
+        WipeV3Security();
+        if (options.child) {
+            DWORD written = 0;
+            WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), &s_report, sizeof(s_report), &written,
+                      NULL);
+            return s_report.status == PRINTER_DETECTED ? EXIT_ALL_DETECTED : EXIT_NOT_DETECTED;
+        }
+        int detected = s_report.status == PRINTER_DETECTED;
+        int failed = s_report.status == PRINTER_FAILED;
+        int skipped = s_report.status == PRINTER_SKIPPED;
+        exitCode = ChooseExitCode(detected, failed);
+        if (options.json) {
+            WriteJsonDocument(&s_report, 1, detected, failed, skipped, s_report.milliseconds,
+                              exitCode);
+        } else {
+            WritePrinterTable(&s_report);
+            WriteSummaryLine(detected, failed, skipped, s_report.milliseconds);
+        }
+        if (options.hasLog && !AppendLogLine(options.log, &s_report, error, COUNTOF(error))) {
+            fputs("VRAutoDetect: ", stderr);
+            fputs(error, stderr);
+            fputs("\n", stderr);
+            if (exitCode == EXIT_ALL_DETECTED)
+                exitCode = EXIT_NOT_DETECTED;
+        }
+    }
+    // A report that cannot be kept is a run that did not do what was asked.
+    if (!FinishReport(error, COUNTOF(error))) {
+        fputs("VRAutoDetect: ", stderr);
+        fputs(error, stderr);
+        fputs("\n", stderr);
+        if (exitCode == EXIT_ALL_DETECTED)
+            exitCode = EXIT_NOT_DETECTED;
     }
     return exitCode;
 }
