@@ -9,13 +9,15 @@
 #include "common/base.h"
 #include "features/configurators.h"
 #include "printer/port_settings.h"
+#include "printer/stored_values.h"
 #include "winsnmp/wsnmp_v3.h"
 
 // Exit codes.
 enum {
     EXIT_ALL_DETECTED = 0,
     EXIT_NOT_DETECTED = 1,
-    EXIT_USAGE = 2
+    EXIT_USAGE = 2,
+    EXIT_NOTHING_ASKED = 3      // no printer matched, no query map, no spooler
 };
 
 // Texts are held as UTF-8 (encoding.cpp): a name of 254 UTF-16 units takes
@@ -32,7 +34,10 @@ enum {
     DEFAULT_JOBS = 4,
     DIAGNOSTIC_SLOTS = 4,
     DIAGNOSTIC_SIZE = 1024,
-    REASON_SIZE = 1024
+    REASON_SIZE = 1024,
+    // A request unanswered is sent once and repeated 3 times (the engine's
+    // retries) before the walk gives up.
+    REQUEST_ATTEMPTS = 4
 };
 
 // What the command line asked for. Every text in UTF-8.
@@ -56,6 +61,9 @@ struct ConsoleOptions {
     int json;
     int help;
     int version;                // --version: the program's name and version
+    int hasOutput, hasLog;
+    char output[CONSOLE_PATH_SIZE]; // --output FILE: the report, whole or not at all
+    char log[CONSOLE_PATH_SIZE];    // --log FILE: one line per printer appended
     int child;                  // internal: one printer of --all, report on stdout
     // SNMPv3: a user makes the run speak v3; the passwords never come from
     // the command line (see security.cpp).
@@ -113,6 +121,24 @@ struct ReportSecurity {
     int privProtocol;
 };
 
+// What --write did with a printer's values.
+enum StoreOutcome {
+    STORE_NOT_ASKED,            // no --write
+    STORE_KEPT,                 // not detected: nothing written
+    STORE_UNCHANGED,            // all detected, nothing differed
+    STORE_WRITTEN,              // the values that differed written and read back
+    STORE_FAILED                // a write or its read-back failed (reason given)
+};
+// One value's fate.
+enum ValueChange {
+    CHANGE_KEPT,                // not detected: stays as it is
+    CHANGE_NOT_GIVEN,           // a setting the command line did not give
+    CHANGE_UNCHANGED,
+    CHANGE_CHANGED,
+    CHANGE_WOULD_CHANGE,        // without --write
+    CHANGE_NOT_STORED           // its write or read-back failed
+};
+
 enum PrinterStatus {
     PRINTER_DETECTED,
     PRINTER_FAILED,
@@ -132,10 +158,18 @@ struct PrinterReport {
     QueryFields fields;
     PortSources sources;
     ReportSecurity security;
+    char resolved[SHORT_TEXT_SIZE]; // the address a host name resolved to ("" for none)
     int asked;                  // the agent was asked (not skipped, printer opened)
     int writeAsked;
-    int written;                // the chain ran and stored its values
-    int chainOutcome;           // the success flag written
+    int written;                // values were written and read back as meant
+    int storeOutcome;           // StoreOutcome
+    int noOptionAnywhere;       // answers, but nothing under any option's sub-tree
+    // The seven values before the run, what this run would store (present
+    // only where it has something to store), and per value a ValueChange.
+    int haveStored;
+    RawValue stored[STORED_VALUE_COUNT];
+    RawValue detected[STORED_VALUE_COUNT];
+    int changes[STORED_VALUE_COUNT];
     WalkReport sysDescr;
     WalkReport options[FEATURE_OPTION_COUNT];
     DWORD milliseconds;
@@ -156,6 +190,10 @@ int ReadWideArguments(int *argc, char ***argv);
 void WriteOutputText(const char *utf8);
 void FlushOutput(void);
 void WriteErrorText(const char *utf8);
+// From here on the report goes to this file (UTF-8), not standard output.
+void RedirectOutput(HANDLE file);
+// 1 when a write of the report did not take every byte.
+int OutputFailed(void);
 
 // options.cpp: 1 when the arguments are valid; otherwise error holds the
 // one-line message naming the option.
@@ -196,14 +234,23 @@ void DetectOne(const ConsoleOptions *options, PrinterReport *report);
 int WalkSucceeded(int outcome);
 
 // output.cpp
+// The report goes to standard output, or with --output to a file beside
+// FILE that FinishReport moves over it.
+int BeginReport(const ConsoleOptions *options, char *error, size_t errorSize);
+int FinishReport(char *error, size_t errorSize);
 void WriteText(const char *text);
 void WritePrinterTable(const PrinterReport *report);
 void WriteJsonDocument(const PrinterReport *reports, int count, int detected, int failed,
                        int skipped, DWORD milliseconds, int exitCode);
 void WriteSummaryLine(int detected, int failed, int skipped, DWORD milliseconds);
 const char *OutcomeToken(int outcome);
+// --log: one line per printer appended; 0 with error when it cannot be.
+int AppendLogLine(const char *path, const PrinterReport *report, char *error, size_t errorSize);
+// The query map beside the program: its path, and whether it can be read.
+void GetQueryMapPath(char *path, size_t pathSize);
 
 // fleet.cpp: --all; returns the exit code.
 int RunAllPrinters(const ConsoleOptions *options, const char *programPath);
-// The exit code for these counts.
+// The exit code for these counts: 1 also when none was detected at all
+// (every printer skipped).
 int ChooseExitCode(int detected, int failed);

@@ -2,9 +2,13 @@
 // first, so that "answers, but has none of these options" differs from
 // "nothing answers", then the four options, each with the messages the
 // engine, the query map and the configurators gave while it ran.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include "console/console.h"
 #include "common/report.h"
 #include "common/text.h"
+#include "printer/printer_data.h"
 #include "printer/spooler.h"
 #include "snmp/snmp_engine.h"
 
@@ -14,8 +18,6 @@ static const char SYSTEM_DESCRIPTION_OID[] = "1.3.6.1.2.1.1.1";
 
 // The walk whose messages are being collected; NULL between walks.
 static WalkReport *s_collecting;
-// When the chain's current configurator started.
-static ULONGLONG s_optionStarted;
 
 // Keeps a message as a diagnostic of the walk that runs, instead of a box.
 static void CollectDiagnostic(int kind, HWND owner, const char *text, const char *caption,
@@ -111,18 +113,6 @@ static void RecordConfigurator(WalkReport *walk, int succeeded, const Configurat
         RecordWalk(walk, succeeded);
 }
 
-static void ObserveChain(int option, int succeeded, const ConfiguratorResult *result,
-                         void *context)
-{
-    PrinterReport *report = (PrinterReport *)context;
-    WalkReport *walk = &report->options[option];
-    RecordConfigurator(walk, succeeded, result);
-    ULONGLONG now = GetTickCount64();
-    walk->milliseconds = (DWORD)(now - s_optionStarted);
-    s_optionStarted = now;
-    s_collecting = option + 1 < FEATURE_OPTION_COUNT ? &report->options[option + 1] : NULL;
-}
-
 // sysDescr.0 through the same engine, as a walk of its sub-tree.
 static void AskSystemDescription(PrinterReport *report)
 {
@@ -139,9 +129,10 @@ static void AskSystemDescription(PrinterReport *report)
     walk->milliseconds = (DWORD)(GetTickCount64() - started);
 }
 
-// Without --write: each option on its own, nothing stored. After a walk
-// that got no answer the rest would only wait as long again: they are not
-// walked.
+// Each option on its own, nothing stored (with --write too: nothing is
+// written before all four are known). After a walk that got no answer the
+// rest would only wait as long again: they are not walked; any other
+// failure leaves the later options to be walked.
 static void DetectOptions(PrinterReport *report)
 {
     int silent = 0;
@@ -160,19 +151,6 @@ static void DetectOptions(PrinterReport *report)
         walk->milliseconds = (DWORD)(GetTickCount64() - started);
         silent = walk->outcome == OUTCOME_NO_ANSWER;
     }
-}
-
-// With --write: the dialog's own chain, so that what is stored is what OK
-// stores. The options after the first failure are not walked.
-static void StoreOptions(PrinterReport *report)
-{
-    for (int option = 0; option < FEATURE_OPTION_COUNT; option++)
-        report->options[option].outcome = OUTCOME_NOT_WALKED_CHAIN;
-    s_optionStarted = GetTickCount64();
-    s_collecting = &report->options[0];
-    report->chainOutcome = RunConfigurationChain(NULL, &report->fields, ObserveChain, report);
-    s_collecting = NULL;
-    report->written = 1;
 }
 
 static const WCHAR *PortOf(const WCHAR *portName)
@@ -226,21 +204,249 @@ static void ApplyOverrides(const ConsoleOptions *options, PrinterReport *report)
     fields->timeoutSeconds = ConvertTimeoutText(typed);
 }
 
+// Nothing answered at all: the printer, not one of its options, is the
+// matter.
+static int NothingAnswered(const PrinterReport *report)
+{
+    if (report->sysDescr.outcome != OUTCOME_NO_ANSWER)
+        return 0;
+    for (int option = 0; option < FEATURE_OPTION_COUNT; option++) {
+        int outcome = report->options[option].outcome;
+        if (outcome != OUTCOME_NO_ANSWER && outcome != OUTCOME_NOT_WALKED_SILENT)
+            return 0;
+    }
+    return 1;
+}
+
 static void DecideStatus(PrinterReport *report)
 {
     report->status = PRINTER_DETECTED;
+    if (NothingAnswered(report)) {
+        report->status = PRINTER_FAILED;
+        CopyText(report->reason, COUNTOF(report->reason),
+                 report->security.version == 3
+                     ? "the printer did not answer: off, wrong address, SNMP switched off or UDP "
+                       "port 161 filtered, SNMPv3 not enabled, or a wrong privacy password"
+                     : "the printer did not answer: off, wrong address, SNMP switched off or UDP "
+                       "port 161 filtered, or a community it does not accept");
+        return;
+    }
+    int empty = 0;
     for (int option = 0; option < FEATURE_OPTION_COUNT; option++) {
         const WalkReport *walk = &report->options[option];
-        if (WalkSucceeded(walk->outcome))
+        empty += walk->outcome == OUTCOME_EMPTY;
+        if (WalkSucceeded(walk->outcome) || report->status == PRINTER_FAILED)
             continue;
         report->status = PRINTER_FAILED;
         if (walk->outcome != OUTCOME_NOT_WALKED_CHAIN &&
-            walk->outcome != OUTCOME_NOT_WALKED_SILENT) {
+            walk->outcome != OUTCOME_NOT_WALKED_SILENT)
             FormatText(report->reason, COUNTOF(report->reason), "%s: %s",
                        g_featureOptions[option].optionName, OutcomeToken(walk->outcome));
-            return;
+    }
+    report->noOptionAnywhere = empty == FEATURE_OPTION_COUNT;
+}
+
+// The address a host name stands for, so that a name that now resolves
+// elsewhere is seen. Left empty for a numeric address or one that does not
+// resolve (the walk says so).
+static void ResolveAddress(PrinterReport *report)
+{
+    WSADATA wsa;
+    ADDRINFOA hints, *found = NULL;
+    char numeric[NI_MAXHOST];
+    const char *address = report->fields.address;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+        return;
+    memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_flags = AI_NUMERICHOST;
+    if (getaddrinfo(address, NULL, &hints, &found) == 0) {
+        freeaddrinfo(found);            // already an address
+    } else {
+        hints.ai_flags = 0;
+        hints.ai_socktype = SOCK_DGRAM;
+        found = NULL;
+        if (getaddrinfo(address, NULL, &hints, &found) == 0 && found != NULL &&
+            getnameinfo(found->ai_addr, (int)found->ai_addrlen, numeric, sizeof(numeric), NULL,
+                        0, NI_NUMERICHOST) == 0)
+            CopyText(report->resolved, COUNTOF(report->resolved), numeric);
+        if (found != NULL)
+            freeaddrinfo(found);
+    }
+    WSACleanup();
+}
+
+// ---- the seven values: what is stored, what this run would store ----------
+
+static void SetText(RawValue *value, const char *text)
+{
+    memset(value, 0, sizeof(*value));
+    value->present = 1;
+    value->type = REG_SZ;
+    // As the dialog stores a setting: its bytes, no NUL.
+    value->byteCount = (DWORD)CopyText((char *)value->bytes, sizeof(value->bytes), text);
+}
+
+static void SetFlag(RawValue *value, BYTE flag)
+{
+    memset(value, 0, sizeof(*value));
+    value->present = 1;
+    value->type = REG_BINARY;
+    value->bytes[0] = flag;
+    value->byteCount = 1;
+}
+
+// The bytes OK would store for each value that this run has found or been
+// given; 1 when all four options were detected.
+static int BuildDetectedValues(const ConsoleOptions *options, PrinterReport *report)
+{
+    int all = 1;
+    for (int option = 0; option < FEATURE_OPTION_COUNT; option++) {
+        const WalkReport *walk = &report->options[option];
+        RawValue *value = &report->detected[option];
+        if (!WalkSucceeded(walk->outcome)) {
+            all = 0;
+            continue;
+        }
+        // The dialog's own list builder, from the walk's values.
+        memset(g_snmpValues, 0, sizeof(g_snmpValues));
+        for (int slot = 0; slot < walk->valueCount; slot++)
+            CopyText(g_snmpValues[slot], SNMP_VALUE_SIZE, walk->values[slot]);
+        value->present = 1;
+        value->type = REG_MULTI_SZ;
+        value->byteCount = BuildValueList((char *)value->bytes, sizeof(value->bytes));
+    }
+    memset(g_snmpValues, 0, sizeof(g_snmpValues));
+    if (all)
+        SetFlag(&report->detected[VALUE_SUCCESS], 1);
+    // Stored settings are taken over only when asked for: a port's
+    // community copied into every queue would hide the port's later changes.
+    if (options->hasCommunity && report->security.version != 3)
+        SetText(&report->detected[VALUE_COMMUNITY], report->fields.community);
+    if (options->hasTimeout)
+        SetText(&report->detected[VALUE_TIMEOUT], report->fields.timeoutText);
+    return all;
+}
+
+static void CompareValues(PrinterReport *report, int all)
+{
+    for (int i = 0; i < STORED_VALUE_COUNT; i++) {
+        if (!report->detected[i].present)
+            report->changes[i] = i >= VALUE_COMMUNITY ? CHANGE_NOT_GIVEN : CHANGE_KEPT;
+        else if (!all)
+            report->changes[i] = CHANGE_KEPT;
+        else if (SameStoredContent(&report->stored[i], &report->detected[i]))
+            report->changes[i] = CHANGE_UNCHANGED;
+        else
+            report->changes[i] = report->writeAsked ? CHANGE_CHANGED : CHANGE_WOULD_CHANGE;
+    }
+}
+
+// The system's words for an error, without the line break it ends with.
+static void DescribeSystemError(DWORD error, char *text, size_t textSize)
+{
+    char message[LONG_TEXT_SIZE];
+    message[0] = '\0';
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  NULL, error, 0, message, COUNTOF(message), NULL);
+    if (length >= COUNTOF(message))
+        length = COUNTOF(message) - 1;
+    message[length] = '\0';
+    while (length > 0 && (message[length - 1] == '\n' || message[length - 1] == '\r' ||
+                          message[length - 1] == ' ' || message[length - 1] == '.'))
+        message[--length] = '\0';
+    FormatText(text, textSize, "%s (error %lu)", length > 0 ? message : "system error",
+               (unsigned long)error);
+}
+
+static const char *WhatToDo(DWORD error)
+{
+    return error == ERROR_ACCESS_DENIED
+               ? "run it from an elevated prompt, or as an account that may manage this printer"
+               : "check that the print spooler runs and the printer still exists, then run "
+                 "again";
+}
+
+// Writes what differs, in OK's order and bytes: the success flag's 0 first,
+// the lists that changed, the flag's 1, then the settings given; then reads
+// every value back. Any failure makes the printer failed, in words.
+static void StoreChanges(PrinterReport *report)
+{
+    // The flag's 0 outlives this function in the write list.
+    static RawValue cleared;
+    ValueWrite writes[STORED_VALUE_COUNT + 1];
+    RawValue after[STORED_VALUE_COUNT];
+    char system[LONG_TEXT_SIZE];
+    int count = 0, step = 0, failedValue = -1, differs = -1;
+    DWORD error = 0, readError = 0;
+
+    SetFlag(&cleared, 0);
+    writes[count++] = {VALUE_SUCCESS, &cleared};
+    for (int i = 0; i < STORED_VALUE_COUNT; i++) {
+        if (i == VALUE_SUCCESS || report->changes[i] == CHANGE_CHANGED)
+            writes[count++] = {i, &report->detected[i]};
+    }
+    int wrote = WriteStoredValues(writes, count, &step, &failedValue, &error);
+    // Whatever happened, what the printer now holds is what counts.
+    int readBack = ReadStoredValues(after, &readError);
+    for (int i = 0; i < STORED_VALUE_COUNT; i++) {
+        if (i != VALUE_SUCCESS && report->changes[i] != CHANGE_CHANGED)
+            continue;
+        if (!readBack || !SameStoredContent(&after[i], &report->detected[i])) {
+            report->changes[i] = CHANGE_NOT_STORED;
+            if (differs < 0)
+                differs = i;
         }
     }
+    if (!wrote) {
+        DescribeSystemError(error, system, COUNTOF(system));
+        if (step == WRITE_STEP_OPEN)
+            FormatText(report->reason, COUNTOF(report->reason),
+                       "\"%s\" could not be opened for writing: %s; every value kept; %s",
+                       report->printer, system, WhatToDo(error));
+        else
+            FormatText(report->reason, COUNTOF(report->reason),
+                       "\"%s\": %s could not be written: %s; %s", report->printer,
+                       g_storedValueNames[failedValue], system, WhatToDo(error));
+    } else if (!readBack) {
+        DescribeSystemError(readError, system, COUNTOF(system));
+        FormatText(report->reason, COUNTOF(report->reason),
+                   "\"%s\": the values written could not be read back: %s; %s",
+                   report->printer, system, WhatToDo(readError));
+    } else if (differs >= 0) {
+        FormatText(report->reason, COUNTOF(report->reason),
+                   "\"%s\": %s reads back other bytes than were written: another program "
+                   "may have written it at the same time; run again and check the value",
+                   report->printer, g_storedValueNames[differs]);
+    } else {
+        report->written = 1;
+        report->storeOutcome = STORE_WRITTEN;
+        return;
+    }
+    report->status = PRINTER_FAILED;
+    report->storeOutcome = STORE_FAILED;
+}
+
+// The stored values against what was detected; with --write, the
+// differences stored when all four options were detected, else nothing.
+static void SettleValues(const ConsoleOptions *options, PrinterReport *report)
+{
+    int all = BuildDetectedValues(options, report);
+    CompareValues(report, all);
+    if (!options->write)
+        return;
+    if (report->status != PRINTER_DETECTED) {
+        report->storeOutcome = STORE_KEPT;
+        return;
+    }
+    int any = 0;
+    for (int i = 0; i < STORED_VALUE_COUNT; i++)
+        any |= report->changes[i] == CHANGE_CHANGED;
+    if (!any) {
+        report->storeOutcome = STORE_UNCHANGED;
+        return;
+    }
+    StoreChanges(report);
 }
 
 void DetectOne(const ConsoleOptions *options, PrinterReport *report)
@@ -272,8 +478,11 @@ void DetectOne(const ConsoleOptions *options, PrinterReport *report)
         Utf8ToAnsi(options->printer, g_printerName, COUNTOF(g_printerName));
         if (!ReadPrinterSettings(report))
             goto done;
+        DWORD error = 0;
+        report->haveStored = ReadStoredValues(report->stored, &error);
     }
     ApplyOverrides(options, report);
+    ResolveAddress(report);
 
     // No source named an address: the dialog would show its placeholder,
     // which nothing answers.
@@ -294,11 +503,10 @@ void DetectOne(const ConsoleOptions *options, PrinterReport *report)
 
     report->asked = 1;
     AskSystemDescription(report);
-    if (options->write)
-        StoreOptions(report);
-    else
-        DetectOptions(report);
+    DetectOptions(report);
     DecideStatus(report);
+    if (report->hasPrinter)
+        SettleValues(options, report);
 done:
     report->milliseconds = (DWORD)(GetTickCount64() - started);
 }

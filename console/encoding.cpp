@@ -23,11 +23,12 @@ struct OutputStream {
     int known;
     HANDLE handle;
     int console;
+    int failed;                 // a write did not take every byte
     size_t used;
     char buffer[OUTPUT_BUFFER_SIZE];
 };
-static OutputStream s_output = {STD_OUTPUT_HANDLE, 0, NULL, 0, 0, {0}};
-static OutputStream s_error = {STD_ERROR_HANDLE, 0, NULL, 0, 0, {0}};
+static OutputStream s_output = {STD_OUTPUT_HANDLE, 0, NULL, 0, 0, 0, {0}};
+static OutputStream s_error = {STD_ERROR_HANDLE, 0, NULL, 0, 0, 0, {0}};
 
 int WideToUtf8(const WCHAR *wide, char *utf8, size_t utf8Size)
 {
@@ -167,7 +168,8 @@ static void WriteBytes(OutputStream *stream, const char *bytes, size_t count)
             lines[used++] = '\r';
         lines[used++] = bytes[i];
     }
-    WriteFile(stream->handle, lines, (DWORD)used, &written, NULL);
+    if (!WriteFile(stream->handle, lines, (DWORD)used, &written, NULL) || written != used)
+        stream->failed = 1;
 }
 
 // Writes what the buffer holds up to its last whole character.
@@ -218,4 +220,18 @@ void WriteErrorText(const char *utf8)
 {
     AppendStream(&s_error, utf8);
     FlushStream(&s_error, 1);
+}
+
+void RedirectOutput(HANDLE file)
+{
+    FlushOutput();
+    s_output.known = 1;
+    s_output.handle = file;
+    s_output.console = 0;
+    s_output.failed = 0;
+}
+
+int OutputFailed(void)
+{
+    return s_output.failed;
 }

@@ -317,9 +317,24 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
     s_security.privProtocol = options->v3Priv;
     int total = ListPrinters(options, &printers);
     if (total < 0) {
-        WriteErrorText("VRAutoDetect: the spooler could not list the local printers\n");
+        char text[LONG_TEXT_SIZE];
+        FormatText(text, COUNTOF(text), "VRAutoDetect: the spooler could not list the local "
+                   "printers (error %lu): nothing was asked\n", GetLastError());
+        WriteErrorText(text);
         free(printers);
-        return EXIT_NOT_DETECTED;
+        return EXIT_NOTHING_ASKED;
+    }
+    if (total == 0) {
+        char said[LONG_TEXT_SIZE];
+        // Most often a driver name with a typo: nothing to ask is not a success.
+        if (options->hasDriver)
+            FormatText(said, COUNTOF(said), "VRAutoDetect: no local printer of driver "
+                       "\"%s\": nothing was asked\n", options->driver);
+        else
+            CopyText(said, COUNTOF(said), "VRAutoDetect: no local printer: nothing was asked\n");
+        WriteErrorText(said);
+        free(printers);
+        return EXIT_NOTHING_ASKED;
     }
     reports = (PrinterReport *)calloc(total > 0 ? (size_t)total : 1, sizeof(PrinterReport));
     jobs = (Job *)calloc(total > 0 ? (size_t)total : 1, sizeof(Job));
@@ -384,6 +399,16 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
     else
         WriteSummaryLine(counts[PRINTER_DETECTED], counts[PRINTER_FAILED],
                          counts[PRINTER_SKIPPED], milliseconds);
+    for (int i = 0; options->hasLog && i < total; i++) {
+        char error[LONG_TEXT_SIZE];
+        if (!AppendLogLine(options->log, &reports[i], error, COUNTOF(error))) {
+            WriteErrorText("VRAutoDetect: ");
+            WriteErrorText(error);
+            WriteErrorText("\n");
+            if (exitCode == EXIT_ALL_DETECTED)
+                exitCode = EXIT_NOT_DETECTED;
+        }
+    }
     free(jobs);
     free(reports);
     free(printers);

@@ -2,6 +2,7 @@
 // address, or every printer.
 #include "console/console.h"
 #include "common/text.h"
+#include "features/query_map.h"
 #include "version.h"
 
 #include <string.h>
@@ -51,32 +52,68 @@ int main(int argc, char **argv)
     }
     InstallDiagnosticReporter();
 
+    // Without the query map no option can be asked about: said before any
+    // printer is asked, with nothing written.
+    if (!options.child && !LoadQueryMap()) {
+        GetQueryMapPath(programPath, COUNTOF(programPath));
+        WriteErrorText("VRAutoDetect: the query map cannot be read: ");
+        WriteErrorText(programPath);
+        WriteErrorText("\nNothing was asked and nothing written. Put VRUnPQ.xml beside the "
+                       "program.\n");
+        WipeV3Security();
+        return EXIT_NOTHING_ASKED;
+    }
+    ReleaseQueryMap();
+    if (!options.child && !BeginReport(&options, error, COUNTOF(error))) {
+        WriteErrorText("VRAutoDetect: ");
+        WriteErrorText(error);
+        WriteErrorText("\n");
+        WipeV3Security();
+        return EXIT_USAGE;
+    }
+
+    int exitCode;
     if (options.mode == MODE_ALL && !options.child) {
         memset(widePath, 0, sizeof(widePath));
         GetModuleFileNameW(NULL, widePath, COUNTOF(widePath) - 1);
         WideToUtf8(widePath, programPath, COUNTOF(programPath));
-        int exitCode = RunAllPrinters(&options, programPath);
+        exitCode = RunAllPrinters(&options, programPath);
         WipeV3Security();
-        return exitCode;
-    }
-
-    DetectOne(&options, &s_report);
-    WipeV3Security();
-    if (options.child) {
-        DWORD written = 0;
-        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), &s_report, sizeof(s_report), &written, NULL);
-        return s_report.status == PRINTER_DETECTED ? EXIT_ALL_DETECTED : EXIT_NOT_DETECTED;
-    }
-    int detected = s_report.status == PRINTER_DETECTED;
-    int failed = s_report.status == PRINTER_FAILED;
-    int skipped = s_report.status == PRINTER_SKIPPED;
-    int exitCode = ChooseExitCode(detected, failed);
-    if (options.json) {
-        WriteJsonDocument(&s_report, 1, detected, failed, skipped, s_report.milliseconds,
-                          exitCode);
     } else {
-        WritePrinterTable(&s_report);
-        WriteSummaryLine(detected, failed, skipped, s_report.milliseconds);
+        DetectOne(&options, &s_report);
+        WipeV3Security();
+        if (options.child) {
+            DWORD written = 0;
+            WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), &s_report, sizeof(s_report), &written,
+                      NULL);
+            return s_report.status == PRINTER_DETECTED ? EXIT_ALL_DETECTED : EXIT_NOT_DETECTED;
+        }
+        int detected = s_report.status == PRINTER_DETECTED;
+        int failed = s_report.status == PRINTER_FAILED;
+        int skipped = s_report.status == PRINTER_SKIPPED;
+        exitCode = ChooseExitCode(detected, failed);
+        if (options.json) {
+            WriteJsonDocument(&s_report, 1, detected, failed, skipped, s_report.milliseconds,
+                              exitCode);
+        } else {
+            WritePrinterTable(&s_report);
+            WriteSummaryLine(detected, failed, skipped, s_report.milliseconds);
+        }
+        if (options.hasLog && !AppendLogLine(options.log, &s_report, error, COUNTOF(error))) {
+            WriteErrorText("VRAutoDetect: ");
+            WriteErrorText(error);
+            WriteErrorText("\n");
+            if (exitCode == EXIT_ALL_DETECTED)
+                exitCode = EXIT_NOT_DETECTED;
+        }
+    }
+    // A report that cannot be kept is a run that did not do what was asked.
+    if (!FinishReport(error, COUNTOF(error))) {
+        WriteErrorText("VRAutoDetect: ");
+        WriteErrorText(error);
+        WriteErrorText("\n");
+        if (exitCode == EXIT_ALL_DETECTED)
+            exitCode = EXIT_NOT_DETECTED;
     }
     return exitCode;
 }

@@ -8,7 +8,7 @@
 enum OptionId {
     OPT_PRINTER, OPT_ADDRESS, OPT_COMMUNITY, OPT_TIMEOUT, OPT_ALL, OPT_DRIVER, OPT_JOBS,
     OPT_WRITE, OPT_JSON, OPT_HELP, OPT_CHILD, OPT_V3_USER, OPT_V3_AUTH, OPT_V3_PRIV,
-    OPT_V3_SECRETS, OPT_VERSION
+    OPT_V3_SECRETS, OPT_VERSION, OPT_OUTPUT, OPT_LOG
 };
 
 // The dialog's typing limits hold here too: what --write stores is what
@@ -42,16 +42,22 @@ static const OptionRow OPTION_TABLE[] = {
     {"--v3-priv", OPT_V3_PRIV, 1},
     {"--v3-secrets", OPT_V3_SECRETS, 1},
     {"--version", OPT_VERSION, 0},
+    {"--output", OPT_OUTPUT, 1},
+    {"--log", OPT_LOG, 1},
 };
 
 static const char USAGE[] =
     "Usage:\n"
     "  VRAutoDetect.exe --printer NAME [--address HOST] [--community TEXT]\n"
-    "                   [--timeout SECONDS] [--write] [--json]\n"
-    "  VRAutoDetect.exe --address HOST [--community TEXT] [--timeout SECONDS] [--json]\n"
+    "                   [--timeout SECONDS] [--write] [REPORT]\n"
+    "  VRAutoDetect.exe --address HOST [--community TEXT] [--timeout SECONDS]\n"
+    "                   [REPORT]\n"
     "  VRAutoDetect.exe --all [--driver NAME] [--jobs N] [--community TEXT]\n"
-    "                   [--timeout SECONDS] [--write] [--json]\n"
+    "                   [--timeout SECONDS] [REPORT]\n"
+    "  VRAutoDetect.exe --all --driver NAME --write [--jobs N] [--community TEXT]\n"
+    "                   [--timeout SECONDS] [REPORT]\n"
     "  VRAutoDetect.exe --help | /? | --version\n"
+    "REPORT: [--json] [--output FILE] [--log FILE]\n"
     "Each form but --help and --version also takes SNMPv3 instead of --community:\n"
     "                   --v3-user NAME [--v3-auth MD5|SHA|SHA256 [--v3-priv AES|none]]\n"
     "                   [--v3-secrets FILE]\n"
@@ -65,12 +71,18 @@ static const char USAGE[] =
     "  --community TEXT   the SNMP community (default: the port's, stored, qomtan)\n"
     "  --timeout SECONDS  1 to 99, per request; 3 retries follow (default: stored, 6)\n"
     "  --all              every local printer whose port gives an address\n"
-    "  --driver NAME      with --all: only printers of this driver\n"
+    "  --driver NAME      with --all: only printers of this driver (required with\n"
+    "                     --write: our values never go into other drivers' queues)\n"
     "  --jobs N           with --all: printers asked at the same time, 1 to 64\n"
     "                     (default 4)\n"
-    "  --write            store the results as OK in the configuration dialog does;\n"
-    "                     without it nothing is written\n"
-    "  --json             one JSON document on standard output instead of the table\n"
+    "  --write            when all four options were detected, store the values that\n"
+    "                     differ, as OK in the dialog would, and read them back; the\n"
+    "                     community and time-out only when given. Otherwise nothing\n"
+    "                     is written, and the report says what would change\n"
+    "  --json             one JSON document instead of the table\n"
+    "  --output FILE      the report into FILE, whole or not at all\n"
+    "  --log FILE         append one line per printer to FILE (time, computer,\n"
+    "                     printer, outcome, what changed)\n"
     "  --v3-user NAME     ask over SNMPv3 as this user (USM); alone: noAuthNoPriv\n"
     "  --v3-auth PROTOCOL authentication MD5, SHA or SHA256: authNoPriv\n"
     "  --v3-priv AES|none privacy AES-128 (needs --v3-auth): authPriv\n"
@@ -80,8 +92,10 @@ static const char USAGE[] =
     "whose passwords win over the variables; never from the command line, and they\n"
     "are never shown or stored. --community is refused with --v3-user (SNMPv3 sends\n"
     "no community); --write then keeps the stored community as it is.\n"
-    "Exit code: 0 every printer asked was detected completely, 1 at least one was\n"
-    "not (or none was asked), 2 usage error.\n";
+    "Exit code: 0 every printer asked was detected (and, with --write, stored or\n"
+    "unchanged); 1 at least one was not detected or not stored (or every printer was\n"
+    "skipped); 2 usage error; 3 nothing was asked: no printer matched --driver, the\n"
+    "query map is missing, or the spooler cannot be reached.\n";
 
 void WriteUsage(FILE *stream)
 {
@@ -168,6 +182,19 @@ static int TakeValue(const OptionRow *row, const char *value, ConsoleOptions *op
         if (!ParseNumber(value, 2, 1, MAX_JOBS, &options->jobs))
             return SetError(error, errorSize, "%s: a number from 1 to 64", row->name);
         options->hasJobs = 1;
+        return 1;
+    case OPT_OUTPUT:
+    case OPT_LOG:
+        if (value[0] == '\0' || strlen(value) >= sizeof(options->output))
+            return SetError(error, errorSize, "%s: a file name of 1 to 259 characters",
+                            row->name);
+        if (row->id == OPT_OUTPUT) {
+            CopyText(options->output, COUNTOF(options->output), value);
+            options->hasOutput = 1;
+        } else {
+            CopyText(options->log, COUNTOF(options->log), value);
+            options->hasLog = 1;
+        }
         return 1;
     case OPT_V3_USER:
         if (value[0] == '\0' || strlen(value) > VR_SNMP_MAX_USER)
@@ -256,6 +283,9 @@ static int CheckCombination(ConsoleOptions *options, char *error, size_t errorSi
         return SetError(error, errorSize, "%s: only with --all", "--driver");
     if (options->mode != MODE_ALL && options->hasJobs)
         return SetError(error, errorSize, "%s: only with --all", "--jobs");
+    if (options->mode == MODE_ALL && options->write && !options->hasDriver)
+        return SetError(error, errorSize, "%s: with --all only with --driver NAME (it would "
+                        "write into other drivers' queues)", "--write");
     if (options->mode == MODE_ADDRESS && options->write)
         return SetError(error, errorSize, "%s: needs a printer to store into (--printer or --all)",
                         "--write");

@@ -4,27 +4,134 @@
 #include "console/console.h"
 #include "common/text.h"
 #include "snmp/snmp_engine.h"
+#include "version.h"
 
 #include <stdarg.h>
-
+#include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 enum {
     WORDS_SIZE = 1024,
     WIDE_TEXT_SIZE = LONG_TEXT_SIZE,    // the longest text: a reason or a diagnostic
-    JSON_PIECE_SIZE = 256
+    JSON_PIECE_SIZE = 256,
+    LOG_LINE_SIZE = 8192,
+    VALUE_WORDS_SIZE = 2048
 };
 
 static const char *const SOURCE_NAMES[] = {"default", "cluster keys", "port monitor",
                                            "stored settings", "command line"};
 static const char *const STATUS_NAMES[] = {"detected", "failed", "skipped"};
+static const char *const STORE_NAMES[] = {"not asked", "kept", "unchanged", "written", "failed"};
+static const char *const CHANGE_NAMES[] = {"kept", "not given", "unchanged", "changed",
+                                           "would change", "not stored"};
+
+// Where the report goes: standard output, or with --output a file beside
+// the named one, moved over it when the report is whole.
+static void WriteFormatted(const char *format, ...) __attribute__((format(printf, 1, 2)));
+static HANDLE s_outFile = INVALID_HANDLE_VALUE;
+static char s_outputPath[CONSOLE_PATH_SIZE];
+static char s_partialPath[CONSOLE_PATH_SIZE + 32];
+// The run: when it started (UTC), on which computer, with which map (UTF-8).
+static char s_runTime[32];
+static char s_computer[(MAX_COMPUTERNAME_LENGTH + 1) * UTF8_PER_UNIT];
+static char s_queryMapPath[CONSOLE_PATH_SIZE];
 
 void WriteText(const char *text)
 {
     WriteOutputText(text);
 }
 
-static void WriteFormatted(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void GetQueryMapPath(char *path, size_t pathSize)
+{
+    WCHAR module[PATH_TEXT_SIZE];
+    memset(module, 0, sizeof(module));
+    if (GetModuleFileNameW(g_hInstance, module, COUNTOF(module) - 1) == 0)
+        module[0] = 0;
+    WCHAR *lastSlash = wcsrchr(module, L'\\');
+    if (lastSlash != NULL)
+        lastSlash[1] = 0;
+    if (!WideToUtf8(module, path, pathSize))
+        path[0] = '\0';
+    AppendText(path, pathSize, "VRUnPQ.xml");
+}
+
+static void TakeRunFacts(void)
+{
+    SYSTEMTIME now;
+    WCHAR computer[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = COUNTOF(computer);
+    GetSystemTime(&now);
+    FormatText(s_runTime, COUNTOF(s_runTime), "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear,
+               now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+    if (!GetComputerNameW(computer, &size) || !WideToUtf8(computer, s_computer,
+                                                          COUNTOF(s_computer)))
+        CopyText(s_computer, COUNTOF(s_computer), "?");
+    GetQueryMapPath(s_queryMapPath, COUNTOF(s_queryMapPath));
+}
+
+static void RemovePartial(void)
+{
+    WCHAR partial[PATH_TEXT_SIZE + 32];
+    if (Utf8ToWide(s_partialPath, partial, COUNTOF(partial)))
+        DeleteFileW(partial);
+}
+
+int BeginReport(const ConsoleOptions *options, char *error, size_t errorSize)
+{
+    WCHAR partial[PATH_TEXT_SIZE + 32];
+    TakeRunFacts();
+    s_outFile = INVALID_HANDLE_VALUE;
+    if (options->hasOutput) {
+        CopyText(s_outputPath, COUNTOF(s_outputPath), options->output);
+        // Beside the file, so that the move is a rename on the same volume.
+        FormatText(s_partialPath, COUNTOF(s_partialPath), "%s.%lu.partial", s_outputPath,
+                   (unsigned long)GetCurrentProcessId());
+        if (Utf8ToWide(s_partialPath, partial, COUNTOF(partial)))
+            s_outFile = CreateFileW(partial, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, NULL);
+        if (s_outFile == INVALID_HANDLE_VALUE) {
+            FormatText(error, errorSize, "--output: \"%s\" cannot be written (error %lu)",
+                       s_partialPath, GetLastError());
+            return 0;
+        }
+        // A file takes the report as UTF-8, whatever standard output is.
+        RedirectOutput(s_outFile);
+    }
+    if (!options->json)
+        WriteFormatted("VRAutoDetect %s on %s at %s; query map %s\n\n", VR_VERSION_TEXT,
+                       s_computer, s_runTime, s_queryMapPath);
+    return 1;
+}
+
+int FinishReport(char *error, size_t errorSize)
+{
+    WCHAR partial[PATH_TEXT_SIZE + 32], output[PATH_TEXT_SIZE];
+    if (s_outFile == INVALID_HANDLE_VALUE)
+        return 1;
+    FlushOutput();
+    int ok = !OutputFailed();
+    ok = FlushFileBuffers(s_outFile) && ok;
+    ok = CloseHandle(s_outFile) && ok;
+    s_outFile = INVALID_HANDLE_VALUE;
+    if (!ok) {
+        FormatText(error, errorSize, "--output: the report could not be written whole to "
+                   "\"%s\"; \"%s\" is as it was", s_partialPath, s_outputPath);
+        RemovePartial();
+        return 0;
+    }
+    if (!Utf8ToWide(s_partialPath, partial, COUNTOF(partial)) ||
+        !Utf8ToWide(s_outputPath, output, COUNTOF(output)) ||
+        !MoveFileExW(partial, output, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        FormatText(error, errorSize,
+                   "--output: the report could not be moved over \"%s\" (error %lu); the "
+                   "file is as it was", s_outputPath, GetLastError());
+        RemovePartial();
+        return 0;
+    }
+    return 1;
+}
+
 static void WriteFormatted(const char *format, ...)
 {
     char text[LONG_TEXT_SIZE + 256];
@@ -73,7 +180,7 @@ const char *OutcomeToken(int outcome)
 // A value for the table: quoted, control characters shown as dots.
 static void AppendQuoted(char *words, size_t wordsSize, const char *value)
 {
-    char shown[SNMP_VALUE_SIZE];
+    char shown[VALUE_WORDS_SIZE];
     size_t length = CopyText(shown, COUNTOF(shown), value);
     for (size_t i = 0; i < length; i++) {
         if ((unsigned char)shown[i] < 0x20)
@@ -227,8 +334,16 @@ static void WriteWalkLine(const char *label, const WalkReport *walk, int isSyste
     if (walk->outcome != OUTCOME_NOT_WALKED_CHAIN && walk->outcome != OUTCOME_NOT_WALKED_SILENT &&
         walk->outcome != OUTCOME_NO_MAP && walk->outcome != OUTCOME_NO_ENTRY) {
         FormatDuration(duration, COUNTOF(duration), walk->milliseconds);
-        WriteFormatted("  [%d exchange%s, %s]", walk->exchanges, walk->exchanges == 1 ? "" : "s",
-                       duration);
+        if (walk->outcome == OUTCOME_NO_ANSWER && walk->exchanges <= 1)
+            WriteFormatted("  [%d attempts, no reply in %lu.%lu s]", REQUEST_ATTEMPTS,
+                           (unsigned long)(walk->milliseconds / 1000),
+                           (unsigned long)(walk->milliseconds % 1000 / 100));
+        else if (walk->outcome == OUTCOME_NO_ANSWER)
+            WriteFormatted("  [%d exchanges answered, then %d attempts with no reply; %s]",
+                           walk->exchanges - 1, REQUEST_ATTEMPTS, duration);
+        else
+            WriteFormatted("  [%d exchange%s, %s]", walk->exchanges,
+                           walk->exchanges == 1 ? "" : "s", duration);
     }
     WriteText("\n");
     for (int i = 0; i < walk->diagnosticCount && i < DIAGNOSTIC_SLOTS; i++)
@@ -250,6 +365,101 @@ static void ShowFields(const QueryFields *fields, ShownFields *shown)
     AnsiToUtf8(fields->timeoutText, shown->timeoutText, COUNTOF(shown->timeoutText));
 }
 
+static const char *TypeName(DWORD type)
+{
+    switch (type) {
+    case REG_SZ: return "REG_SZ";
+    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
+    case REG_BINARY: return "REG_BINARY";
+    case REG_DWORD: return "REG_DWORD";
+    case REG_MULTI_SZ: return "REG_MULTI_SZ";
+    default: return "other";
+    }
+}
+
+// A value as the demonstration's value table shows it: a text quoted, a
+// list as its quoted texts, binary bytes in hex.
+static void DescribeValue(const RawValue *value, char *words, size_t wordsSize)
+{
+    const char *bytes = (const char *)value->bytes;
+    DWORD count = value->byteCount < (DWORD)STORED_VALUE_BYTES ? value->byteCount
+                                                            : (DWORD)STORED_VALUE_BYTES;
+    words[0] = '\0';
+    if (!value->present) {
+        CopyText(words, wordsSize, "(not written)");
+        return;
+    }
+    switch (value->type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ: {
+        char text[STORED_VALUE_BYTES + 1], shown[STORED_VALUE_BYTES * UTF8_PER_UNIT + 1];
+        memcpy(text, bytes, count);
+        text[count] = '\0';
+        AnsiToUtf8(text, shown, COUNTOF(shown));
+        AppendQuoted(words, wordsSize, shown);
+        return;
+    }
+    case REG_MULTI_SZ: {
+        DWORD at = 0;
+        while (at < count && bytes[at] != '\0') {
+            char text[STORED_VALUE_BYTES + 1], shown[STORED_VALUE_BYTES * UTF8_PER_UNIT + 1];
+            DWORD length = 0;
+            while (at + length < count && bytes[at + length] != '\0')
+                length++;
+            memcpy(text, bytes + at, length);
+            text[length] = '\0';
+            AnsiToUtf8(text, shown, COUNTOF(shown));
+            if (at > 0)
+                AppendText(words, wordsSize, ", ");
+            AppendQuoted(words, wordsSize, shown);
+            at += length + 1;
+        }
+        if (at == 0)
+            CopyText(words, wordsSize, "(empty list)");
+        return;
+    }
+    default:
+        for (DWORD i = 0; i < count; i++) {
+            char hex[4];
+            FormatText(hex, COUNTOF(hex), i > 0 ? " %02x" : "%02x", value->bytes[i]);
+            AppendText(words, wordsSize, hex);
+        }
+        if (count == 0)
+            CopyText(words, wordsSize, "(no bytes)");
+        return;
+    }
+}
+
+static void DescribeChange(const PrinterReport *report, int value, char *words,
+                           size_t wordsSize)
+{
+    int change = report->changes[value];
+    CopyText(words, wordsSize, change == CHANGE_NOT_GIVEN ? "kept" : CHANGE_NAMES[change]);
+}
+
+// Per value: what was stored, what this run detected, and what became of it.
+static void WriteValueLines(const PrinterReport *report)
+{
+    char stored[VALUE_WORDS_SIZE], detected[VALUE_WORDS_SIZE], change[64];
+    for (int i = 0; i < STORED_VALUE_COUNT; i++) {
+        DescribeValue(&report->stored[i], stored, COUNTOF(stored));
+        if (report->detected[i].present)
+            DescribeValue(&report->detected[i], detected, COUNTOF(detected));
+        else if (report->changes[i] == CHANGE_NOT_GIVEN)
+            CopyText(detected, COUNTOF(detected), i == VALUE_COMMUNITY
+                         ? "- (stored only when --community is given)"
+                         : "- (stored only when --timeout is given)");
+        else
+            CopyText(detected, COUNTOF(detected), "-");
+        DescribeChange(report, i, change, COUNTOF(change));
+        WriteFormatted("  %-20s %-12s stored ", g_storedValueNames[i], change);
+        WriteText(stored);
+        WriteText("; detected ");
+        WriteText(detected);
+        WriteText("\n");
+    }
+}
+
 void WritePrinterTable(const PrinterReport *report)
 {
     ShownFields shown;
@@ -262,8 +472,13 @@ void WritePrinterTable(const PrinterReport *report)
     else
         WriteFormatted("Address %s  (no printer)\n", fields->address);
     if (report->asked || report->status == PRINTER_SKIPPED) {
-        WriteFormatted("  %-13s %-24s from %s\n", "address", fields->address,
-                       SourceName(report->sources.address));
+        if (report->resolved[0] != '\0')
+            WriteFormatted("  %-13s %-24s from %s, resolves to %s\n", "address",
+                           fields->address, SourceName(report->sources.address),
+                           report->resolved);
+        else
+            WriteFormatted("  %-13s %-24s from %s\n", "address", fields->address,
+                           SourceName(report->sources.address));
         if (report->security.version == 3)
             WriteFormatted("  %-13s SNMPv3 %s, user \"%s\", authentication %s, privacy %s\n",
                            "security", SecurityLevelName(&report->security),
@@ -281,7 +496,12 @@ void WritePrinterTable(const PrinterReport *report)
         for (int option = 0; option < FEATURE_OPTION_COUNT; option++)
             WriteWalkLine(g_featureOptions[option].optionName, &report->options[option], 0,
                           report->security.version);
+        if (report->noOptionAnywhere)
+            WriteText("  ! Warning: the printer answers, but has nothing under any of the four "
+                      "options' OIDs:\n    the query map may not be the one for this model\n");
     }
+    if (report->hasPrinter && report->haveStored && report->asked)
+        WriteValueLines(report);
     FormatDuration(duration, COUNTOF(duration), report->milliseconds);
     switch (report->status) {
     case PRINTER_DETECTED:
@@ -294,14 +514,26 @@ void WritePrinterTable(const PrinterReport *report)
         WriteFormatted("  => SKIPPED: %s", report->reason);
         break;
     }
-    if (report->written)
-        WriteFormatted("; stored as OK in the dialog does (QV_AutoCfgSuccess = %d)%s\n",
-                       report->chainOutcome, report->security.version == 3
-                                                 ? ", the stored community kept" : "");
-    else if (report->asked && !report->writeAsked)
-        WriteText("; nothing written (--write stores)\n");
-    else
-        WriteText("; nothing written\n");
+    switch (report->storeOutcome) {
+    case STORE_WRITTEN:
+        WriteFormatted("; changed values written and read back%s\n",
+                       report->security.version == 3 ? ", the stored community kept" : "");
+        break;
+    case STORE_UNCHANGED:
+        WriteText("; unchanged: nothing differed, nothing written\n");
+        break;
+    case STORE_KEPT:
+        WriteText("; kept: nothing written, every stored value stays as it was\n");
+        break;
+    case STORE_FAILED:
+        WriteText("; NOT STORED\n");
+        break;
+    default:
+        WriteText(report->asked && !report->writeAsked && report->hasPrinter
+                      ? "; nothing written (--write stores what would change)\n"
+                      : "; nothing written\n");
+        break;
+    }
     WriteText("\n");
     FlushOutput();
 }
@@ -379,6 +611,63 @@ static void WriteJsonWalk(const WalkReport *walk, int isSystem, int version)
     WriteText("]}");
 }
 
+// A value as JSON: its type and its content (a text, a list of texts, or
+// binary bytes in hex); null when absent.
+static void WriteJsonValue(const RawValue *value)
+{
+    const char *bytes = (const char *)value->bytes;
+    DWORD count = value->byteCount < (DWORD)STORED_VALUE_BYTES ? value->byteCount
+                                                            : (DWORD)STORED_VALUE_BYTES;
+    char text[STORED_VALUE_BYTES + 1], shown[STORED_VALUE_BYTES * UTF8_PER_UNIT + 1];
+    if (!value->present) {
+        WriteText("null");
+        return;
+    }
+    WriteFormatted("{\"type\": \"%s\", \"value\": ", TypeName(value->type));
+    if (value->type == REG_SZ || value->type == REG_EXPAND_SZ) {
+        memcpy(text, bytes, count);
+        text[count] = '\0';
+        AnsiToUtf8(text, shown, COUNTOF(shown));
+        WriteJsonString(shown);
+    } else if (value->type == REG_MULTI_SZ) {
+        DWORD at = 0;
+        WriteText("[");
+        while (at < count && bytes[at] != '\0') {
+            DWORD length = 0;
+            while (at + length < count && bytes[at + length] != '\0')
+                length++;
+            memcpy(text, bytes + at, length);
+            text[length] = '\0';
+            AnsiToUtf8(text, shown, COUNTOF(shown));
+            if (at > 0)
+                WriteText(", ");
+            WriteJsonString(shown);
+            at += length + 1;
+        }
+        WriteText("]");
+    } else {
+        WriteText("\"");
+        for (DWORD i = 0; i < count; i++)
+            WriteFormatted("%02x", value->bytes[i]);
+        WriteText("\"");
+    }
+    WriteText("}");
+}
+
+static void WriteJsonValues(const char *name, const RawValue *values)
+{
+    WriteFormatted("      \"%s\": ", name);
+    if (values == NULL) {
+        WriteText("null,\n");
+        return;
+    }
+    for (int i = 0; i < STORED_VALUE_COUNT; i++) {
+        WriteFormatted("%s\"%s\": ", i == 0 ? "{" : ",\n        ", g_storedValueNames[i]);
+        WriteJsonValue(&values[i]);
+    }
+    WriteText("},\n");
+}
+
 // value: one of the engine's fields, in the ANSI code page.
 static void WriteJsonSetting(const char *name, const char *value, int source)
 {
@@ -419,10 +708,31 @@ static void WriteJsonPrinter(const PrinterReport *report)
         WriteText("      \"security\": {\"version\": 1},\n");
     }
     WriteJsonSetting("timeout", report->fields.timeoutText, report->sources.timeout);
-    WriteFormatted("      \"asked\": %s,\n      \"written\": %s,\n",
-                   report->asked ? "true" : "false", report->written ? "true" : "false");
-    if (report->written)
-        WriteFormatted("      \"successFlag\": %d,\n", report->chainOutcome);
+    WriteFormatted("      \"asked\": %s,\n      \"store\": \"%s\",\n      \"written\": %s,\n",
+                   report->asked ? "true" : "false", STORE_NAMES[report->storeOutcome],
+                   report->written ? "true" : "false");
+    WriteText("      \"warnings\": [");
+    if (report->noOptionAnywhere)
+        WriteJsonString("the printer answers, but has nothing under any of the four options' "
+                        "OIDs: the query map may not be the one for this model");
+    WriteText("],\n      \"resolvedAddress\": ");
+    if (report->resolved[0] != '\0')
+        WriteJsonString(report->resolved);
+    else
+        WriteText("null");
+    WriteText(",\n");
+    WriteJsonValues("stored", report->haveStored ? report->stored : NULL);
+    WriteJsonValues("detected", report->haveStored ? report->detected : NULL);
+    WriteText("      \"changes\": ");
+    if (report->haveStored && report->asked) {
+        for (int i = 0; i < STORED_VALUE_COUNT; i++) {
+            WriteFormatted("%s\"%s\": \"%s\"", i == 0 ? "{" : ", ", g_storedValueNames[i],
+                           CHANGE_NAMES[report->changes[i]]);
+        }
+        WriteText("},\n");
+    } else {
+        WriteText("null,\n");
+    }
     WriteText("      \"sysDescr\": ");
     if (report->asked)
         WriteJsonWalk(&report->sysDescr, 1, report->security.version);
@@ -443,7 +753,15 @@ static void WriteJsonPrinter(const PrinterReport *report)
 void WriteJsonDocument(const PrinterReport *reports, int count, int detected, int failed,
                        int skipped, DWORD milliseconds, int exitCode)
 {
-    WriteText("{\n  \"printers\": [\n");
+    WriteText("{\n  \"utc\": ");
+    WriteJsonString(s_runTime);
+    WriteText(",\n  \"computer\": ");
+    WriteJsonString(s_computer);
+    WriteText(",\n  \"version\": ");
+    WriteJsonString(VR_VERSION_TEXT);
+    WriteText(",\n  \"queryMap\": ");
+    WriteJsonString(s_queryMapPath);
+    WriteText(",\n  \"printers\": [\n");
     for (int i = 0; i < count; i++) {
         WriteJsonPrinter(&reports[i]);
         WriteText(i + 1 < count ? ",\n" : "\n");
@@ -452,4 +770,67 @@ void WriteJsonDocument(const PrinterReport *reports, int count, int detected, in
                    "\"milliseconds\": %lu},\n  \"exitCode\": %d\n}\n",
                    detected, failed, skipped, (unsigned long)milliseconds, exitCode);
     FlushOutput();
+}
+
+// ---- --log -----------------------------------------------------------------
+
+// What changed (or, without --write, would change), as "NAME old -> new".
+static void DescribeChanges(const PrinterReport *report, char *words, size_t wordsSize)
+{
+    char before[VALUE_WORDS_SIZE], after[VALUE_WORDS_SIZE];
+    words[0] = '\0';
+    for (int i = 0; i < STORED_VALUE_COUNT; i++) {
+        int change = report->changes[i];
+        if (change != CHANGE_CHANGED && change != CHANGE_WOULD_CHANGE && change != CHANGE_NOT_STORED)
+            continue;
+        DescribeValue(&report->stored[i], before, COUNTOF(before));
+        DescribeValue(&report->detected[i], after, COUNTOF(after));
+        if (words[0] != '\0')
+            AppendText(words, wordsSize, "; ");
+        AppendText(words, wordsSize, g_storedValueNames[i]);
+        AppendText(words, wordsSize, " ");
+        AppendText(words, wordsSize, before);
+        AppendText(words, wordsSize, " -> ");
+        AppendText(words, wordsSize, after);
+        if (change != CHANGE_CHANGED) {
+            AppendText(words, wordsSize, " (");
+            AppendText(words, wordsSize, CHANGE_NAMES[change]);
+            AppendText(words, wordsSize, ")");
+        }
+    }
+    if (words[0] == '\0')
+        CopyText(words, wordsSize, "no change");
+}
+
+int AppendLogLine(const char *path, const PrinterReport *report, char *error, size_t errorSize)
+{
+    char line[LOG_LINE_SIZE], changes[LOG_LINE_SIZE / 2];
+    DWORD written = 0;
+    DescribeChanges(report, changes, COUNTOF(changes));
+    // Tabs between the fields: a printer name holds none.
+    FormatText(line, COUNTOF(line), "%s\t%s\t%s\t%s%s%s%s%s\t%s\r\n", s_runTime, s_computer,
+               report->hasPrinter ? report->printer : report->fields.address,
+               STATUS_NAMES[report->status],
+               report->storeOutcome != STORE_NOT_ASKED ? ", " : "",
+               report->storeOutcome != STORE_NOT_ASKED ? STORE_NAMES[report->storeOutcome] : "",
+               report->reason[0] != '\0' ? ": " : "", report->reason, changes);
+    // Appends land whole at the end even when another run appends too: one
+    // write per line, through a handle that may only append.
+    WCHAR widePath[PATH_TEXT_SIZE];
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (Utf8ToWide(path, widePath, COUNTOF(widePath)))
+        file = CreateFileW(widePath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        FormatText(error, errorSize, "--log: \"%s\" cannot be opened to append (error %lu)",
+                   path, GetLastError());
+        return 0;
+    }
+    DWORD length = (DWORD)strlen(line);
+    int ok = WriteFile(file, line, length, &written, NULL) && written == length;
+    if (!ok)
+        FormatText(error, errorSize, "--log: the line for \"%s\" could not be appended to "
+                   "\"%s\" (error %lu)", report->printer, path, GetLastError());
+    CloseHandle(file);
+    return ok;
 }

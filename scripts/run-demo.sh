@@ -13,11 +13,13 @@
 # (Xvfb :95), saves a picture of the filled dialog as BUILD/demo/dialog.png
 # and presses OK as a user would (the Enter key in the address field).
 # Either way it prints the printer's seven data values, then the tables of
-# VRAutoDetect.exe --printer for the same printer over SNMPv1 and over
-# SNMPv3 (authPriv), then refreshes a second queue, named in Japanese and
-# Polish, with VRAutoDetect.exe --printer NAME --write and prints its values;
-# the exit status is 0 when QV_AutoCfgSuccess is 01 for both and the
-# SNMPv3 detection succeeded.
+# VRAutoDetect.exe --printer for the same printer over SNMPv1 (after its
+# stored finisher list is changed: a dry run that says what would change, a
+# --write that changes it, a second --write that finds nothing to change)
+# and over SNMPv3 (authPriv), then refreshes a second queue, named in
+# Japanese and Polish, with VRAutoDetect.exe --printer NAME --write and
+# prints its values; the exit status is 0 when QV_AutoCfgSuccess is 01 for
+# both, the --write runs and the SNMPv3 detection succeeded.
 # Needs root (port 161). Uses its own prefix, display and agent address, so
 # it may run while the tests run in the same build tree.
 #   scripts/run-demo.sh [BUILD_DIR]
@@ -82,9 +84,22 @@ else
     status=1
 fi
 echo
-echo "The administrator's command on the same printer (it reports, and writes nothing):"
+# As if the finisher had been fitted since the last detection: the stored
+# list says there is none.
+wine reg add "$PRINTERS_KEY\\$PRINTER\\PrinterDriverData" /v QV_AutoCfgFinisher /t REG_MULTI_SZ \
+    /d "no finisher" /f >/dev/null 2>&1
+echo "The administrator's command on the same printer, whose stored finisher list now says"
+echo "\"no finisher\". Without --write it writes nothing and says what would change:"
 echo "VRAutoDetect.exe --printer \"$PRINTER\""
 wine "$detector" --printer "$PRINTER" </dev/null
+echo "With --write it stores what differs, and reads it back:"
+echo "VRAutoDetect.exe --printer \"$PRINTER\" --write"
+wine "$detector" --printer "$PRINTER" --write </dev/null ||
+    { echo "run-demo: the first --write failed" >&2; status=1; }
+echo "Once more: nothing differs now, so nothing is written:"
+echo "VRAutoDetect.exe --printer \"$PRINTER\" --write"
+wine "$detector" --printer "$PRINTER" --write </dev/null ||
+    { echo "run-demo: the second --write failed" >&2; status=1; }
 echo
 echo "The same over SNMPv3 with authentication and privacy, as the agent's user vrdemo"
 echo "(the demonstration's passwords, in the environment of this command only):"

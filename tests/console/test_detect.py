@@ -18,6 +18,8 @@ import subprocess
 import sys
 
 program, scratch, agent_dirs = sys.argv[1], sys.argv[2], sys.argv[3:]
+# The same program with the spooler's call table wrapped (spooler_faults.cpp).
+faults = os.environ["VR_FAULTS_PROGRAM"]
 here = os.path.dirname(os.path.abspath(__file__))
 # The export reader of the demonstration's value table.
 read_export = runpy.run_path(os.path.join(here, "..", "..", "scripts", "printer-values.py"))[
@@ -40,15 +42,19 @@ MAP = {"HardDisk": E + "1", "RAMDisk": E + "1", "3000Finisher": E + "2",
 # The engine agent: odd bytes under .20.2, a refusal under .30.5.
 REFUSING_MAP = dict(MAP, HardDisk=E + "2", RAMDisk=E + "2", **{"3000Finisher": "1.3.6.1.4.1.55555.30.5"})
 NO_PUNCH = {k: v for k, v in MAP.items() if k != "PunchingUnit"}
-DETECTED = {"QV_AutoCfgDisk": b"HDD 320 GB\0RAM 2 GB\0\0", "QV_AutoCfgFinisher": b"SR3000\0\0",
-            "QV_AutoCfgPunchUnit": b"\0", "QV_AutoCfgCassettes": b"Tray 2\0LCT\0\0",
-            "QV_AutoCfgSuccess": b"\x01", "QV_AutoComName": b"vrtest", "QV_AutoTimeOut": b"6"}
+GOOD = {"QV_AutoCfgDisk": b"HDD 320 GB\0RAM 2 GB\0\0", "QV_AutoCfgFinisher": b"SR3000\0\0",
+        "QV_AutoCfgPunchUnit": b"\0", "QV_AutoCfgCassettes": b"Tray 2\0LCT\0\0",
+        "QV_AutoCfgSuccess": b"\x01"}
+# An earlier good run of the dialog, settings included.
+DETECTED = dict(GOOD, QV_AutoComName=b"vrtest", QV_AutoTimeOut=b"6")
 OLD = b"old\0\0"
-HALF = {"QV_AutoCfgDisk": b"HDD only\0\0", "QV_AutoCfgFinisher": OLD, "QV_AutoCfgPunchUnit": OLD,
-        "QV_AutoCfgCassettes": OLD, "QV_AutoCfgSuccess": b"\x00", "QV_AutoComName": b"vrtest",
-        "QV_AutoTimeOut": b"1"}
-SILENT = {"QV_AutoCfgSuccess": b"\x00", "QV_AutoComName": b"wrong", "QV_AutoTimeOut": b"1"}
+OLD_LISTS = {"QV_AutoCfgDisk": OLD, "QV_AutoCfgFinisher": OLD, "QV_AutoCfgPunchUnit": OLD,
+             "QV_AutoCfgCassettes": OLD}
 NO_ANSWER = "no answer: printer off, wrong address, or a community the agent does not accept"
+SILENT_PRINTER = ("the printer did not answer: off, wrong address, SNMP switched off or UDP port "
+                  "161 filtered, or a community it does not accept")
+KEPT = "kept: nothing written, every stored value stays as it was"
+DENIED = "run it from an elevated prompt, or as an account that may manage this printer"
 PORT = ["--printer", "VRDetect Port"]
 # SNMPv3: the same printer over a user or the community; its values stored
 # either way.
@@ -86,40 +92,86 @@ def windows_path(path):
 
 
 # name, map, arguments, exit code, words in the output, values afterwards
-# (None: the printer's values are not looked at).
+# (None: the printer's values are not looked at); a 7th column: "before",
+# the values stored first (else none); "fault", the spooler's fault (the
+# program with its call table wrapped, which also counts the writes); "env".
 CASES = [
     ("detected", MAP, PORT, 0,
      ["sysDescr.0", "answers, but has nothing under sysDescr", "from port monitor",
       'detected: "HDD 320 GB", "RAM 2 GB"', "detected: the sub-tree holds no text values",
+      'QV_AutoCfgDisk       would change stored (not written); detected "HDD 320 GB", "RAM 2 GB"',
       "=> DETECTED", "nothing written", "Summary: 1 detected, 0 failed, 0 skipped"], {}),
-    ("detected-write", MAP, PORT + ["--write"], 0, ["QV_AutoCfgSuccess = 1"], DETECTED),
+    # Stored settings are written only when given.
+    ("detected-write", MAP, PORT + ["--write"], 0, ["changed values written and read back"], GOOD),
+    ("settings-given", MAP, PORT + ["--write", "--community", "vrtest", "--timeout", "6"], 0,
+     ['QV_AutoComName       changed      stored "other"; detected "vrtest"'], DETECTED,
+     {"before": dict(GOOD, QV_AutoComName=b"other")}),
+    # Only what differs is written: nothing, or the one list.
+    ("unchanged", MAP, PORT + ["--write"], 0,
+     ["unchanged: nothing differed, nothing written", "spooler writes: 0"], DETECTED,
+     {"before": DETECTED, "fault": "count"}),
+    ("one-changed", MAP, PORT + ["--write"], 0,
+     ['QV_AutoCfgFinisher   changed      stored "old"; detected "SR3000"',
+      'QV_AutoCfgDisk       unchanged', "spooler writes: 3"], DETECTED,
+     {"before": dict(DETECTED, QV_AutoCfgFinisher=OLD), "fault": "count"}),
     ("option-empty", dict(MAP, PunchingUnit=E + "9"), PORT, 0,
      ["PunchingUnit  1.3.6.1.4.1.55555.20.9", "nothing under this sub-tree: the printer answers"], {}),
+    ("nothing-anywhere", {k: E + "9" for k in MAP}, PORT, 0,
+     ["=> DETECTED", "the query map may not be the one for this model"], {}),
     ("silent", MAP, ["--printer", "VRDetect Silent", "--timeout", "1"], 1,
-     [NO_ANSWER, "not walked: an earlier walk got no answer", "FAILED (HardDisk: no answer)",
-      "! Warning: A connection to the printer could not be established."], None),
-    ("wrong-community-write", MAP, PORT + ["--community", "wrong", "--timeout", "1", "--write"], 1,
-     ["community     wrong                    from command line", NO_ANSWER,
-      "not walked: detection stops at the first option that fails", "QV_AutoCfgSuccess = 0"], SILENT),
-    ("half-write", MAP, ["--printer", "VRDetect Half", "--timeout", "1", "--write"], 1,
-     ['detected: "HDD only"', "3000Finisher  1.3.6.1.4.1.55555.20.2   " + NO_ANSWER], HALF),
+     [NO_ANSWER, "not walked: an earlier walk got no answer", "FAILED (" + SILENT_PRINTER,
+      "[4 attempts, no reply in 4.", "! Warning: A connection to the printer could not be established."], None),
+    # Not all four detected: an earlier good run stays byte for byte.
+    ("silent-kept", MAP, PORT + ["--community", "wrong", "--timeout", "1", "--write"], 1,
+     ["community     wrong                    from command line", NO_ANSWER, SILENT_PRINTER, KEPT],
+     DETECTED, {"before": DETECTED}),
+    ("half-kept", MAP, ["--printer", "VRDetect Half", "--timeout", "1", "--write"], 1,
+     ['detected: "HDD only"', "3000Finisher  1.3.6.1.4.1.55555.20.2   " + NO_ANSWER,
+      "FAILED (3000Finisher: no answer)", KEPT], OLD_LISTS, {"before": OLD_LISTS}),
+    # A refusal is no silence: the later options are still walked.
+    ("refused-kept", REFUSING_MAP, PORT + ["--address", "127.0.0.44", "--community", "public",
+                                          "--timeout", "1", "--write"], 1,
+     ["FAILED (3000Finisher: refused)", "PunchingUnit  1.3.6.1.4.1.55555.20.3",
+      "CassetteTwo   1.3.6.1.4.1.55555.20.4", KEPT], DETECTED, {"before": DETECTED}),
+    # Writes that fail, said in words; what the printer holds afterwards.
+    ("access-denied", MAP, PORT + ["--write"], 1,
+     ['"VRDetect Port" could not be opened for writing: ', "(error 5)", DENIED, "NOT STORED",
+      "spooler writes: 0"], dict(DETECTED, QV_AutoCfgFinisher=OLD),
+     {"before": dict(DETECTED, QV_AutoCfgFinisher=OLD), "fault": "deny-write-open"}),
+    ("third-write", MAP, PORT + ["--write"], 1,
+     ['"VRDetect Port": QV_AutoCfgFinisher could not be written: ', "(error 112)",
+      "QV_AutoCfgFinisher   not stored", "QV_AutoCfgSuccess    not stored"],
+     dict(DETECTED, QV_AutoCfgFinisher=OLD, QV_AutoCfgSuccess=b"\x00"),
+     {"before": dict(DETECTED, QV_AutoCfgDisk=OLD, QV_AutoCfgFinisher=OLD),
+      "fault": "fail-third-write"}),
+    ("misread", MAP, PORT + ["--write"], 1,
+     ['"VRDetect Port": QV_AutoCfgFinisher reads back other bytes than were written'], DETECTED,
+     {"before": dict(DETECTED, QV_AutoCfgFinisher=OLD), "fault": "misread"}),
     ("refusing", REFUSING_MAP, ["--address", "127.0.0.44", "--community", "public", "--timeout", "1"], 1,
      ["Address 127.0.0.44  (no printer)", "the agent refused the request: error status 5 (genErr)",
       "! Warning: Walk incomplete: the agent answered with error status 5 (genErr)",
       "FAILED (3000Finisher: refused)"], None),
+    ("host-name", MAP, ["--address", "localhost", "--timeout", "1"], 1,
+     ["localhost                from command line, resolves to 127.0.0.1"], None),
     ("no-entry", NO_PUNCH, PORT, 1,
      ["no map entry for this option in VRUnPQ.xml", "! Error: ", "FAILED (PunchingUnit: no map entry)"], {}),
-    ("no-map", None, PORT, 1, ["map missing: VRUnPQ.xml beside the program cannot be read",
-                               "FAILED (HardDisk: map missing)"], {}),
+    # Nothing asked: exit code 3.
+    ("no-map", None, PORT + ["--write"], 3, ["the query map cannot be read: Z:\\", "Nothing was asked"], {}),
+    ("no-driver-match", MAP, ["--all", "--driver", "VR Detect Typo Driver", "--write"], 3,
+     ['no local printer of driver "VR Detect Typo Driver": nothing was asked'], None),
+    ("all-skipped", MAP, ["--all", "--driver", "VR Detect Skip Driver"], 1,
+     ["SKIPPED: no address", "Summary: 0 detected, 0 failed, 1 skipped"], None),
+    ("short-report", MAP, ["--all", "--driver", "VR Detect Skip Driver"], 1,
+     ["without a complete report", "Summary: 0 detected, 1 failed, 0 skipped"], None,
+     {"fault": "short-report"}),
     # ... and SNMPv3 (a 7th column: the environment, a community stored before).
     ("v3-detected", V3_MAP, V3 + SHA_AES, 0,
      ['security      SNMPv3 authPriv, user "shaaes", authentication SHA, privacy AES',
       'detected: "HDD 500 GB"', "=> DETECTED", "nothing written"], {}, SHAAES),
     ("v3-write", V3_MAP, V3 + SHA_AES + ["--write"], 0, ["the stored community kept"],
      dict(V3_VALUES, QV_AutoComName=LONG_COMMUNITY.encode()),
-     dict(SHAAES, community=LONG_COMMUNITY)),
-    ("v1-same-printer", V3_MAP, V3 + ["--write"], 0, ["from port monitor"],
-     dict(V3_VALUES, QV_AutoComName=b"v1test")),
+     dict(SHAAES, before={"QV_AutoComName": LONG_COMMUNITY.encode()})),
+    ("v1-same-printer", V3_MAP, V3 + ["--write"], 0, ["from port monitor"], V3_VALUES),
     ("v3-wrong-password", V3_MAP, V3 + SHA_AES, 1,
      ["authentication failure: wrong authentication password",
       "FAILED (HardDisk: authentication failure)"],
@@ -162,6 +214,8 @@ USAGE_ERRORS = [
     (PORT + ["--v3-user", "u", "shaaes-auth"], "argument 5, after --v3-user, is no option"),
     (["shaaes-priv"], "argument 1 is no option"),
     (PORT + ["--shaaes-auth!"], "argument 3, after --printer, is no option"),
+    (PORT + ["--driver", "VR Detect Test Driver"], "--driver: only with --all"),
+    (["--all", "--write"], "--write: with --all only with --driver NAME"),
 ]
 
 
@@ -178,17 +232,51 @@ def wine(*args, extra_env=None):
     return run
 
 
-def install(case, query_map):
+TYPES = {"QV_AutoCfgSuccess": "hex", "QV_AutoComName": "sz", "QV_AutoTimeOut": "sz"}
+
+
+def store(printer, values):
+    """The printer's values cleared, then these stored (as the dialog's
+    writers would hand them over)."""
+    key = "%s\\%s\\PrinterDriverData" % (PRINTERS, printer)
+    cleared = wine("reg", "delete", key, "/va", "/f")
+    check(cleared.returncode in (0, 1), "%s: values not cleared: %r" % (printer, cleared.stderr))
+    if not values:
+        return
+    lines = ["REGEDIT4", "", "[%s]" % key.replace("HKLM", "HKEY_LOCAL_MACHINE")]
+    for name, body in values.items():
+        kind = TYPES.get(name, "hex(7)")
+        if kind == "sz":
+            lines.append('"%s"="%s"' % (name, body.decode("latin-1")))
+        else:
+            lines.append('"%s"=%s:%s' % (name, kind, ",".join("%02x" % b for b in body)))
+    path = os.path.join(scratch, "before.reg")
+    with open(path, "w", encoding="latin-1") as f:
+        f.write("\r\n".join(lines) + "\r\n")
+    wine("reg", "import", "Z:" + path.replace("/", "\\"))
+    check(stored(printer) == values, "%s: stored before %r" % (printer, stored(printer)))
+
+
+def install(case, query_map, source=None):
     """A copy of the program in a directory of its own, with this map."""
     directory = os.path.join(scratch, case)
     shutil.rmtree(directory, ignore_errors=True)
     os.makedirs(directory)
-    shutil.copy(program, directory)
+    shutil.copy(source or program, directory)
     if query_map is not None:
         with open(os.path.join(directory, "VRUnPQ.xml"), "w") as f:
             f.write("<Options>\n" + "".join("<Property name='%s'><Value oid='%s'/></Property>\n"
                                             % item for item in query_map.items()) + "</Options>\n")
-    return os.path.join(directory, os.path.basename(program))
+    return os.path.join(directory, os.path.basename(source or program))
+
+
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAILED: " + what)
 
 
 def stored(printer):
@@ -205,27 +293,22 @@ def stored(printer):
             for name, (kind, body) in read_export(export).items()}
 
 
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAILED: " + what)
-
-
 os.makedirs(scratch, exist_ok=True)
+# VR_DETECT_ONLY=name,name... runs only those rows (and none of the blocks
+# after the table), for a quick look while changing the program.
+only = [n for n in os.environ.get("VR_DETECT_ONLY", "").split(",") if n]
 for name, query_map, args, code, words, expected, *more in CASES:
+    if only and name not in only:
+        continue
     more = more[0] if more else {}
-    exe = install(name, query_map)
+    exe = install(name, query_map, faults if "fault" in more else None)
     printer = args[1] if args[0] == "--printer" else None
-    if printer and expected is not None and printer != "VRDetect Half":
-        cleared = wine("reg", "delete", "%s\\%s\\PrinterDriverData" % (PRINTERS, printer), "/va", "/f")
-        check(cleared.returncode in (0, 1), "%s: values not cleared: %r" % (name, cleared.stderr))
-    if "community" in more:
-        wine("reg", "add", "%s\\%s\\PrinterDriverData" % (PRINTERS, printer), "/v", "QV_AutoComName",
-             "/d", more["community"], "/f")
-    run = wine(exe, *args, extra_env=more.get("env"))
+    if printer and expected is not None:
+        store(printer, more.get("before", {}))
+    extra = dict(more.get("env", {}))
+    if "fault" in more:
+        extra["VR_TEST_SPOOLER_FAULT"] = more["fault"]
+    run = wine(exe, *args, extra_env=extra)
     out = (run.stdout + run.stderr).decode("utf-8")
     check(not [p for p in SECRETS if p in out], "%s: a password in the output" % name)
     print("---- %s: exit %d\n%s" % (name, run.returncode, out))
@@ -235,6 +318,9 @@ for name, query_map, args, code, words, expected, *more in CASES:
     if expected is not None:
         check(stored(printer) == expected, "%s: values %r, not %r" % (name, stored(printer), expected))
 
+if only:
+    print("%d failure(s)" % len(failures))
+    sys.exit(1 if failures else 0)
 exe = install("usage", MAP)
 for args, error in USAGE_ERRORS:
     run = wine(exe, *args)
@@ -273,6 +359,41 @@ sequential = sum(p["milliseconds"] for p in fleet["printers"])
 check(fleet["summary"]["milliseconds"] < 0.7 * sequential,
       "--all: %d ms for printers of %d ms together" % (fleet["summary"]["milliseconds"], sequential))
 
+# One at a time: never two children at once, so the run takes at least the
+# printers' own times added up.
+run = wine(install("jobs-one", MAP), "--all", "--driver", "VR Detect Test Driver", "--jobs", "1",
+           "--timeout", "1", "--json")
+fleet = json.loads(run.stdout)
+sequential = sum(p["milliseconds"] for p in fleet["printers"])
+check(fleet["summary"]["milliseconds"] >= sequential,
+      "--jobs 1: %d ms for printers of %d ms together" % (fleet["summary"]["milliseconds"], sequential))
+
+# A report that is kept: JSON into a file (nothing on standard output, no
+# partial file left), its header first; a line per printer per run appended.
+report, log = os.path.join(scratch, "last-run.json"), os.path.join(scratch, "history.log")
+for f in (report, log):
+    if os.path.exists(f):
+        os.remove(f)
+store("VRDetect Port", dict(DETECTED, QV_AutoCfgFinisher=OLD))
+exe = install("kept-report", MAP)
+for attempt in range(2):
+    run = wine(exe, *PORT, "--write", "--json", "--output", "Z:" + report.replace("/", "\\"),
+               "--log", "Z:" + log.replace("/", "\\"))
+    check(run.returncode == 0 and run.stdout == b"", "--output: exit %d, %r" % (run.returncode, run.stdout))
+kept = json.loads(open(report, "rb").read())
+check(list(kept)[:5] == ["utc", "computer", "version", "queryMap", "printers"]
+      and kept["queryMap"].endswith("\\kept-report\\VRUnPQ.xml")
+      and kept["printers"][0]["changes"]["QV_AutoCfgFinisher"] == "unchanged"
+      and kept["printers"][0]["stored"]["QV_AutoCfgFinisher"] == {"type": "REG_MULTI_SZ", "value": ["SR3000"]}
+      and [f for f in os.listdir(scratch) if "partial" in f] == [], "--output: %r" % kept)
+lines = open(log, "rb").read().decode("utf-8").split("\r\n")
+check(len(lines) == 3 and lines[2] == "" and
+      lines[0].split("\t")[2:] == ["VRDetect Port", "detected, written",
+                                   'QV_AutoCfgFinisher "old" -> "SR3000"'] and
+      lines[1].split("\t")[2:] == ["VRDetect Port", "detected, unchanged", "no change"],
+      "--log: %r" % lines)
+store("VRDetect Port", {})
+
 # SNMPv3 for every printer of a driver: the parent takes the passwords from
 # the file, whose lines win over the environment's, and hands the children
 # the keys on their standard input. A child that finds a password variable
@@ -309,8 +430,9 @@ for name in NAMES:
     run = wine(exe, "--printer", name, "--timeout", "1", "--write")
     out = run.stdout.decode("utf-8", "replace")
     check(run.returncode == 0 and 'Printer "%s"  (driver "VR Detect Names Driver", port "VRDETECT_PORT")'
-          % name in out and "QV_AutoCfgSuccess = 1" in out, "name %r: exit %d, %r" % (name, run.returncode, out))
-    check(stored(name) == dict(DETECTED, QV_AutoTimeOut=b"1"), "name %r: values %r" % (name, stored(name)))
+          % name in out and "=> DETECTED" in out and "changed values written and read back" in out,
+          "name %r: exit %d, %r" % (name, run.returncode, out))
+    check(stored(name) == dict(GOOD, QV_AutoTimeOut=b"1"), "name %r: values %r" % (name, stored(name)))
 run = wine(install("names-json", MAP), "--all", "--driver", "VR Detect Names Driver", "--timeout", "1",
            "--json")
 try:

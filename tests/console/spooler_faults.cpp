@@ -1,0 +1,113 @@
+// VRAutoDetect.exe built with the spooler's call table wrapped: the faults
+// that the real spooler will not give on request, for test_detect.py. The
+// program's own main (console/main.cpp, renamed for this build) runs
+// unchanged. VR_TEST_SPOOLER_FAULT names the fault:
+//   deny-write-open   an open for writing fails with access denied; reading works
+//   fail-third-write  the process's third SetPrinterData fails (disk full)
+//   misread           a value this process wrote reads back with its first byte changed
+//   short-report      a child of --all hands its report over one byte short
+// Every run prints "spooler writes: N" on standard error at its end.
+#undef main
+
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "common/text.h"
+#include "printer/spooler.h"
+
+int RunConsoleProgram(int argc, char **argv);
+
+static const char *s_fault = "";
+static int s_writes;
+static char s_written[8][64];
+
+static BOOL WINAPI FaultyOpen(LPSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSA defaults)
+{
+    if (strcmp(s_fault, "deny-write-open") == 0 && defaults != NULL &&
+        defaults->DesiredAccess == PRINTER_ACCESS_ADMINISTER) {
+        *printer = NULL;
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return OpenPrinterA(name, printer, defaults);
+}
+
+static BOOL WINAPI FaultyOpenW(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults)
+{
+    if (strcmp(s_fault, "deny-write-open") == 0 && defaults != NULL &&
+        defaults->DesiredAccess == PRINTER_ACCESS_ADMINISTER) {
+        *printer = NULL;
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return OpenPrinterW(name, printer, defaults);
+}
+
+static DWORD WINAPI FaultySet(HANDLE printer, LPSTR name, DWORD type, LPBYTE data, DWORD size)
+{
+    s_writes++;
+    if (strcmp(s_fault, "fail-third-write") == 0 && s_writes == 3)
+        return ERROR_DISK_FULL;
+    for (int i = 0; i < 8; i++) {
+        if (s_written[i][0] == '\0' || strcmp(s_written[i], name) == 0) {
+            CopyText(s_written[i], COUNTOF(s_written[i]), name);
+            break;
+        }
+    }
+    return SetPrinterDataA(printer, name, type, data, size);
+}
+
+static DWORD WINAPI FaultyGet(HANDLE printer, LPSTR name, LPDWORD type, LPBYTE data, DWORD size,
+                              LPDWORD needed)
+{
+    DWORD status = GetPrinterDataA(printer, name, type, data, size, needed);
+    if (status != ERROR_SUCCESS || strcmp(s_fault, "misread") != 0 || *needed == 0)
+        return status;
+    // The success flag is left alone: the list read back is what differs.
+    for (int i = 0; i < 8; i++) {
+        if (strcmp(s_written[i], name) == 0 && strcmp(name, "QV_AutoCfgSuccess") != 0)
+            data[0] ^= 0x20;
+    }
+    return status;
+}
+
+// The child's report goes to a file first; all but its last byte then go on.
+static int RunShortReport(int argc, char **argv)
+{
+    char path[MAX_PATH], directory[MAX_PATH];
+    GetTempPathA(MAX_PATH, directory);
+    GetTempFileNameA(directory, "vrr", 0, path);
+    HANDLE real = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                              FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    SetStdHandle(STD_OUTPUT_HANDLE, file);
+    int code = RunConsoleProgram(argc, argv);
+    DWORD size = SetFilePointer(file, 0, NULL, FILE_CURRENT), got = 0, put = 0;
+    char *bytes = (char *)malloc(size + 1);
+    SetFilePointer(file, 0, NULL, FILE_BEGIN);
+    ReadFile(file, bytes, size, &got, NULL);
+    if (got > 0)
+        WriteFile(real, bytes, got - 1, &put, NULL);
+    free(bytes);
+    CloseHandle(file);
+    return code;
+}
+
+int main(int argc, char **argv)
+{
+    const char *fault = getenv("VR_TEST_SPOOLER_FAULT");
+    int child = 0;
+    s_fault = fault != NULL ? fault : "";
+    g_spoolerCalls.openPrinter = FaultyOpen;
+    g_spoolerCalls.openPrinterW = FaultyOpenW;
+    g_spoolerCalls.setPrinterData = FaultySet;
+    g_spoolerCalls.getPrinterData = FaultyGet;
+    for (int i = 1; i < argc; i++)
+        child |= strcmp(argv[i], "--child") == 0;
+    int code = child && strcmp(s_fault, "short-report") == 0 ? RunShortReport(argc, argv)
+                                                            : RunConsoleProgram(argc, argv);
+    fprintf(stderr, "spooler writes: %d\n", s_writes);
+    return code;
+}
