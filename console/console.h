@@ -45,7 +45,7 @@ struct ConsoleOptions {
     int write;
     int json;
     int help;
-    int child;                  // internal: one printer of --all, report on stdout
+    int child;                  // internal: a worker of --all (printers on stdin)
     // SNMPv3: a user makes the run speak v3; the passwords never come from
     // the command line (see security.cpp).
     int hasV3User, hasV3Auth, hasV3Priv, hasV3Secrets;
@@ -105,7 +105,7 @@ enum PrinterStatus {
     PRINTER_FAILED,
     PRINTER_SKIPPED
 };
-// One printer's (or one address's) result. A child of --all hands it to its
+// One printer's (or one address's) result. A worker of --all hands it to its
 // parent as these very bytes (the same program on both sides).
 struct PrinterReport {
     DWORD size;                 // sizeof(PrinterReport): a check of the handover
@@ -146,6 +146,12 @@ const char *PrivProtocolName(int protocol);
 
 // detect.cpp
 void InstallDiagnosticReporter(void);
+// Called with the printer's settings once they are known, before the first
+// request.
+typedef void (*AskingObserver)(const PrinterReport *report);
+void SetAskingObserver(AskingObserver observer);
+// Forgets the walk whose messages were being collected (between printers).
+void ResetDetection(void);
 // Detects one printer (options->printer) or one address; fills report.
 void DetectOne(const ConsoleOptions *options, PrinterReport *report);
 int WalkSucceeded(int outcome);
@@ -160,5 +166,8 @@ const char *OutcomeToken(int outcome);
 
 // fleet.cpp: --all; returns the exit code.
 int RunAllPrinters(const ConsoleOptions *options, const char *programPath);
+// --worker: printers from standard input, their reports to standard output,
+// until the input ends. 0 at the end of the input, 1 when a pipe broke.
+int RunWorker(const ConsoleOptions *options);
 // The exit code for these counts.
 int ChooseExitCode(int detected, int failed);

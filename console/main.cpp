@@ -28,7 +28,7 @@ int main(int argc, char **argv)
         return EXIT_ALL_DETECTED;
     }
     // A missing password is told before any printer is asked; the parent of
-    // --all only checks (each child takes its own), so wipes them at once.
+    // --all only checks (each worker takes its own), so wipes them at once.
     if (!LoadV3Security(&options, error, COUNTOF(error))) {
         fputs("VRAutoDetect: ", stderr);
         fputs(error, stderr);
@@ -37,7 +37,9 @@ int main(int argc, char **argv)
     }
     InstallDiagnosticReporter();
 
-    if (options.mode == MODE_ALL && !options.child) {
+    if (options.child)
+        return RunWorker(&options);
+    if (options.mode == MODE_ALL) {
         WipeV3Security();
         memset(programPath, 0, sizeof(programPath));
         GetModuleFileNameA(NULL, programPath, COUNTOF(programPath) - 1);
@@ -46,11 +48,6 @@ int main(int argc, char **argv)
 
     DetectOne(&options, &s_report);
     WipeV3Security();
-    if (options.child) {
-        DWORD written = 0;
-        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), &s_report, sizeof(s_report), &written, NULL);
-        return s_report.status == PRINTER_DETECTED ? EXIT_ALL_DETECTED : EXIT_NOT_DETECTED;
-    }
     int detected = s_report.status == PRINTER_DETECTED;
     int failed = s_report.status == PRINTER_FAILED;
     int skipped = s_report.status == PRINTER_SKIPPED;

@@ -73,3 +73,11 @@ SNMPAPI_STATUS WINAPI VrSnmpSetSessionSecurity(HSNMP_SESSION session,
 // while it waits); with a NULL session, of the process's last one, which
 // stays after the session is closed.
 int WINAPI VrSnmpGetV3Failure(HSNMP_SESSION session);
+
+// Forgets what the task kept between start-ups, as a new process has it:
+// the last errors, where the handle tables' search starts, the agents'
+// engines learnt (ids, boots, time) and the last SNMPv3 failure. For a
+// caller that asks one agent after another in one process and must carry
+// nothing of one to the next. SNMPAPI_FAILURE (and nothing forgotten) while
+// a start-up is held.
+SNMPAPI_STATUS WINAPI VrSnmpForgetTaskState(void);
