@@ -399,6 +399,8 @@ static int StartWorker(const ConsoleOptions *options, const char *programPath, W
         goto done;
     CloseHandle(process.hThread);
     worker->process = process.hProcess;
+    // Whatever every worker reads before its first printer is written to
+    // worker->input here, ahead of the first name.
     worker->reader = CreateThread(NULL, 0, ReadWorkerMessages, worker, 0, NULL);
     if (worker->reader == NULL) {
         TerminateProcess(worker->process, 1);
@@ -585,7 +587,9 @@ static void TakeMessage(Fleet *fleet, Worker *worker)
     if (worker->ended) {
         if (index >= 0) {
             DescribeLoss(worker, why, COUNTOF(why));
-            FailPrinter(fleet, index, why);
+            ReportWorkerFailure(&fleet->reports[index], fleet->printers[index].name, why);
+            fleet->reports[index].milliseconds = (DWORD)(GetTickCount64() - worker->handedAt);
+            CompletePrinter(fleet, index);
         }
         EndWorker(worker);
         return;
