@@ -160,13 +160,14 @@ def start(*args):
 def workers_of(case):
     """The running worker processes of a copy of the program (Wine shows each
     process's Windows command line, which names the copy's directory)."""
+    directory = ("Z:" + os.path.abspath(os.path.join(scratch, case)).replace("/", "\\") + "\\").encode()
     found = set()
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             line = open("/proc/%s/cmdline" % pid, "rb").read().replace(b"\0", b" ")
         except OSError:
             continue
-        if b" --worker" in line and ("\\%s\\" % case).encode() in line:
+        if b" --worker" in line and line.startswith(directory):
             found.add(int(pid))
     return found
 
