@@ -64,7 +64,7 @@ struct ConsoleOptions {
     int hasOutput, hasLog;
     char output[CONSOLE_PATH_SIZE]; // --output FILE: the report, whole or not at all
     char log[CONSOLE_PATH_SIZE];    // --log FILE: one line per printer appended
-    int child;                  // internal: one printer of --all, report on stdout
+    int child;                  // internal: a worker of --all (printers on stdin)
     // SNMPv3: a user makes the run speak v3; the passwords never come from
     // the command line (see security.cpp).
     int hasV3User, hasV3Auth, hasV3Priv, hasV3Secrets;
@@ -144,7 +144,7 @@ enum PrinterStatus {
     PRINTER_FAILED,
     PRINTER_SKIPPED
 };
-// One printer's (or one address's) result. A child of --all hands it to its
+// One printer's (or one address's) result. A worker of --all hands it to its
 // parent as these very bytes (the same program on both sides). Its texts are
 // UTF-8, but for fields: the engine's, in the ANSI code page.
 struct PrinterReport {
@@ -229,6 +229,12 @@ const char *PrivProtocolName(int protocol);
 
 // detect.cpp
 void InstallDiagnosticReporter(void);
+// Called with the printer's settings once they are known, before the first
+// request.
+typedef void (*AskingObserver)(const PrinterReport *report);
+void SetAskingObserver(AskingObserver observer);
+// Forgets the walk whose messages were being collected (between printers).
+void ResetDetection(void);
 // Detects one printer (options->printer) or one address; fills report.
 void DetectOne(const ConsoleOptions *options, PrinterReport *report);
 int WalkSucceeded(int outcome);
@@ -251,6 +257,9 @@ void GetQueryMapPath(char *path, size_t pathSize);
 
 // fleet.cpp: --all; returns the exit code.
 int RunAllPrinters(const ConsoleOptions *options, const char *programPath);
+// --worker: printers from standard input, their reports to standard output,
+// until the input ends. 0 at the end of the input, 1 when a pipe broke.
+int RunWorker(const ConsoleOptions *options);
 // The exit code for these counts: 1 also when none was detected at all
 // (every printer skipped).
 int ChooseExitCode(int detected, int failed);

@@ -18,6 +18,9 @@ static const char SYSTEM_DESCRIPTION_OID[] = "1.3.6.1.2.1.1.1";
 
 // The walk whose messages are being collected; NULL between walks.
 static WalkReport *s_collecting;
+// Told when the agent is about to be asked (a worker of --all tells its
+// parent the time-out); NULL: nobody.
+static AskingObserver s_askingObserver;
 
 // Keeps a message as a diagnostic of the walk that runs, instead of a box.
 static void CollectDiagnostic(int kind, HWND owner, const char *text, const char *caption,
@@ -38,6 +41,16 @@ static void CollectDiagnostic(int kind, HWND owner, const char *text, const char
 void InstallDiagnosticReporter(void)
 {
     SetMessageReporter(CollectDiagnostic);
+}
+
+void SetAskingObserver(AskingObserver observer)
+{
+    s_askingObserver = observer;
+}
+
+void ResetDetection(void)
+{
+    s_collecting = NULL;
 }
 
 int WalkSucceeded(int outcome)
@@ -502,6 +515,8 @@ void DetectOne(const ConsoleOptions *options, PrinterReport *report)
     }
 
     report->asked = 1;
+    if (s_askingObserver != NULL)
+        s_askingObserver(report);
     AskSystemDescription(report);
     DetectOptions(report);
     DecideStatus(report);

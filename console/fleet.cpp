@@ -1,10 +1,16 @@
-// --all: every local printer, each detected by a child process of this
-// program (the engine keeps process-wide state and one thread), up to
-// --jobs at a time. Each child hands its report back through a pipe; the
-// table shows each printer as it completes, the JSON document lists them in
-// the order of their names.
+// --all: every local printer, detected by at most --jobs worker processes of
+// this program (the engine keeps process-wide state and one thread). Each
+// worker is handed one printer's name at a time over its standard input,
+// sets the engine's state afresh, detects it and hands the report back over
+// its standard output. A worker that dies or hangs costs the printer it had:
+// that printer is failed with the reason and a fresh worker takes the rest.
+// The table shows each printer as it completes, the JSON document lists them
+// in the order of their names.
 #include "console/console.h"
 #include "common/text.h"
+#include "features/query_map.h"
+#include "printer/spooler.h"
+#include "snmp/snmp_engine.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -12,27 +18,71 @@
 
 enum {
     COMMAND_LINE_SIZE = 4096,
-    PROGRESS_WIDTH = 60
+    PROGRESS_WIDTH = 60,
+    // One printer's name on a worker's input: UTF-8, NUL-padded.
+    NAME_RECORD_SIZE = 1024,
+    PIPE_BUFFER_SIZE = 2 * NAME_RECORD_SIZE,
+    // How long a printer may take in its worker: reading its settings (and,
+    // for a fresh worker, its start) before it tells its time-out ...
+    SETTINGS_BOUND_MS = 60000,
+    // ... then every walk (sysDescr.0 and the four options) silent: a
+    // request and the engine's 3 retries, each waiting the time-out, and the
+    // engine's own grace beyond the last, plus a margin for a busy machine.
+    WALKS_PER_PRINTER = 1 + FEATURE_OPTION_COUNT,
+    SENDS_PER_REQUEST = 4,
+    WALK_GRACE_MS = 3000,
+    PRINTER_MARGIN_MS = 15000,
+    // A worker whose input has ended and which does not end in this time is
+    // stopped (it has no printer left to cost).
+    WORKER_EXIT_MS = 10000
+};
+
+// What a worker hands back: a header, then its body.
+enum WorkerMessageKind {
+    MESSAGE_ASKING = 1,         // WorkerAsking: the agent is about to be asked
+    MESSAGE_REPORT = 2          // PrinterReport
+};
+struct WorkerMessage {
+    DWORD kind;
+    DWORD size;                 // of the body that follows
+};
+struct WorkerAsking {
+    int timeoutSeconds;
 };
 
 struct FleetPrinter {
     char name[CONSOLE_NAME_SIZE];     // UTF-8
 };
 
-// One running child: its process, the read end of its standard output, and
-// the thread that reads the report from it.
-struct Job {
-    int index;
-    HANDLE process;
-    HANDLE pipe;
+// One worker: its process, the pipes, and the thread that reads its
+// messages one at a time (set ready when one is there, or the output ended;
+// it reads the next once the parent has set taken).
+struct Worker {
+    HANDLE process;             // NULL: the slot is free
+    HANDLE input;               // write end of its standard input; NULL once closed
+    HANDLE output;              // read end of its standard output
     HANDLE reader;
-    PrinterReport *report;
-    DWORD received;
+    HANDLE ready;
+    HANDLE taken;
+    int printer;                // the index it detects, -1 between printers
+    int timeoutSeconds;         // the printer's, once told; -1 before
+    ULONGLONG handedAt;
+    ULONGLONG deadline;
+    int stopped;                // stopped by the parent past its deadline
+    // The message in hand: the reader's until ready is set, then the parent's.
+    int ended;                  // the output ended or broke: nothing more comes
+    WorkerMessage header;
+    DWORD received;             // body bytes read
+    WorkerAsking asking;
+    PrinterReport report;
 };
 
 static int s_showProgress;
-// How the children ask (no password: each child is handed the run's keys).
+// How the workers ask (no password: each worker is handed the run's keys).
 static ReportSecurity s_security;
+// The worker's standard output, for its asking observer.
+static HANDLE s_workerOutput;
+static PrinterReport s_workerReport;
 
 // As the spooler orders names, on their UTF-16 form.
 static int ComparePrinterNames(const void *a, const void *b)
@@ -106,15 +156,14 @@ static void AppendArgument(char *line, size_t lineSize, const char *argument)
     AppendText(line, lineSize, "\"");
 }
 
-static void BuildChildCommandLine(const ConsoleOptions *options, const char *programPath,
-                                  const char *printer, char *line, size_t lineSize)
+static void BuildWorkerCommandLine(const ConsoleOptions *options, const char *programPath,
+                                   char *line, size_t lineSize)
 {
     line[0] = '\0';
     AppendArgument(line, lineSize, programPath);
     // The program's name leads the line, without the separating blank.
     memmove(line, line + 1, strlen(line));
-    AppendText(line, lineSize, " --child --printer");
-    AppendArgument(line, lineSize, printer);
+    AppendText(line, lineSize, " --worker");
     if (options->hasCommunity) {
         AppendText(line, lineSize, " --community");
         AppendArgument(line, lineSize, options->community);
@@ -125,7 +174,7 @@ static void BuildChildCommandLine(const ConsoleOptions *options, const char *pro
     }
     if (options->write)
         AppendText(line, lineSize, " --write");
-    // The keys reach the children through their standard input only.
+    // The keys reach the workers through their standard input only.
     if (options->hasV3User) {
         AppendText(line, lineSize, " --v3-user");
         AppendArgument(line, lineSize, options->v3User);
@@ -140,108 +189,255 @@ static void BuildChildCommandLine(const ConsoleOptions *options, const char *pro
     }
 }
 
-// Reads the child's report until its output ends (any excess is read and
-// dropped, so that the child never blocks on a full pipe), then waits for
-// the child.
-static DWORD WINAPI ReadChildReport(void *parameter)
+// ---------------------------------------------------------------- the pipes
+
+// 1 when all size bytes came; got says how many did.
+static int ReadFully(HANDLE pipe, void *into, DWORD size, DWORD *got)
 {
-    Job *job = (Job *)parameter;
-    char excess[512];
-    DWORD got = 0;
-    for (;;) {
-        char *into = excess;
-        DWORD room = sizeof(excess);
-        if (job->received < sizeof(PrinterReport)) {
-            into = (char *)job->report + job->received;
-            room = (DWORD)sizeof(PrinterReport) - job->received;
-        }
-        if (!ReadFile(job->pipe, into, room, &got, NULL) || got == 0)
-            break;
-        if (into != excess)
-            job->received += got;
+    *got = 0;
+    while (*got < size) {
+        DWORD n = 0;
+        if (!ReadFile(pipe, (char *)into + *got, size - *got, &n, NULL) || n == 0)
+            return 0;
+        *got += n;
     }
-    WaitForSingleObject(job->process, INFINITE);
-    return 0;
+    return 1;
 }
 
-static int StartJob(const ConsoleOptions *options, const char *programPath, const char *printer,
-                    Job *job)
+static int WriteFully(HANDLE pipe, const void *data, DWORD size)
+{
+    DWORD done = 0;
+    while (done < size) {
+        DWORD n = 0;
+        if (!WriteFile(pipe, (const char *)data + done, size - done, &n, NULL) || n == 0)
+            return 0;
+        done += n;
+    }
+    return 1;
+}
+
+// The name (UTF-8) as the record a worker reads, NUL-padded.
+static int NameToRecord(const char *name, char record[NAME_RECORD_SIZE])
+{
+    memset(record, 0, NAME_RECORD_SIZE);
+    return name[0] != '\0' && CopyText(record, NAME_RECORD_SIZE, name) == strlen(name);
+}
+
+// A record back into the name; 0 when it is not one (unterminated, empty,
+// or not UTF-8).
+static int RecordToName(char record[NAME_RECORD_SIZE], char *name, size_t nameSize)
+{
+    WCHAR wide[PRINTER_NAME_SIZE];
+    if (memchr(record, '\0', NAME_RECORD_SIZE) == NULL || record[0] == '\0')
+        return 0;
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, record, -1, wide,
+                            (int)COUNTOF(wide)) <= 0)
+        return 0;
+    return CopyText(name, nameSize, record) == strlen(record);
+}
+
+static int SendWorkerMessage(HANDLE pipe, DWORD kind, const void *body, DWORD size)
+{
+    WorkerMessage header = {kind, size};
+    return WriteFully(pipe, &header, sizeof(header)) && WriteFully(pipe, body, size);
+}
+
+// ---------------------------------------------------------------- the worker
+
+// A worker detects printer after printer: everything the engine, the query
+// map, the reporter and our WinSNMP keep for the process is set as a fresh
+// process has it, so that nothing of one printer reaches the next. The
+// security setting is the run's and stays.
+static int ResetPrinterState(void)
+{
+    MSG message;
+    memset(g_printerName, 0, sizeof(g_printerName));
+    memset(g_printerNameWide, 0, sizeof(g_printerNameWide));
+    g_hDialog = NULL;
+    ReleaseQueryMap();
+    ResetDetection();
+    // Nothing an earlier walk left queued for this thread.
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+        continue;
+    SetLastError(0);
+    return ResetQueryEngine();
+}
+
+static void TellAsking(const PrinterReport *report)
+{
+    WorkerAsking asking;
+    asking.timeoutSeconds = report->fields.timeoutSeconds;
+    SendWorkerMessage(s_workerOutput, MESSAGE_ASKING, &asking, sizeof(asking));
+}
+
+// A printer the worker could not detect at all.
+static void ReportWorkerTrouble(PrinterReport *report, const char *printer, const char *why)
+{
+    memset(report, 0, sizeof(*report));
+    report->size = sizeof(*report);
+    report->status = PRINTER_FAILED;
+    report->hasPrinter = 1;
+    report->security.version = g_snmpSecurity.version;
+    CopyText(report->printer, COUNTOF(report->printer), printer);
+    CopyText(report->reason, COUNTOF(report->reason), why);
+}
+
+int RunWorker(const ConsoleOptions *options)
+{
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    ConsoleOptions each = *options;
+    char record[NAME_RECORD_SIZE];
+    DWORD got = 0;
+    int result = 1;
+
+    s_workerOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    SetAskingObserver(TellAsking);
+    // The run's keys, which the parent hands every worker ahead of the
+    // printers, were read before this (ReadV3Handover).
+    while (ReadFully(input, record, sizeof(record), &got)) {
+        each.mode = MODE_PRINTER;
+        if (!RecordToName(record, each.printer, COUNTOF(each.printer)))
+            ReportWorkerTrouble(&s_workerReport, "", "its name did not reach the worker whole");
+        else if (!ResetPrinterState())
+            ReportWorkerTrouble(&s_workerReport, each.printer,
+                                "the worker's SNMP state could not be set afresh");
+        else
+            DetectOne(&each, &s_workerReport);
+        if (!SendWorkerMessage(s_workerOutput, MESSAGE_REPORT, &s_workerReport,
+                               sizeof(s_workerReport)))
+            goto done;
+    }
+    // The parent closes the input when no printer is left: at a record's
+    // boundary, that is the end of the work.
+    result = got == 0 ? 0 : 1;
+done:
+    SetAskingObserver(NULL);
+    WipeV3Security();
+    return result;
+}
+
+// ---------------------------------------------------------------- the parent
+
+// Hands the parent the worker's messages one at a time.
+static DWORD WINAPI ReadWorkerMessages(void *parameter)
+{
+    Worker *worker = (Worker *)parameter;
+    for (;;) {
+        DWORD got = 0;
+        void *body = NULL;
+        worker->received = 0;
+        memset(&worker->header, 0, sizeof(worker->header));
+        if (!ReadFully(worker->output, &worker->header, sizeof(worker->header), &got)) {
+            worker->ended = 1;
+        } else {
+            if (worker->header.kind == MESSAGE_ASKING &&
+                worker->header.size == sizeof(WorkerAsking))
+                body = &worker->asking;
+            else if (worker->header.kind == MESSAGE_REPORT &&
+                     worker->header.size == sizeof(PrinterReport))
+                body = &worker->report;
+            // Anything else is not this program's: nothing more is read.
+            if (body == NULL || !ReadFully(worker->output, body, worker->header.size,
+                                           &worker->received))
+                worker->ended = 1;
+        }
+        SetEvent(worker->ready);
+        if (worker->ended)
+            return 0;
+        WaitForSingleObject(worker->taken, INFINITE);
+    }
+}
+
+static void CloseWorkerHandles(Worker *worker)
+{
+    HANDLE *handles[] = {&worker->input, &worker->output, &worker->reader, &worker->ready,
+                         &worker->taken, &worker->process};
+    for (size_t i = 0; i < COUNTOF(handles); i++) {
+        if (*handles[i] != NULL)
+            CloseHandle(*handles[i]);
+        *handles[i] = NULL;
+    }
+}
+
+// Starts a worker in a free slot; 0 (last error set) when it cannot.
+static int StartWorker(const ConsoleOptions *options, const char *programPath, Worker *worker)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
-    HANDLE readEnd = NULL, writeEnd = NULL;
-    HANDLE inputRead = NULL, inputWrite = NULL;
+    HANDLE inputRead = NULL, outputWrite = NULL;
     char *environment = NULL;
     STARTUPINFOW startup;
     PROCESS_INFORMATION process;
     char line[COMMAND_LINE_SIZE];
     WCHAR wideLine[COMMAND_LINE_SIZE];
+    DWORD error = 0;
     int started = 0;
 
-    // Built in UTF-8, started wide: the child gets the name as enumerated.
-    BuildChildCommandLine(options, programPath, printer, line, COUNTOF(line));
-    if (!Utf8ToWide(line, wideLine, COUNTOF(wideLine)))
-        goto done;
-    // Only the write end is inherited; the children started before this one
-    // inherit nothing of it (one thread starts them all), so each pipe ends
-    // with its own child.
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
-        readEnd = writeEnd = NULL;
+    memset(worker, 0, sizeof(*worker));
+    worker->printer = -1;
+    // Built in UTF-8, started wide: the program's path as it is.
+    BuildWorkerCommandLine(options, programPath, line, COUNTOF(line));
+    if (!Utf8ToWide(line, wideLine, COUNTOF(wideLine))) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         goto done;
     }
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    // The child's standard input brings it the run's keys; its environment
-    // keeps no password variable.
-    if (!CreatePipe(&inputRead, &inputWrite, &inherit, 0)) {
-        inputRead = inputWrite = NULL;
-        goto done;
-    }
-    SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0);
+    // The worker's environment keeps no password variable: its keys come on
+    // its standard input.
     environment = MakeChildEnvironment();
     if (environment == NULL)
+        goto done;
+    // Only the worker's ends are inherited, and only by it: one thread starts
+    // every worker, and closes these ends before it starts the next.
+    if (!CreatePipe(&inputRead, &worker->input, &inherit, PIPE_BUFFER_SIZE)) {
+        inputRead = worker->input = NULL;
+        goto done;
+    }
+    if (!CreatePipe(&worker->output, &outputWrite, &inherit, 0)) {
+        worker->output = outputWrite = NULL;
+        goto done;
+    }
+    SetHandleInformation(worker->input, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(worker->output, HANDLE_FLAG_INHERIT, 0);
+    worker->ready = CreateEventA(NULL, FALSE, FALSE, NULL);
+    worker->taken = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (worker->ready == NULL || worker->taken == NULL)
         goto done;
     memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = inputRead;
-    startup.hStdOutput = writeEnd;
+    startup.hStdOutput = outputWrite;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    if (!CreateProcessW(NULL, wideLine, NULL, NULL, TRUE, 0, environment, NULL, &startup, &process))
+    if (!CreateProcessW(NULL, wideLine, NULL, NULL, TRUE, 0, environment, NULL, &startup,
+                        &process))
         goto done;
     CloseHandle(process.hThread);
-    CloseHandle(inputRead);
-    inputRead = NULL;
-    // The block is far smaller than a pipe's buffer: the write does not wait.
-    if (!WriteV3Handover(inputWrite))
-        TerminateProcess(process.hProcess, 1);
-    CloseHandle(inputWrite);
-    inputWrite = NULL;
-    job->process = process.hProcess;
-    job->pipe = readEnd;
-    readEnd = NULL;
-    job->received = 0;
-    job->reader = CreateThread(NULL, 0, ReadChildReport, job, 0, NULL);
-    if (job->reader == NULL) {
-        TerminateProcess(job->process, 1);
-        CloseHandle(job->process);
-        CloseHandle(job->pipe);
+    worker->process = process.hProcess;
+    // The run's keys (or an empty block for SNMPv1), ahead of the first name.
+    if (!WriteV3Handover(worker->input)) {
+        TerminateProcess(worker->process, 1);
+        goto done;
+    }
+    worker->reader = CreateThread(NULL, 0, ReadWorkerMessages, worker, 0, NULL);
+    if (worker->reader == NULL) {
+        TerminateProcess(worker->process, 1);
         goto done;
     }
     started = 1;
 done:
+    error = GetLastError();
     free(environment);
+    if (outputWrite != NULL)
+        CloseHandle(outputWrite);
     if (inputRead != NULL)
         CloseHandle(inputRead);
-    if (inputWrite != NULL)
-        CloseHandle(inputWrite);
-    if (writeEnd != NULL)
-        CloseHandle(writeEnd);
-    if (readEnd != NULL)
-        CloseHandle(readEnd);
+    if (!started)
+        CloseWorkerHandles(worker);
+    SetLastError(error);
     return started;
 }
 
-// A printer whose child gave no complete report.
-static void ReportChildFailure(PrinterReport *report, const char *printer, const char *why)
+// A printer whose worker gave no complete report.
+static void ReportWorkerFailure(PrinterReport *report, const char *printer, const char *why)
 {
     memset(report, 0, sizeof(*report));
     report->size = sizeof(*report);
@@ -252,20 +448,52 @@ static void ReportChildFailure(PrinterReport *report, const char *printer, const
     CopyText(report->reason, COUNTOF(report->reason), why);
 }
 
-static void FinishJob(Job *job, const char *printer)
+// How long a printer of this time-out may take from the moment its worker
+// says it asks.
+static ULONGLONG PrinterBound(int timeoutSeconds)
+{
+    ULONGLONG seconds = timeoutSeconds > 0 ? (ULONGLONG)timeoutSeconds : 0;
+    return WALKS_PER_PRINTER * (SENDS_PER_REQUEST * seconds * 1000 + WALK_GRACE_MS) +
+           PRINTER_MARGIN_MS;
+}
+
+// Why the worker's printer has no report: the worker stopped past its
+// bound, or ended on its own.
+static void DescribeLoss(const Worker *worker, char *why, size_t whySize)
 {
     DWORD code = 0;
-    char why[REASON_SIZE];
-    GetExitCodeProcess(job->process, &code);
-    CloseHandle(job->reader);
-    CloseHandle(job->pipe);
-    CloseHandle(job->process);
-    if (job->received != sizeof(PrinterReport) || job->report->size != sizeof(PrinterReport)) {
-        FormatText(why, COUNTOF(why),
-                   "its detection process ended (exit code %lu) without a complete report",
-                   (unsigned long)code);
-        ReportChildFailure(job->report, printer, why);
+    if (worker->stopped && worker->timeoutSeconds < 0) {
+        FormatText(why, whySize, "its worker process had not begun to ask its agent %lu s "
+                   "after it was handed the printer, and was stopped",
+                   (unsigned long)(SETTINGS_BOUND_MS / 1000));
+        return;
     }
+    if (worker->stopped) {
+        FormatText(why, whySize, "its worker process gave no report within %lu s of asking "
+                   "(the bound for a time-out of %d s), and was stopped",
+                   (unsigned long)(PrinterBound(worker->timeoutSeconds) / 1000),
+                   worker->timeoutSeconds);
+        return;
+    }
+    // The output ends a moment before the process does.
+    WaitForSingleObject(worker->process, WORKER_EXIT_MS);
+    GetExitCodeProcess(worker->process, &code);
+    if (worker->header.kind == MESSAGE_REPORT && worker->received > 0)
+        FormatText(why, whySize, "its worker process ended (exit code %lu) after %lu of the "
+                   "report's %lu bytes", (unsigned long)code, (unsigned long)worker->received,
+                   (unsigned long)sizeof(PrinterReport));
+    else
+        FormatText(why, whySize, "its worker process ended (exit code %lu) while detecting it, "
+                   "without a report", (unsigned long)code);
+}
+
+// The worker's output has ended: it is gone, or going.
+static void EndWorker(Worker *worker)
+{
+    if (WaitForSingleObject(worker->process, WORKER_EXIT_MS) != WAIT_OBJECT_0)
+        TerminateProcess(worker->process, 1);
+    WaitForSingleObject(worker->reader, INFINITE);
+    CloseWorkerHandles(worker);
 }
 
 static void ClearProgress(void)
@@ -295,36 +523,205 @@ int ChooseExitCode(int detected, int failed)
     return failed > 0 || detected == 0 ? EXIT_NOT_DETECTED : EXIT_ALL_DETECTED;
 }
 
+// The run: the printers, their reports, and the workers that detect them.
+struct Fleet {
+    const ConsoleOptions *options;
+    const char *programPath;
+    FleetPrinter *printers;
+    PrinterReport *reports;
+    int total, next, done;
+    int counts[3];
+    Worker *workers;            // options->jobs slots
+};
+
+static void CompletePrinter(Fleet *fleet, int index)
+{
+    const PrinterReport *report = &fleet->reports[index];
+    fleet->counts[report->status]++;
+    fleet->done++;
+    if (!fleet->options->json) {
+        ClearProgress();
+        WritePrinterTable(report);
+    }
+    ShowProgress(fleet->done, fleet->total, fleet->counts[PRINTER_FAILED]);
+}
+
+static void FailPrinter(Fleet *fleet, int index, const char *why)
+{
+    ReportWorkerFailure(&fleet->reports[index], fleet->printers[index].name, why);
+    CompletePrinter(fleet, index);
+}
+
+// The worker's next printer, or the end of its input when none is left.
+static void HandNextPrinter(Fleet *fleet, Worker *worker)
+{
+    char record[NAME_RECORD_SIZE];
+    while (fleet->next < fleet->total) {
+        int index = fleet->next++;
+        if (!NameToRecord(fleet->printers[index].name, record)) {
+            FailPrinter(fleet, index, "its name could not be handed to a worker");
+            continue;
+        }
+        worker->printer = index;
+        worker->timeoutSeconds = -1;
+        worker->handedAt = GetTickCount64();
+        worker->deadline = worker->handedAt + SETTINGS_BOUND_MS;
+        // A worker gone already: its output's end tells, and costs this one.
+        WriteFully(worker->input, record, sizeof(record));
+        return;
+    }
+    CloseHandle(worker->input);
+    worker->input = NULL;
+    worker->deadline = GetTickCount64() + WORKER_EXIT_MS;
+}
+
+// Fills the free slots while printers wait; a worker that cannot start
+// costs the printer it would have had.
+static void StartWorkers(Fleet *fleet)
+{
+    for (int slot = 0; slot < fleet->options->jobs && fleet->next < fleet->total; slot++) {
+        Worker *worker = &fleet->workers[slot];
+        if (worker->process != NULL)
+            continue;
+        while (fleet->next < fleet->total) {
+            if (StartWorker(fleet->options, fleet->programPath, worker)) {
+                HandNextPrinter(fleet, worker);
+                break;
+            }
+            char why[REASON_SIZE];
+            FormatText(why, COUNTOF(why), "its worker process could not be started "
+                       "(error %lu)", GetLastError());
+            FailPrinter(fleet, fleet->next++, why);
+        }
+    }
+}
+
+// One message (or the end) from a worker.
+static void TakeMessage(Fleet *fleet, Worker *worker)
+{
+    char why[REASON_SIZE];
+    int index = worker->printer;
+    if (worker->ended) {
+        if (index >= 0) {
+            DescribeLoss(worker, why, COUNTOF(why));
+            ReportWorkerFailure(&fleet->reports[index], fleet->printers[index].name, why);
+            fleet->reports[index].milliseconds = (DWORD)(GetTickCount64() - worker->handedAt);
+            CompletePrinter(fleet, index);
+        }
+        EndWorker(worker);
+        return;
+    }
+    if (worker->header.kind == MESSAGE_ASKING && index >= 0) {
+        worker->timeoutSeconds = worker->asking.timeoutSeconds;
+        worker->deadline = GetTickCount64() + PrinterBound(worker->timeoutSeconds);
+    } else if (worker->header.kind == MESSAGE_REPORT && index >= 0 &&
+               worker->report.size == sizeof(PrinterReport) &&
+               strcmp(worker->report.printer, fleet->printers[index].name) == 0) {
+        fleet->reports[index] = worker->report;
+        worker->printer = -1;
+        CompletePrinter(fleet, index);
+        HandNextPrinter(fleet, worker);
+    } else {
+        // Out of turn, or another printer's: the worker is not to be
+        // trusted with more.
+        if (index >= 0) {
+            FailPrinter(fleet, index, "its worker process handed back something else than "
+                        "this printer's report, and was stopped");
+            worker->printer = -1;
+        }
+        TerminateProcess(worker->process, 1);
+    }
+    SetEvent(worker->taken);
+}
+
+// Stops the workers past their deadline; their output's end follows.
+static void StopLateWorkers(Fleet *fleet)
+{
+    ULONGLONG now = GetTickCount64();
+    for (int slot = 0; slot < fleet->options->jobs; slot++) {
+        Worker *worker = &fleet->workers[slot];
+        if (worker->process == NULL || worker->stopped || now < worker->deadline)
+            continue;
+        worker->stopped = 1;
+        TerminateProcess(worker->process, 1);
+    }
+}
+
+// Until every printer is done and every worker has ended.
+static void RunFleet(Fleet *fleet)
+{
+    HANDLE waits[MAX_JOBS];
+    int slots[MAX_JOBS];
+    for (;;) {
+        StartWorkers(fleet);
+        int count = 0;
+        ULONGLONG now = GetTickCount64(), soonest = 0;
+        for (int slot = 0; slot < fleet->options->jobs; slot++) {
+            const Worker *worker = &fleet->workers[slot];
+            if (worker->process == NULL)
+                continue;
+            if (!worker->stopped && (count == 0 || worker->deadline < soonest))
+                soonest = worker->deadline;
+            slots[count] = slot;
+            waits[count++] = worker->ready;
+        }
+        if (count == 0)
+            return;     // every printer done, every worker ended
+        DWORD wait = INFINITE;
+        if (soonest != 0)
+            wait = soonest > now ? (DWORD)(soonest - now) : 0;
+        DWORD which = WaitForMultipleObjects((DWORD)count, waits, FALSE, wait);
+        if (which == WAIT_TIMEOUT)
+            StopLateWorkers(fleet);
+        else if (which < WAIT_OBJECT_0 + (DWORD)count)
+            TakeMessage(fleet, &fleet->workers[slots[which - WAIT_OBJECT_0]]);
+        else
+            break;
+    }
+    // Nothing can be waited for: the workers are stopped, and the printers
+    // without a report fail.
+    char why[REASON_SIZE];
+    FormatText(why, COUNTOF(why), "the run could not wait for its worker processes (error %lu)",
+               GetLastError());
+    for (int slot = 0; slot < fleet->options->jobs; slot++) {
+        Worker *worker = &fleet->workers[slot];
+        if (worker->process == NULL)
+            continue;
+        TerminateProcess(worker->process, 1);
+        SetEvent(worker->taken);
+        EndWorker(worker);
+    }
+    for (int index = 0; index < fleet->total; index++) {
+        if (fleet->reports[index].size == 0)
+            FailPrinter(fleet, index, why);
+    }
+}
+
 int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
 {
     ULONGLONG started = GetTickCount64();
-    FleetPrinter *printers = NULL;
-    PrinterReport *reports = NULL;
-    // One record per printer, so that a reader thread's record never moves;
-    // the running ones are listed by index beside their threads.
-    Job *jobs = NULL;
-    int runningIndex[MAX_JOBS];
-    HANDLE waits[MAX_JOBS];
-    int counts[3] = {0, 0, 0};
-    int running = 0, next = 0, done = 0;
+    Fleet fleet;
     DWORD mode = 0;
 
+    memset(&fleet, 0, sizeof(fleet));
+    fleet.options = options;
+    fleet.programPath = programPath;
     s_showProgress = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
     memset(&s_security, 0, sizeof(s_security));
     s_security.version = options->hasV3User ? 3 : 1;
     CopyText(s_security.user, COUNTOF(s_security.user), options->v3User);
     s_security.authProtocol = options->hasV3Auth ? options->v3Auth : VR_SNMP_AUTH_NONE;
     s_security.privProtocol = options->v3Priv;
-    int total = ListPrinters(options, &printers);
-    if (total < 0) {
+    fleet.total = ListPrinters(options, &fleet.printers);
+    if (fleet.total < 0) {
         char text[LONG_TEXT_SIZE];
         FormatText(text, COUNTOF(text), "VRAutoDetect: the spooler could not list the local "
                    "printers (error %lu): nothing was asked\n", GetLastError());
         WriteErrorText(text);
-        free(printers);
+        free(fleet.printers);
         return EXIT_NOTHING_ASKED;
     }
-    if (total == 0) {
+    if (fleet.total == 0) {
         char said[LONG_TEXT_SIZE];
         // Most often a driver name with a typo: nothing to ask is not a success.
         if (options->hasDriver)
@@ -333,75 +730,35 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
         else
             CopyText(said, COUNTOF(said), "VRAutoDetect: no local printer: nothing was asked\n");
         WriteErrorText(said);
-        free(printers);
+        free(fleet.printers);
         return EXIT_NOTHING_ASKED;
     }
-    reports = (PrinterReport *)calloc(total > 0 ? (size_t)total : 1, sizeof(PrinterReport));
-    jobs = (Job *)calloc(total > 0 ? (size_t)total : 1, sizeof(Job));
-    if (reports == NULL || jobs == NULL) {
+    fleet.reports = (PrinterReport *)calloc(fleet.total > 0 ? (size_t)fleet.total : 1,
+                                            sizeof(PrinterReport));
+    fleet.workers = (Worker *)calloc((size_t)options->jobs, sizeof(Worker));
+    if (fleet.reports == NULL || fleet.workers == NULL) {
         WriteErrorText("VRAutoDetect: out of memory\n");
-        free(jobs);
-        free(reports);
-        free(printers);
+        free(fleet.workers);
+        free(fleet.reports);
+        free(fleet.printers);
         return EXIT_NOT_DETECTED;
     }
 
-    while (done < total) {
-        while (running < options->jobs && next < total) {
-            Job *job = &jobs[next];
-            job->index = next;
-            job->report = &reports[next];
-            if (StartJob(options, programPath, printers[next].name, job)) {
-                runningIndex[running] = next;
-                waits[running++] = job->reader;
-            } else {
-                char why[REASON_SIZE];
-                FormatText(why, COUNTOF(why), "its detection process could not be started "
-                           "(error %lu)", GetLastError());
-                ReportChildFailure(&reports[next], printers[next].name, why);
-                counts[PRINTER_FAILED]++;
-                done++;
-                if (!options->json) {
-                    ClearProgress();
-                    WritePrinterTable(&reports[next]);
-                }
-            }
-            next++;
-        }
-        if (running == 0)
-            continue;
-        DWORD which = WaitForMultipleObjects((DWORD)running, waits, FALSE, INFINITE);
-        if (which >= WAIT_OBJECT_0 + (DWORD)running)
-            break;
-        int slot = (int)(which - WAIT_OBJECT_0);
-        Job *job = &jobs[runningIndex[slot]];
-        FinishJob(job, printers[job->index].name);
-        const PrinterReport *report = job->report;
-        counts[report->status]++;
-        done++;
-        if (!options->json) {
-            ClearProgress();
-            WritePrinterTable(report);
-        }
-        ShowProgress(done, total, counts[PRINTER_FAILED]);
-        // The last running one takes the finished one's place in the wait.
-        running--;
-        runningIndex[slot] = runningIndex[running];
-        waits[slot] = waits[running];
-    }
+    RunFleet(&fleet);
     ClearProgress();
 
     DWORD milliseconds = (DWORD)(GetTickCount64() - started);
+    int *counts = fleet.counts;
     int exitCode = ChooseExitCode(counts[PRINTER_DETECTED], counts[PRINTER_FAILED]);
     if (options->json)
-        WriteJsonDocument(reports, total, counts[PRINTER_DETECTED], counts[PRINTER_FAILED],
-                          counts[PRINTER_SKIPPED], milliseconds, exitCode);
+        WriteJsonDocument(fleet.reports, fleet.total, counts[PRINTER_DETECTED],
+                          counts[PRINTER_FAILED], counts[PRINTER_SKIPPED], milliseconds, exitCode);
     else
         WriteSummaryLine(counts[PRINTER_DETECTED], counts[PRINTER_FAILED],
                          counts[PRINTER_SKIPPED], milliseconds);
-    for (int i = 0; options->hasLog && i < total; i++) {
+    for (int i = 0; options->hasLog && i < fleet.total; i++) {
         char error[LONG_TEXT_SIZE];
-        if (!AppendLogLine(options->log, &reports[i], error, COUNTOF(error))) {
+        if (!AppendLogLine(options->log, &fleet.reports[i], error, COUNTOF(error))) {
             WriteErrorText("VRAutoDetect: ");
             WriteErrorText(error);
             WriteErrorText("\n");
@@ -409,8 +766,8 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
                 exitCode = EXIT_NOT_DETECTED;
         }
     }
-    free(jobs);
-    free(reports);
-    free(printers);
+    free(fleet.workers);
+    free(fleet.reports);
+    free(fleet.printers);
     return exitCode;
 }

@@ -40,7 +40,7 @@ int main(int argc, char **argv)
         fputs("VRAutoDetect.exe " VR_VERSION_TEXT "\n", stdout);
         return EXIT_ALL_DETECTED;
     }
-    // A child of --all reads the keys its parent hands over before anything
+    // A worker of --all reads the keys its parent hands over before anything
     // else; a missing password is told before any printer is asked.
     if ((options.child && !ReadV3Handover(GetStdHandle(STD_INPUT_HANDLE), error,
                                           COUNTOF(error))) ||
@@ -52,9 +52,12 @@ int main(int argc, char **argv)
     }
     InstallDiagnosticReporter();
 
+    // A worker of --all detects the printers its parent hands it.
+    if (options.child)
+        return RunWorker(&options);
     // Without the query map no option can be asked about: said before any
     // printer is asked, with nothing written.
-    if (!options.child && !LoadQueryMap()) {
+    if (!LoadQueryMap()) {
         GetQueryMapPath(programPath, COUNTOF(programPath));
         WriteErrorText("VRAutoDetect: the query map cannot be read: ");
         WriteErrorText(programPath);
@@ -64,7 +67,7 @@ int main(int argc, char **argv)
         return EXIT_NOTHING_ASKED;
     }
     ReleaseQueryMap();
-    if (!options.child && !BeginReport(&options, error, COUNTOF(error))) {
+    if (!BeginReport(&options, error, COUNTOF(error))) {
         WriteErrorText("VRAutoDetect: ");
         WriteErrorText(error);
         WriteErrorText("\n");
@@ -73,7 +76,7 @@ int main(int argc, char **argv)
     }
 
     int exitCode;
-    if (options.mode == MODE_ALL && !options.child) {
+    if (options.mode == MODE_ALL) {
         memset(widePath, 0, sizeof(widePath));
         GetModuleFileNameW(NULL, widePath, COUNTOF(widePath) - 1);
         WideToUtf8(widePath, programPath, COUNTOF(programPath));
@@ -82,12 +85,6 @@ int main(int argc, char **argv)
     } else {
         DetectOne(&options, &s_report);
         WipeV3Security();
-        if (options.child) {
-            DWORD written = 0;
-            WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), &s_report, sizeof(s_report), &written,
-                      NULL);
-            return s_report.status == PRINTER_DETECTED ? EXIT_ALL_DETECTED : EXIT_NOT_DETECTED;
-        }
         int detected = s_report.status == PRINTER_DETECTED;
         int failed = s_report.status == PRINTER_FAILED;
         int skipped = s_report.status == PRINTER_SKIPPED;

@@ -36,7 +36,7 @@ static const OptionRow OPTION_TABLE[] = {
     {"--json", OPT_JSON, 0},
     {"--help", OPT_HELP, 0},
     {"/?", OPT_HELP, 0},
-    {"--child", OPT_CHILD, 0},   // internal: one printer of --all
+    {"--worker", OPT_CHILD, 0},  // internal: a worker of --all, printers on stdin
     {"--v3-user", OPT_V3_USER, 1},
     {"--v3-auth", OPT_V3_AUTH, 1},
     {"--v3-priv", OPT_V3_PRIV, 1},
@@ -271,6 +271,9 @@ static int CheckCombination(ConsoleOptions *options, char *error, size_t errorSi
 {
     if (options->mode == -1)
         return SetError(error, errorSize, "%s: not with --printer (give one of the two)", "--all");
+    // A worker of --all is handed each printer's name on its standard input.
+    if (options->mode == MODE_NONE && options->child && !options->hasAddress)
+        options->mode = MODE_PRINTER;
     if (options->mode == MODE_NONE && options->hasAddress)
         options->mode = MODE_ADDRESS;
     if (options->mode == MODE_NONE)

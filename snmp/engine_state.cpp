@@ -24,6 +24,27 @@ static smiUINT32 s_walkRootIds[MAXOBJIDSIZE];
 enum { NAME_NONE, NAME_WINSNMP, NAME_MANAGEMENT_API };
 static int s_currentNameSource = NAME_NONE;
 
+int ResetQueryEngine(void)
+{
+    if (VrSnmpForgetTaskState() == SNMPAPI_FAILURE)
+        return 0;
+    ReleaseCurrentName();
+    ReleaseCurrentValue();
+    ReleaseQueryTexts();
+    for (int slot = 0; slot < SNMP_VALUE_SLOTS; slot++)
+        memset(g_snmpValues[slot], 0, SNMP_VALUE_SIZE);
+    g_snmpFailed = 0;
+    memset(&g_lastWalk, 0, sizeof(g_lastWalk));
+    g_walkEnded = 0;
+    g_nextRequestId = 0;
+    g_timeoutMs = 0;
+    memset(s_walkRootIds, 0, sizeof(s_walkRootIds));
+    g_walkRoot.len = 0;
+    g_walkRoot.ptr = NULL;
+    memset(g_agentNumericHost, 0, sizeof(g_agentNumericHost));
+    return 1;
+}
+
 void TakeCurrentName(int madeByManagementApi)
 {
     s_currentNameSource = madeByManagementApi ? NAME_MANAGEMENT_API : NAME_WINSNMP;

@@ -38,6 +38,12 @@ struct SnmpSecuritySetting {
     VrSnmpSecurity v3;
 };
 extern SnmpSecuritySetting g_snmpSecurity;
+// Sets everything the engine and our WinSNMP keep for the process as a new
+// process has it: the value table, the failure flag, the last walk's
+// summary, the engine's copies of the texts and names, and the task state
+// of our WinSNMP (VrSnmpForgetTaskState). The security setting stays: it is
+// the run's, not an agent's. Only between walks: 0 while one runs.
+int ResetQueryEngine(void);
 
 // walk.cpp
 extern WalkSummary g_lastWalk;

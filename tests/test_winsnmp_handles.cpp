@@ -2,6 +2,7 @@
 // SNMPAPI_*_INVALID error; entities and contexts are shared and counted;
 // lists and PDUs are copies; start-up and clean-up cycles leave nothing.
 #include "tests/winsnmp_support.h"
+#include "winsnmp/wsnmp_v3.h"
 
 #include <gtest/gtest.h>
 #include <psapi.h>
@@ -68,6 +69,29 @@ TEST(WinSnmpStartup, CallsBeforeStartupFailAsNotInitialized)
     ASSERT_EQ(SnmpStartup(NULL, NULL, NULL, NULL, NULL), SNMPAPI_SUCCESS);
     EXPECT_FAILS_WITH(SnmpClose(session), NULL, SNMPAPI_SESSION_INVALID);
     EXPECT_FAILS_WITH(SnmpFreeEntity(entity), NULL, SNMPAPI_ENTITY_INVALID);
+    EXPECT_EQ(SnmpCleanup(), SNMPAPI_SUCCESS);
+    DestroyNotifyWindow(window);
+}
+
+// A process that asks one agent after another forgets, between start-ups,
+// what the last one left: a new session's last error is its own.
+TEST(WinSnmpStartup, ForgottenTaskStateLeavesNoErrorOfTheLastRun)
+{
+    HWND window = MakeNotifyWindow();
+    ASSERT_EQ(SnmpStartup(NULL, NULL, NULL, NULL, NULL), SNMPAPI_SUCCESS);
+    EXPECT_FAILS_WITH(SnmpFreeVbl((HSNMP_VBL)(UINT_PTR)0x50001001), NULL, SNMPAPI_VBL_INVALID);
+    EXPECT_EQ(VrSnmpForgetTaskState(), SNMPAPI_FAILURE) << "while a start-up is held";
+    EXPECT_EQ(SnmpGetLastError(NULL), (SNMPAPI_STATUS)SNMPAPI_VBL_INVALID);
+    EXPECT_EQ(SnmpCleanup(), SNMPAPI_SUCCESS);
+
+    EXPECT_EQ(VrSnmpForgetTaskState(), SNMPAPI_SUCCESS);
+    ASSERT_EQ(SnmpStartup(NULL, NULL, NULL, NULL, NULL), SNMPAPI_SUCCESS);
+    EXPECT_EQ(SnmpGetLastError(NULL), (SNMPAPI_STATUS)0);
+    HSNMP_SESSION session = SnmpOpen(window, TEST_SNMP_NOTIFY);
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(SnmpGetLastError(session), (SNMPAPI_STATUS)SNMPAPI_SUCCESS);
+    EXPECT_EQ(VrSnmpGetV3Failure(NULL), VR_SNMP_V3_OK);
+    SnmpClose(session);
     EXPECT_EQ(SnmpCleanup(), SNMPAPI_SUCCESS);
     DestroyNotifyWindow(window);
 }

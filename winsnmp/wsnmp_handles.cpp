@@ -69,6 +69,26 @@ SNMPAPI_STATUS WsFail(int session, SNMPAPI_STATUS code)
     return SNMPAPI_FAILURE;
 }
 
+int WsForgetTaskState(void)
+{
+    if (g_wsStartups != 0)
+        return 0;
+    g_wsLastError = 0;
+    g_wsUnattributedError = 0;
+    g_wsUnattributedSequence = 0;
+    g_wsErrorSequence = 0;
+    for (int i = 0; i < WS_MAX_SESSIONS; i++) {
+        g_wsSessions[i].error = 0;
+        g_wsSessions[i].errorSequence = 0;
+    }
+    g_entityCursor = 0;
+    g_contextCursor = 0;
+    g_pduCursor = 0;
+    g_vblCursor = 0;
+    g_sessionCursor = 0;
+    return 1;
+}
+
 HANDLE WsMakeHandle(int kind, int index, uint32_t generation)
 {
     uintptr_t value = ((uintptr_t)kind << WS_KIND_SHIFT) |

@@ -176,6 +176,9 @@ void WsUnlock(void);
 // Records a failure (under the lock) for a session index, or for no session
 // (-1); returns SNMPAPI_FAILURE.
 SNMPAPI_STATUS WsFail(int session, SNMPAPI_STATUS code);
+// The last errors and the tables' cursors as at the process's start; 0
+// while a start-up is held. Under the lock.
+int WsForgetTaskState(void);
 
 HANDLE WsMakeHandle(int kind, int index, uint32_t generation);
 // Index of a live record for the handle, or -1 with the matching error

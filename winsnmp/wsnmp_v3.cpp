@@ -876,3 +876,17 @@ LONG WINAPI VrSnmpGetV3OutsideWindow(void)
 {
     return InterlockedCompareExchange(&s_outsideWindow, 0, 0);
 }
+
+SNMPAPI_STATUS WINAPI VrSnmpForgetTaskState(void)
+{
+    SNMPAPI_STATUS result = SNMPAPI_FAILURE;
+    WsLock();
+    // The message ids run on: a late reply to an earlier request never matches.
+    if (WsForgetTaskState()) {
+        memset(s_engines, 0, sizeof(s_engines));
+        InterlockedExchange(&s_lastFailure, VR_SNMP_V3_OK);
+        result = SNMPAPI_SUCCESS;
+    }
+    WsUnlock();
+    return result;
+}

@@ -99,3 +99,11 @@ int WINAPI VrSnmpGetV3Failure(HSNMP_SESSION session);
 // How many authentic messages the process dropped as outside their agent's
 // time window (replayed or stale).
 LONG WINAPI VrSnmpGetV3OutsideWindow(void);
+
+// Forgets what the task kept between start-ups, as a new process has it:
+// the last errors, where the handle tables' search starts, the agents'
+// engines learnt (ids, boots, time) and the last SNMPv3 failure. For a
+// caller that asks one agent after another in one process and must carry
+// nothing of one to the next. SNMPAPI_FAILURE (and nothing forgotten) while
+// a start-up is held.
+SNMPAPI_STATUS WINAPI VrSnmpForgetTaskState(void);

@@ -5,7 +5,7 @@
 //   deny-write-open   an open for writing fails with access denied; reading works
 //   fail-third-write  the process's third SetPrinterData fails (disk full)
 //   misread           a value this process wrote reads back with its first byte changed
-//   short-report      a child of --all hands its report over one byte short
+//   short-report      a worker of --all hands its report over one byte short, then ends
 // Every run prints "spooler writes: N" on standard error at its end.
 #undef main
 
@@ -73,26 +73,42 @@ static DWORD WINAPI FaultyGet(HANDLE printer, LPSTR name, LPDWORD type, LPBYTE d
     return status;
 }
 
-// The child's report goes to a file first; all but its last byte then go on.
+// A worker's messages pass through this relay to the parent; the first
+// report goes on without its last byte, and the worker then ends, as one
+// that died in the middle of handing it over.
+static HANDLE s_relayFrom, s_relayTo;
+
+static int Relay(void *bytes, DWORD size, DWORD forward)
+{
+    DWORD got = 0, put = 0;
+    for (DWORD done = 0; done < size; done += got) {
+        if (!ReadFile(s_relayFrom, (char *)bytes + done, size - done, &got, NULL) || got == 0)
+            return 0;
+    }
+    return forward == 0 || (WriteFile(s_relayTo, bytes, forward, &put, NULL) && put == forward);
+}
+
+static DWORD WINAPI RelayWorkerMessages(void *)
+{
+    static char body[1 << 20];
+    DWORD header[2];
+    while (Relay(header, sizeof(header), sizeof(header)) && header[1] <= sizeof(body)) {
+        int report = header[0] == 2;
+        if (!Relay(body, header[1], report ? header[1] - 1 : header[1]) || report)
+            break;
+    }
+    ExitProcess(1);
+}
+
 static int RunShortReport(int argc, char **argv)
 {
-    char path[MAX_PATH], directory[MAX_PATH];
-    GetTempPathA(MAX_PATH, directory);
-    GetTempFileNameA(directory, "vrr", 0, path);
-    HANDLE real = GetStdHandle(STD_OUTPUT_HANDLE);
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                              FILE_FLAG_DELETE_ON_CLOSE, NULL);
-    SetStdHandle(STD_OUTPUT_HANDLE, file);
-    int code = RunConsoleProgram(argc, argv);
-    DWORD size = SetFilePointer(file, 0, NULL, FILE_CURRENT), got = 0, put = 0;
-    char *bytes = (char *)malloc(size + 1);
-    SetFilePointer(file, 0, NULL, FILE_BEGIN);
-    ReadFile(file, bytes, size, &got, NULL);
-    if (got > 0)
-        WriteFile(real, bytes, got - 1, &put, NULL);
-    free(bytes);
-    CloseHandle(file);
-    return code;
+    HANDLE write = NULL;
+    s_relayTo = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (!CreatePipe(&s_relayFrom, &write, NULL, 0))
+        return 1;
+    SetStdHandle(STD_OUTPUT_HANDLE, write);
+    CreateThread(NULL, 0, RelayWorkerMessages, NULL, 0, NULL);
+    return RunConsoleProgram(argc, argv);
 }
 
 int main(int argc, char **argv)
@@ -105,7 +121,7 @@ int main(int argc, char **argv)
     g_spoolerCalls.setPrinterData = FaultySet;
     g_spoolerCalls.getPrinterData = FaultyGet;
     for (int i = 1; i < argc; i++)
-        child |= strcmp(argv[i], "--child") == 0;
+        child |= strcmp(argv[i], "--worker") == 0;
     int code = child && strcmp(s_fault, "short-report") == 0 ? RunShortReport(argc, argv)
                                                             : RunConsoleProgram(argc, argv);
     fprintf(stderr, "spooler writes: %d\n", s_writes);

@@ -14,8 +14,12 @@ import os
 import runpy
 import shlex
 import shutil
+import signal
+import socket
 import subprocess
 import sys
+import threading
+import time
 
 program, scratch, agent_dirs = sys.argv[1], sys.argv[2], sys.argv[3:]
 # The same program with the spooler's call table wrapped (spooler_faults.cpp).
@@ -162,7 +166,7 @@ CASES = [
     ("all-skipped", MAP, ["--all", "--driver", "VR Detect Skip Driver"], 1,
      ["SKIPPED: no address", "Summary: 0 detected, 0 failed, 1 skipped"], None),
     ("short-report", MAP, ["--all", "--driver", "VR Detect Skip Driver"], 1,
-     ["without a complete report", "Summary: 0 detected, 1 failed, 0 skipped"], None,
+     ["its worker process ended (exit code 1) after ", "of the report's", "Summary: 0 detected, 1 failed, 0 skipped"], None,
      {"fault": "short-report"}),
     # ... and SNMPv3 (a 7th column: the environment, a community stored before).
     ("v3-detected", V3_MAP, V3 + SHA_AES, 0,
@@ -257,6 +261,48 @@ def store(printer, values):
     check(stored(printer) == values, "%s: stored before %r" % (printer, stored(printer)))
 
 
+def start(*args):
+    """The program running, its output collected by communicate()."""
+    return subprocess.Popen(["flock", "-s", "-o", prefix + ".lock", "wine"] + list(args), env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+
+def workers_of(case):
+    """The running worker processes of a copy of the program (Wine shows each
+    process's Windows command line, which names the copy's directory)."""
+    directory = ("Z:" + os.path.abspath(os.path.join(scratch, case)).replace("/", "\\") + "\\").encode()
+    found = set()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            line = open("/proc/%s/cmdline" % pid, "rb").read().replace(b"\0", b" ")
+        except OSError:
+            continue
+        if b" --worker" in line and line.startswith(directory):
+            found.add(int(pid))
+    return found
+
+
+def watch_workers(case, run):
+    """Every worker process seen while the run lasts."""
+    seen = set()
+
+    def sample():
+        while run.poll() is None:
+            seen.update(workers_of(case))
+            time.sleep(0.02)
+    watcher = threading.Thread(target=sample)
+    watcher.start()
+    return seen, watcher
+
+
+def silent_agent():
+    """127.0.0.58:161 ("VRPool 2"'s address) taken by the test: it hears the
+    requests and never answers."""
+    agent = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    agent.bind(("127.0.0.58", 161))
+    return agent
+
+
 def install(case, query_map, source=None):
     """A copy of the program in a directory of its own, with this map."""
     directory = os.path.join(scratch, case)
@@ -342,9 +388,14 @@ check(one["printers"][0]["options"][1]["walk"]["errorStatus"] == 5 and one["exit
 # ... and every printer of the test driver, four at a time: each once, in
 # the order of their names, the silent one failed, the portless one skipped,
 # all in far less time than one after the other.
-run = wine(install("json-all", MAP), "--all", "--driver", "VR Detect Test Driver", "--jobs", "4",
-           "--timeout", "1", "--json")
+exe = install("json-all", MAP)
+run = start(exe, "--all", "--driver", "VR Detect Test Driver", "--jobs", "4", "--timeout", "1", "--json")
+workers, watcher = watch_workers("json-all", run)
+run.stdout, run.stderr = run.communicate(timeout=300)
+watcher.join()
 fleet = json.loads(run.stdout)
+# Six printers, four workers: each worker takes more than one.
+check(0 < len(workers) <= 4, "--all --jobs 4: worker processes %r" % sorted(workers))
 status = {p["printer"]: p["status"] for p in fleet["printers"]}
 print("---- --all: %r, summary %r" % (status, fleet["summary"]))
 check([p["printer"] for p in fleet["printers"]] ==
@@ -416,9 +467,9 @@ run = wine(install("json-v3-env", V3_MAP), "--all", "--driver", "VR Detect V3 Dr
 v3 = json.loads(run.stdout)["printers"]
 check(run.returncode == 0 and [p["status"] for p in v3] == ["detected"],
       "--all over v3, children without the password variables: %r %r" % (run.stdout, run.stderr))
-# A child started by hand, without its parent's handover, asks nothing.
-run = wine(install("child-alone", V3_MAP), "--child", *V3, *SHA_AES, extra_env=SHAAES["env"])
-check(run.returncode == 2 and b"no handover block" in run.stderr, "--child alone: %r" % run.stderr)
+# A worker started by hand, without its parent's handover, asks nothing.
+run = wine(install("child-alone", V3_MAP), "--worker", *V3, *SHA_AES, extra_env=SHAAES["env"])
+check(run.returncode == 2 and b"no handover block" in run.stderr, "--worker alone: %r" % run.stderr)
 # Printers named in several scripts (tests/prefix/detect-names.reg; a name
 # holds neither a backslash nor a comma): each found by its name, its values
 # written under that very name, and the JSON all ASCII.
@@ -484,5 +535,45 @@ for label, body, code, said in SECRET_FILES:
           windows_path in out), "secrets %s: exit %d, %r" % (label, run.returncode, out))
     check(not [w for w in ["shaaes", STRAY] if w in out.replace("user \"shaaes\"", "")],
           "secrets %s: a line of the file shown: %r" % (label, out))
+
+# The pool's workers: a printer that never answers keeps its worker and
+# no other printer waits for it (each printer's table comes as it
+# completes) ...
+POOL = ["VRPool %d" % n for n in range(1, 6)]
+exe = install("pool-silent", MAP)
+with silent_agent():
+    run = wine(exe, "--all", "--driver", "VR Detect Pool Driver", "--jobs", "2", "--timeout", "2")
+out = run.stdout.decode("utf-8")
+order = sorted(POOL, key=lambda name: out.find('Printer "%s"' % name))
+print("---- pool, silent: exit %d, order %r\n%s" % (run.returncode, order, out))
+check(order[-1] == "VRPool 2" and all(out.count('Printer "%s"' % n) == 1 for n in POOL),
+      "pool: the live printers held up behind the silent one: %r" % order)
+check("FAILED (HardDisk: no answer)" in out and "Summary: 4 detected, 1 failed" in out,
+      "pool, silent: %r" % out[-200:])
+
+# ... and a worker killed in the middle of a printer costs that printer
+# only: a fresh worker takes the rest.
+exe = install("pool-kill", MAP)
+with silent_agent() as agent:
+    agent.settimeout(120)
+    run = start(exe, "--all", "--driver", "VR Detect Pool Driver", "--jobs", "1", "--timeout", "1",
+                "--json")
+    try:
+        agent.recvfrom(2048)
+        victims = workers_of("pool-kill")
+    except socket.timeout:
+        victims = set()
+    check(len(victims) == 1, "pool, killed: workers %r while VRPool 2 was asked" % victims)
+    for pid in victims:
+        os.kill(pid, signal.SIGKILL)
+    out, err = run.communicate(timeout=300)
+pool = json.loads(out)["printers"]
+print("---- pool, killed: %r" % [(p["printer"], p["status"], p["reason"]) for p in pool])
+check([(p["printer"], p["status"]) for p in pool] ==
+      [(n, "failed" if n == "VRPool 2" else "detected") for n in POOL], "pool, killed: %r" % pool)
+check(pool[1]["reason"].startswith("its worker process ended (exit code ") and
+      pool[1]["reason"].endswith(") while detecting it, without a report"),
+      "pool, killed: reason %r" % pool[1]["reason"])
+
 print("%d failure(s)" % len(failures))
 sys.exit(1 if failures else 0)
