@@ -97,7 +97,7 @@ static void RecordConfigurator(WalkReport *walk, int succeeded, const Configurat
     else if (result->stage == STAGE_NO_ENTRY)
         walk->outcome = OUTCOME_NO_ENTRY;
     else
-        RecordWalk(walk, succeeded);
+        RecordWalk(walk, succeeded || result->stage == STAGE_NOT_STORED);
 }
 
 static void ObserveChain(int option, int succeeded, const ConfiguratorResult *result,
@@ -106,6 +106,11 @@ static void ObserveChain(int option, int succeeded, const ConfiguratorResult *re
     PrinterReport *report = (PrinterReport *)context;
     WalkReport *walk = &report->options[option];
     RecordConfigurator(walk, succeeded, result);
+    // The walk found the values but the printer did not take them: the
+    // options after it are not walked, and this is why.
+    if (result->stage == STAGE_NOT_STORED)
+        FormatText(report->reason, COUNTOF(report->reason), "%s: not stored (error %lu)",
+                   g_featureOptions[option].optionName, (unsigned long)result->writeError);
     ULONGLONG now = GetTickCount64();
     walk->milliseconds = (DWORD)(now - s_optionStarted);
     s_optionStarted = now;
@@ -229,6 +234,10 @@ static void DecideStatus(PrinterReport *report)
             return;
         }
     }
+    // Every walk came to its end, yet the chain failed: a value was not
+    // stored (the reason was set as it happened).
+    if (report->written && !report->chainOutcome)
+        report->status = PRINTER_FAILED;
 }
 
 void DetectOne(const ConsoleOptions *options, PrinterReport *report)
