@@ -10,7 +10,8 @@ enum MessageKind {
     MESSAGE_ENGINE_WARNING,     // the engine's technical texts ("Warning")
     MESSAGE_CONNECTION_ERROR,   // the localized box: the printer did not answer
     MESSAGE_MAP_ERROR,          // the query map's lookup ("Error")
-    MESSAGE_OPTION_WARNING      // a configurator's own warning
+    MESSAGE_OPTION_WARNING,     // a configurator's own warning
+    MESSAGE_NOT_STORED          // the localized box: the printer did not take the values
 };
 
 // Shows or keeps one message; the arguments are those of MessageBoxA.

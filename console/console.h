@@ -252,8 +252,8 @@ void WriteSummaryLine(int detected, int failed, int skipped, DWORD milliseconds)
 const char *OutcomeToken(int outcome);
 // --log: one line per printer appended; 0 with error when it cannot be.
 int AppendLogLine(const char *path, const PrinterReport *report, char *error, size_t errorSize);
-// The query map beside the program: its path, and whether it can be read.
-void GetQueryMapPath(char *path, size_t pathSize);
+// The query map beside the program: its path as the report shows it (UTF-8).
+void GetQueryMapPathUtf8(char *path, size_t pathSize);
 
 // fleet.cpp: --all; returns the exit code.
 int RunAllPrinters(const ConsoleOptions *options, const char *programPath);

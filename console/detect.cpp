@@ -123,7 +123,7 @@ static void RecordConfigurator(WalkReport *walk, int succeeded, const Configurat
     else if (result->stage == STAGE_NO_ENTRY)
         walk->outcome = OUTCOME_NO_ENTRY;
     else
-        RecordWalk(walk, succeeded);
+        RecordWalk(walk, succeeded || result->stage == STAGE_NOT_STORED);
 }
 
 // sysDescr.0 through the same engine, as a walk of its sub-tree.

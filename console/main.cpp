@@ -58,7 +58,7 @@ int main(int argc, char **argv)
     // Without the query map no option can be asked about: said before any
     // printer is asked, with nothing written.
     if (!LoadQueryMap()) {
-        GetQueryMapPath(programPath, COUNTOF(programPath));
+        GetQueryMapPathUtf8(programPath, COUNTOF(programPath));
         WriteErrorText("VRAutoDetect: the query map cannot be read: ");
         WriteErrorText(programPath);
         WriteErrorText("\nNothing was asked and nothing written. Put VRUnPQ.xml beside the "

@@ -42,7 +42,7 @@ void WriteText(const char *text)
     WriteOutputText(text);
 }
 
-void GetQueryMapPath(char *path, size_t pathSize)
+void GetQueryMapPathUtf8(char *path, size_t pathSize)
 {
     WCHAR module[PATH_TEXT_SIZE];
     memset(module, 0, sizeof(module));
@@ -67,7 +67,7 @@ static void TakeRunFacts(void)
     if (!GetComputerNameW(computer, &size) || !WideToUtf8(computer, s_computer,
                                                           COUNTOF(s_computer)))
         CopyText(s_computer, COUNTOF(s_computer), "?");
-    GetQueryMapPath(s_queryMapPath, COUNTOF(s_queryMapPath));
+    GetQueryMapPathUtf8(s_queryMapPath, COUNTOF(s_queryMapPath));
 }
 
 static void RemovePartial(void)

@@ -13,6 +13,9 @@
 
 static const char MISMATCH_TEXT[] = "HardDisk / RAMDisk entries are not equal.\nNot supported yet.";
 static const char MISMATCH_CAPTION[] = "Warning";
+// As the query map's lookup tells its problems: English, no owner, no icon.
+static const char MAP_MISSING_FORMAT[] = "Query map missing or unreadable:\n%s";
+static const char MAP_ERROR_CAPTION[] = "Error";
 
 const FeatureOption g_featureOptions[FEATURE_OPTION_COUNT] = {
     {"HardDisk", "RAMDisk", "QV_AutoCfgDisk"},
@@ -58,6 +61,67 @@ void ReadQueryFields(HWND dialog, QueryFields *fields)
     fields->timeoutSeconds = ConvertTimeoutText(typed);
 }
 
+// Without its map no configurator can do anything: say which file was
+// looked for, so that whoever reads the box knows where to put it.
+static void ReportMissingMap(void)
+{
+    char path[PATH_TEXT_SIZE];
+    char text[LONG_TEXT_SIZE];
+    GetQueryMapPath(path, COUNTOF(path));
+    FormatText(text, COUNTOF(text), MAP_MISSING_FORMAT, path);
+    ReportMessage(MESSAGE_MAP_ERROR, NULL, text, MAP_ERROR_CAPTION, MB_OK);
+}
+
+// The system's own words for an error, in the user's language where the
+// system has them, without the trailing line break.
+static void DescribeSystemError(DWORD error, char *text, size_t textSize)
+{
+    text[0] = '\0';
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                  error, 0, text, (DWORD)textSize, NULL);
+    text[textSize - 1] = '\0';
+    if (length == 0) {
+        FormatText(text, textSize, "Error %lu", (unsigned long)error);
+        return;
+    }
+    size_t end = strlen(text);
+    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == ' '))
+        text[--end] = '\0';
+}
+
+// The printer did not take an option's values: the detection stays
+// incomplete, and the user must not take the closing dialog for success.
+// The string's first line says what was lost, its last whom to
+// ask; its middle line names the usual cause, an account that may not
+// manage the printer, and gives way to the system's words for any other
+// error. The caption is the connection error's.
+static void ReportNotStored(HWND owner, DWORD error)
+{
+    char caption[LOADED_STRING_SIZE];
+    char loaded[LOADED_STRING_SIZE];
+    char reason[LONG_TEXT_SIZE];
+    char text[LONG_TEXT_SIZE];
+    caption[0] = '\0';
+    loaded[0] = '\0';
+    LoadStringA(g_hInstance, IDS_CONNECTION_CAPTION, caption, COUNTOF(caption));
+    LoadStringA(g_hInstance, IDS_NOT_STORED_TEXT, loaded, COUNTOF(loaded));
+    CopyText(text, COUNTOF(text), loaded);
+    if (error != ERROR_ACCESS_DENIED) {
+        DescribeSystemError(error, reason, COUNTOF(reason));
+        const char *firstBreak = strchr(loaded, '\n');
+        const char *lastBreak = strrchr(loaded, '\n');
+        if (firstBreak != NULL && firstBreak != lastBreak) {
+            CopyTextN(text, COUNTOF(text), loaded, (size_t)(firstBreak + 1 - loaded));
+            AppendText(text, COUNTOF(text), reason);
+            AppendText(text, COUNTOF(text), lastBreak);
+        } else {
+            AppendText(text, COUNTOF(text), "\n");
+            AppendText(text, COUNTOF(text), reason);
+        }
+    }
+    ReportMessage(MESSAGE_NOT_STORED, owner, text, caption, MB_ICONERROR | MB_OK);
+}
+
 // The steps every configurator shares. A failed lookup has shown its "Error"
 // box and left no usable OID, so nothing is walked and nothing written. A walk
 // that did not come to its end (-1) wrote nothing usable either: the stored
@@ -74,8 +138,10 @@ int RunConfigurator(int option, HWND owner, const QueryFields *fields, int write
         result = &local;
     memset(result, 0, sizeof(*result));
     result->stage = STAGE_NO_MAP;
-    if (!LoadQueryMap())
+    if (!LoadQueryMap()) {
+        ReportMissingMap();
         return 0;
+    }
 
     result->stage = STAGE_NO_ENTRY;
     if (!LookupOptionOid(names->optionName, result->oidText))
@@ -100,9 +166,17 @@ int RunConfigurator(int option, HWND owner, const QueryFields *fields, int write
     if (g_snmpFailed != 0)
         goto done;
 
+    // A value the printer did not take fails the configurator as a walk
+    // that failed would: the chain stops and the success flag stays 0.
     result->stage = STAGE_DETECTED;
-    if (write)
-        WriteAutoCfgValue(names->valueName, 1);
+    if (write) {
+        result->writeError = StoreAutoCfgValue(names->valueName, 1);
+        if (result->writeError != ERROR_SUCCESS) {
+            result->stage = STAGE_NOT_STORED;
+            ReportNotStored(owner, result->writeError);
+            goto done;
+        }
+    }
     ok = 1;
 done:
     ReleaseQueryMap();

@@ -41,16 +41,20 @@ enum ConfiguratorStage {
     STAGE_NO_MAP,           // the query map could not be loaded
     STAGE_NO_ENTRY,         // the lookup failed (its "Error" message told why)
     STAGE_WALK_FAILED,      // the walk did not come to its end
-    STAGE_DETECTED          // the values were found (and handed to the writer)
+    STAGE_DETECTED,         // the values were found (and stored when asked to)
+    STAGE_NOT_STORED        // the values were found, but the printer did not take them
 };
 struct ConfiguratorResult {
     int stage;              // a ConfiguratorStage
     char oidText[SHORT_TEXT_SIZE];
+    DWORD writeError;       // why the values were not stored (STAGE_NOT_STORED)
 };
 
-// configurators.cpp: 1 when the option's value list was handed to the
-// writer, 0 when the configurator failed. owner: the window that owns the
-// configurators' own warning (NULL without a dialog).
+// configurators.cpp: 1 when the option's value list was stored, 0 when the
+// configurator failed: also when the printer did not take the value (an
+// account that may not manage it), which is told in a box of the user's
+// language. owner: the window that owns the configurators' own boxes (NULL
+// without a dialog).
 int ConfigureDisk(HWND owner, const QueryFields *fields);
 int ConfigureFinisher(HWND owner, const QueryFields *fields);
 int ConfigurePunchUnit(HWND owner, const QueryFields *fields);
@@ -58,6 +62,7 @@ int ConfigureCassettes(HWND owner, const QueryFields *fields);
 
 // One configurator by its index. With write 0 it detects only: the value
 // table holds what was found and nothing is written. result may be NULL.
+// A query map that cannot be read is told in an "Error" box naming its path.
 int RunConfigurator(int option, HWND owner, const QueryFields *fields, int write,
                     ConfiguratorResult *result);
 

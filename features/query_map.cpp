@@ -23,18 +23,23 @@ void ReleaseQueryMap(void)
     g_queryMap = NULL;
 }
 
-int LoadQueryMap(void)
+void GetQueryMapPath(char *path, size_t pathSize)
 {
-    char path[PATH_TEXT_SIZE];
-    memset(path, 0, sizeof(path));
-    DWORD got = GetModuleFileNameA(g_hInstance, path, COUNTOF(path));
-    path[COUNTOF(path) - 1] = '\0';
+    memset(path, 0, pathSize);
+    DWORD got = GetModuleFileNameA(g_hInstance, path, (DWORD)pathSize);
+    path[pathSize - 1] = '\0';
     if (got == 0)
         path[0] = '\0';
     char *lastSlash = strrchr(path, '\\');
     if (lastSlash != NULL)
         lastSlash[1] = '\0';
-    AppendText(path, COUNTOF(path), QUERY_MAP_FILE);
+    AppendText(path, pathSize, QUERY_MAP_FILE);
+}
+
+int LoadQueryMap(void)
+{
+    char path[PATH_TEXT_SIZE];
+    GetQueryMapPath(path, COUNTOF(path));
 
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE)

@@ -2,11 +2,15 @@
 // sub-trees.
 #pragma once
 
+#include <stddef.h>
+
 // The loaded file and two NUL bytes; NULL when no map is loaded. The
 // configurator that loads it releases it with ReleaseQueryMap.
 extern char *g_queryMap;
 
 int LoadQueryMap(void);
+// The path LoadQueryMap reads: "VRUnPQ.xml" beside the program.
+void GetQueryMapPath(char *path, size_t pathSize);
 void ReleaseQueryMap(void);
 // oidText: 64 bytes, zero-filled by the caller.
 int LookupOptionOid(const char *optionName, char *oidText);

@@ -5,7 +5,7 @@ template and that language's texts.
     make-help.py LANGUAGE.rc TEXTS.txt page.htm.in OUTDIR
 
 The compiled file's name is the language's string 150 (IDS_HELP_FILE) and
-the dialog's own words (field labels, buttons, title, connection message)
+the dialog's own words (field labels, buttons, title, the two messages)
 come from the same string table, so the page says what the dialog shows.
 The texts file holds everything else: "key: text" lines, indented lines
 continue the text above, "#" starts a comment. A text may name a dialog
@@ -32,6 +32,7 @@ DIALOG_STRINGS = {
     "cancel": "IDS_CANCEL_BUTTON",
     "help": "IDS_HELP_BUTTON",
     "connection": "IDS_CONNECTION_TEXT",
+    "not_stored": "IDS_NOT_STORED_TEXT",
     "help_file": "IDS_HELP_FILE",
 }
 
@@ -90,6 +91,9 @@ def dialog_words(rc_path):
         words[key] = words[key].rstrip(" :")
     # The message's first sentence, as the box shows it.
     words["connection"] = re.split(r"\.(?:\s|$)|\n", words["connection"])[0].strip()
+    # The first line of the box for values the printer did not take, quoted
+    # as the connection message is: without its full stop.
+    words["not_stored"] = words["not_stored"].split("\n")[0].strip().rstrip(".")
     if not words["help_file"].endswith(".chm"):
         fail("%s: string 150 is not a .chm file name" % rc_path)
     escaped = {k: html.escape(v, quote=False) for k, v in words.items()}

@@ -78,11 +78,14 @@ DWORD BuildValueList(char *list, size_t listSize)
     return (DWORD)(used + 1);
 }
 
-int WriteAutoCfgValue(const char *valueName, int flag)
+DWORD StoreAutoCfgValue(const char *valueName, int flag)
 {
     HANDLE printer;
-    if (!OpenPrinterForWriting(&printer))
-        return 0;
+    if (!OpenPrinterForWriting(&printer)) {
+        // A failed open that names no error is still a failure.
+        DWORD error = GetLastError();
+        return error != ERROR_SUCCESS ? error : ERROR_OPEN_FAILED;
+    }
     DWORD status;
     if (strcmp(valueName, SUCCESS_VALUE_NAME) == 0) {
         BYTE stored = (BYTE)(flag & 0xFF);
@@ -93,5 +96,10 @@ int WriteAutoCfgValue(const char *valueName, int flag)
         status = SetPrinterDataValue(printer, valueName, REG_MULTI_SZ, list, count);
     }
     ClosePrinterHandle(printer);
-    return status == ERROR_SUCCESS ? 1 : 0;
+    return status;
+}
+
+int WriteAutoCfgValue(const char *valueName, int flag)
+{
+    return StoreAutoCfgValue(valueName, flag) == ERROR_SUCCESS ? 1 : 0;
 }

@@ -17,6 +17,10 @@ int ReadStoredSettings(char *community, char *timeoutText);
 // a NULL community leaves the stored one as it is.
 int SaveStoredSettings(const char *community, const char *timeoutText);
 int WriteAutoCfgValue(const char *valueName, int flag);
+// As WriteAutoCfgValue, for a caller that must tell why a value was not
+// stored: ERROR_SUCCESS, the open's error (ERROR_ACCESS_DENIED for an
+// account that may not manage the printer) or SetPrinterDataA's.
+DWORD StoreAutoCfgValue(const char *valueName, int flag);
 
 // Builds the REG_MULTI_SZ list from g_snmpValues into list (listSize bytes,
 // zero-filled here) and returns the byte count to store.

@@ -2,7 +2,8 @@
 // code. Plain #defines: the resource compiler reads this file too.
 #pragma once
 
-// Strings: the dialog's texts, the connection error box, the help file.
+// Strings: the dialog's texts, the connection error box, the box for values
+// the printer did not take, the help file.
 #define IDS_DIALOG_TITLE        103
 #define IDS_ADDRESS_LABEL       110
 #define IDS_COMMUNITY_LABEL     111
@@ -13,6 +14,10 @@
 #define IDS_HELP_BUTTON         122
 #define IDS_CONNECTION_CAPTION  130
 #define IDS_CONNECTION_TEXT     140
+// Three lines: what was not stored, why (an account that may not manage the
+// printer; for another error the system's words stand in its place), and
+// whom to ask.
+#define IDS_NOT_STORED_TEXT     141
 #define IDS_HELP_FILE           150
 
 // The configuration dialog and its controls.

@@ -4,6 +4,7 @@
 // is written (exact bytes, in order), what is kept, and every box shown.
 #include "features/configurators.h"
 #include "features/query_map.h"
+#include "printer/spooler.h"
 #include "snmp/engine_internal.h"
 #include "shell/shell.h"
 #include "common/text.h"
@@ -122,6 +123,67 @@ ExpectedBox LookupError(const char *text)
 {
     return {"Error", text, false, "none"};
 }
+// The map beside the test program could not be read.
+ExpectedBox MapMissing()
+{
+    return {"Error", "Query map missing or unreadable:\n" + ProgramDirectory() + MAP_FILE, false,
+            "none"};
+}
+// The printer did not take an option's values: an account that may not
+// manage it, or the system's words for another error.
+const char NOT_STORED_HEAD[] = "The detected options could not be stored for this printer.\n";
+const char NOT_STORED_TAIL[] = "\nPlease ask your administrator to run the auto configuration for you.";
+const ExpectedBox NOT_STORED_DENIED = {
+    "Warning",
+    std::string(NOT_STORED_HEAD) + "This user account may not manage the printer." + NOT_STORED_TAIL,
+    true, "error"};
+// The system's words for an error, as a box shows them: one line.
+std::string SystemText(DWORD error)
+{
+    char text[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error,
+                             0, text, sizeof(text), NULL);
+    std::string words(text, n);
+    return words.substr(0, words.find_last_not_of("\r\n ") + 1);
+}
+ExpectedBox NotStoredDiskFull()
+{
+    return {"Warning", NOT_STORED_HEAD + SystemText(ERROR_DISK_FULL) + NOT_STORED_TAIL, true,
+            "error"};
+}
+
+// How the spooler refuses the program's writes in a row of the chain's table.
+enum Refusal { REFUSE_NOTHING, REFUSE_ADMINISTER_OPEN, REFUSE_PUNCH_UNIT_WRITE };
+Refusal g_refusal;
+BOOL (WINAPI *g_nextOpenPrinter)(LPSTR, LPHANDLE, LPPRINTER_DEFAULTSA);
+DWORD (WINAPI *g_nextSetPrinterData)(HANDLE, LPSTR, DWORD, LPBYTE, DWORD);
+
+// An account that may print but not manage the printer.
+BOOL WINAPI RefusingOpenPrinter(LPSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSA defaults)
+{
+    if (g_refusal == REFUSE_ADMINISTER_OPEN && defaults != NULL &&
+        (defaults->DesiredAccess & PRINTER_ACCESS_ADMINISTER)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return g_nextOpenPrinter(name, printer, defaults);
+}
+
+// A spooler that takes the disk's and the finisher's values, then not the
+// punch unit's (the third option value).
+DWORD WINAPI RefusingSetPrinterData(HANDLE printer, LPSTR name, DWORD type, LPBYTE data,
+                                    DWORD size)
+{
+    if (g_refusal == REFUSE_PUNCH_UNIT_WRITE && strcmp(name, "QV_AutoCfgPunchUnit") == 0)
+        return ERROR_DISK_FULL;
+    return g_nextSetPrinterData(printer, name, type, data, size);
+}
+
+// The configurators the chain ran, in order.
+void RecordRun(int option, int, const ConfiguratorResult *, void *context)
+{
+    ((std::vector<int> *)context)->push_back(option);
+}
 
 class Configurators : public ::testing::Test {
 protected:
@@ -145,9 +207,18 @@ protected:
         g_timeoutMs = NOT_WALKED;
         ReleaseQueryMap();
         DeleteProgramFile(MAP_FILE);
+        // Over the write recorder: a refused write is not recorded.
+        saved = g_spoolerCalls;
+        g_refusal = REFUSE_NOTHING;
+        g_nextOpenPrinter = g_spoolerCalls.openPrinter;
+        g_nextSetPrinterData = g_spoolerCalls.setPrinterData;
+        g_spoolerCalls.openPrinter = RefusingOpenPrinter;
+        g_spoolerCalls.setPrinterData = RefusingSetPrinterData;
     }
     void TearDown() override
     {
+        g_spoolerCalls = saved;
+        g_refusal = REFUSE_NOTHING;
         if (dialog != NULL)
             DestroyWindow(dialog);
         g_hDialog = NULL;
@@ -199,6 +270,7 @@ protected:
     HWND dialog = NULL;
     BoxRecorder boxes;
     SpoolerWriteRecorder writes;
+    SpoolerCalls saved;
 };
 
 std::string Configurators::unavailable;
@@ -258,7 +330,7 @@ TEST_F(Configurators, FailedLookupOrUnfinishedWalkWritesNothingAndKeepsTheStored
         std::vector<ExpectedBox> boxes;
         bool walked;
     } cases[] = {
-        {"no map file", false, {}, SNMPD, {}, false},
+        {"no map file", false, {}, SNMPD, {MapMissing()}, false},
         {"hard disk missing", true, Changed("HardDisk", NULL), SNMPD,
          {LookupError("pEntryStart - Nullpointer")}, false},
         {"hard disk too long", true, Changed("HardDisk", std::string(64, '1').c_str()), SNMPD,
@@ -295,39 +367,59 @@ TEST_F(Configurators, ChainStopsAtTheFirstFailureWritesFlagZeroAndSavesTheSettin
         bool mapPresent;
         const char *address;
         const char *timeout;
+        Refusal refusal;
         std::vector<ExpectedBox> boxes;
-        bool diskWritten;
+        std::vector<std::string> stored;    // option values stored, in order
+        std::vector<int> ran;               // configurators run
     } cases[] = {
-        {"no map file: silent", false, SNMPD, "2", {}, false},
-        {"address not resolved", true, UNRESOLVABLE, "2", {INVALID_AGENT}, false},
+        {"no map file: said", false, SNMPD, "2", REFUSE_NOTHING, {MapMissing()}, {}, {0}},
+        {"address not resolved", true, UNRESOLVABLE, "2", REFUSE_NOTHING, {INVALID_AGENT}, {},
+         {0}},
         // The disk answers, the finisher's walk times out after 1 s and 3 retries.
-        {"second walk unanswered", true, DISK_ONLY, "1", {CONNECTION}, true},
+        {"second walk unanswered", true, DISK_ONLY, "1", REFUSE_NOTHING, {CONNECTION},
+         {"QV_AutoCfgDisk"}, {0, 1}},
+        // Nothing at all can be written: not even the flag or the settings.
+        {"open for writing denied", true, SNMPD, "2", REFUSE_ADMINISTER_OPEN,
+         {NOT_STORED_DENIED}, {}, {0}},
+        {"punch unit's value refused", true, SNMPD, "2", REFUSE_PUNCH_UNIT_WRITE,
+         {NotStoredDiskFull()}, {"QV_AutoCfgDisk", "QV_AutoCfgFinisher"}, {0, 1, 2}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
         boxes.Clear();
         writes.Clear();
         g_snmpFailed = 0;
+        DeleteAllValues(PRINTER);
         StoreOldValues();
         DeleteProgramFile(MAP_FILE);
         if (c.mapPresent)
             WriteMap(FullMap());
         SetQueryFields(dialog, c.address, "public", c.timeout);
-        EXPECT_EQ(0, RunConfigurationChain(dialog, Fields(dialog), NULL, NULL));
+        g_refusal = c.refusal;
+        std::vector<int> ran;
+        EXPECT_EQ(0, RunConfigurationChain(dialog, Fields(dialog), RecordRun, &ran));
+        g_refusal = REFUSE_NOTHING;
         ExpectBoxes(c.boxes);
-        std::vector<std::string> names = {"QV_AutoCfgSuccess", "QV_AutoCfgSuccess",
-                                          "QV_AutoComName", "QV_AutoTimeOut"};
-        if (c.diskWritten) {
-            names.insert(names.begin() + 1, "QV_AutoCfgDisk");
-            ExpectStoredList("QV_AutoCfgDisk", Bytes("HDD-52\0", 8));
+        EXPECT_EQ(c.ran, ran);
+        std::vector<std::string> names = {"QV_AutoCfgSuccess"};
+        names.insert(names.end(), c.stored.begin(), c.stored.end());
+        names.insert(names.end(), {"QV_AutoCfgSuccess", "QV_AutoComName", "QV_AutoTimeOut"});
+        if (c.refusal == REFUSE_ADMINISTER_OPEN) {
+            EXPECT_TRUE(writes.Writes().empty()) << writes.Names().size() << " values written";
+            EXPECT_FALSE(ReadValueFromRegistry(PRINTER, "QV_AutoCfgSuccess").present);
         } else {
-            ExpectKept("QV_AutoCfgDisk");
+            EXPECT_EQ(names, writes.Names());
+            ExpectChainEnd(0, c.timeout);
         }
-        EXPECT_EQ(names, writes.Names());
-        for (const char *name : {"QV_AutoCfgFinisher", "QV_AutoCfgPunchUnit",
-                                 "QV_AutoCfgCassettes"})
-            ExpectKept(name);
-        ExpectChainEnd(0, c.timeout);
+        const std::vector<BYTE> lists[] = {c.address == DISK_ONLY ? Bytes("HDD-52\0", 8) : DISK_LIST,
+                                           FINISHER_LIST};
+        for (int option = 0; option < FEATURE_OPTION_COUNT; option++) {
+            if ((size_t)option < c.stored.size())
+                ExpectStoredList(OPTION_VALUES[option], lists[option]);
+            else
+                ExpectKept(OPTION_VALUES[option]);
+        }
+        EXPECT_EQ(nullptr, g_queryMap);
     }
 }
 

@@ -2,6 +2,7 @@
 // fields and texts, its commands, the chain's hold on other commands and its
 // wait cursor, and a paint that gives back every GDI object.
 #include "shell/shell.h"
+#include "printer/spooler.h"
 #include "common/text.h"
 #include "tests/bench/bench.h"
 #include "tests/bench/languages.h"
@@ -229,6 +230,79 @@ TEST(ConfigDialogByLocale, TextsAreThoseOfTheUserInterfaceLanguage)
     DrainQuitRequest();
 }
 
+bool AgentsUnavailable()
+{
+    HANDLE unavailable = CreateFileA(WindowsPath(AGENT_DIR "/unavailable").c_str(), GENERIC_READ,
+                                     0, NULL, OPEN_EXISTING, 0, NULL);
+    if (unavailable == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(unavailable);
+    return true;
+}
+
+const char FOUR_OPTIONS_MAP[] =
+    "<Property name='HardDisk'><Value oid='1.3.6.1.4.1.55555.20.1'/></Property>"
+    "<Property name='RAMDisk'><Value oid='1.3.6.1.4.1.55555.20.1'/></Property>"
+    "<Property name='3000Finisher'><Value oid='1.3.6.1.4.1.55555.20.2'/></Property>"
+    "<Property name='PunchingUnit'><Value oid='1.3.6.1.4.1.55555.20.3'/></Property>"
+    "<Property name='CassetteTwo'><Value oid='1.3.6.1.4.1.55555.20.4'/></Property>";
+
+BOOL (WINAPI *g_spoolerOpen)(LPSTR, LPHANDLE, LPPRINTER_DEFAULTSA);
+
+// An account that may print but not manage the printer.
+BOOL WINAPI OpenWithoutAdministering(LPSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSA defaults)
+{
+    if (defaults != NULL && (defaults->DesiredAccess & PRINTER_ACCESS_ADMINISTER)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return g_spoolerOpen(name, printer, defaults);
+}
+
+// OK for a user who may not manage the printer, against snmpd on
+// 127.0.0.55: the disk is detected, its value refused, and the dialog tells
+// so once, in the user's language, before it ends.
+TEST(ConfigDialogByLocale, ValuesNotStoredAreToldOnceOwnedByTheDialog)
+{
+    std::string lang;
+    const LocaleCase *locale = LocaleOfEnvironment(&lang);
+    if (locale == NULL)
+        GTEST_SKIP() << "LANG=\"" << lang << "\" is not one of the locales of this test";
+    if (AgentsUnavailable())
+        GTEST_SKIP() << "no test agents (see " AGENT_DIR "/unavailable)";
+    const LanguageTexts *texts = FindLanguage(locale->table);
+    ASSERT_NE(nullptr, texts);
+    g_hInstance = GetModuleHandleA(NULL);
+    CopyText(g_printerName, sizeof(g_printerName), PRINTER);
+    DeleteAllValues(PRINTER);
+    ASSERT_TRUE(WriteProgramFile(MAP_FILE, FOUR_OPTIONS_MAP));
+    BoxRecorder boxes;
+    HWND dialog = CreateDialogParamA(g_hInstance, MAKEINTRESOURCEA(IDD_CONFIG), NULL,
+                                     ConfigDialogProc, 0);
+    ASSERT_NE(nullptr, dialog);
+    ShowWindow(dialog, SW_SHOW);
+    SetDlgItemTextA(dialog, IDC_ADDRESS, "127.0.0.55");
+    SetDlgItemTextA(dialog, IDC_COMMUNITY, "vrtest");
+    SpoolerCalls saved = g_spoolerCalls;
+    g_spoolerOpen = saved.openPrinter;
+    g_spoolerCalls.openPrinter = OpenWithoutAdministering;
+    EXPECT_EQ(FALSE, ConfigDialogProc(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0));
+    g_spoolerCalls = saved;
+
+    ASSERT_EQ(1u, boxes.Count());
+    const RecordedBox &box = boxes.Boxes()[0];
+    EXPECT_EQ(Cp1252(texts->texts[8]), box.caption) << Describe(box);     // string 130
+    EXPECT_EQ(Cp1252(texts->texts[11]), box.text) << Describe(box);       // string 141
+    EXPECT_EQ(dialog, box.owner) << Describe(box);
+    EXPECT_FALSE(box.ownerEnabled) << "the dialog took input behind the box";
+    EXPECT_EQ("error", box.icon);
+    EXPECT_FALSE(IsWindowVisible(dialog));
+    EXPECT_TRUE(ValueNames(PRINTER).empty());
+    DestroyWindow(dialog);
+    DrainQuitRequest();
+    DeleteProgramFile(MAP_FILE);
+}
+
 TEST_F(ConfigDialog, CancelWritesOnlyTheFailureFlagAndEndsTheDialog)
 {
     const BYTE one = 1;
@@ -272,7 +346,7 @@ TEST_F(ConfigDialog, HelpAndOtherCommandsLeaveTheDialogOpenAndWriteNothing)
     EXPECT_EQ(0u, boxes.Count());
 }
 
-TEST_F(ConfigDialog, OkWithoutMapRunsTheChainSavesTheSettingsAndEnds)
+TEST_F(ConfigDialog, OkWithoutMapSaysWhichFileRunsTheChainSavesTheSettingsAndEnds)
 {
     SpoolerWriteRecorder writes;
     ASSERT_NE(nullptr, Open(PRINTER));
@@ -280,7 +354,11 @@ TEST_F(ConfigDialog, OkWithoutMapRunsTheChainSavesTheSettingsAndEnds)
     SetDlgItemTextA(dialog, IDC_TIMEOUT, "9");
     EXPECT_EQ(FALSE, Command(IDOK));
     EXPECT_FALSE(IsWindowVisible(dialog));
-    EXPECT_EQ(0u, boxes.Count());
+    ASSERT_EQ(1u, boxes.Count());
+    const RecordedBox &box = boxes.Boxes()[0];
+    EXPECT_EQ("Error", box.caption) << Describe(box);
+    EXPECT_EQ("Query map missing or unreadable:\n" + ProgramDirectory() + MAP_FILE, box.text);
+    EXPECT_EQ(NULL, box.owner) << Describe(box);
     const char *written[] = {"QV_AutoCfgSuccess", "QV_AutoComName", "QV_AutoTimeOut"};
     ExpectWritten(written, 3);
     EXPECT_EQ((std::vector<std::string>{"QV_AutoCfgSuccess", "QV_AutoCfgSuccess",
@@ -295,18 +373,9 @@ TEST_F(ConfigDialog, OkWithoutMapRunsTheChainSavesTheSettingsAndEnds)
 // the flag at 0, the option values in order, then the flag, then the settings.
 TEST_F(ConfigDialog, OkWritesTheFourOptionsThenTheFlagThenTheSettings)
 {
-    HANDLE unavailable = CreateFileA(WindowsPath(AGENT_DIR "/unavailable").c_str(), GENERIC_READ,
-                                     0, NULL, OPEN_EXISTING, 0, NULL);
-    if (unavailable != INVALID_HANDLE_VALUE) {
-        CloseHandle(unavailable);
+    if (AgentsUnavailable())
         GTEST_SKIP() << "no test agents (see " AGENT_DIR "/unavailable)";
-    }
-    ASSERT_TRUE(WriteProgramFile(MAP_FILE,
-        "<Property name='HardDisk'><Value oid='1.3.6.1.4.1.55555.20.1'/></Property>"
-        "<Property name='RAMDisk'><Value oid='1.3.6.1.4.1.55555.20.1'/></Property>"
-        "<Property name='3000Finisher'><Value oid='1.3.6.1.4.1.55555.20.2'/></Property>"
-        "<Property name='PunchingUnit'><Value oid='1.3.6.1.4.1.55555.20.3'/></Property>"
-        "<Property name='CassetteTwo'><Value oid='1.3.6.1.4.1.55555.20.4'/></Property>"));
+    ASSERT_TRUE(WriteProgramFile(MAP_FILE, FOUR_OPTIONS_MAP));
     SpoolerWriteRecorder writes;
     ASSERT_NE(nullptr, Open(PRINTER));
     SetDlgItemTextA(dialog, IDC_ADDRESS, "127.0.0.55");

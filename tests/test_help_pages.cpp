@@ -176,6 +176,10 @@ TEST(HelpPage, ExplainsTheDialogAndTheSevenValuesInEachLanguage)
         std::vector<std::string> words = DialogWords(kLanguages[i]);
         for (const char *option : FILES[i].options)
             words.push_back(Cp1252(option));
+        // The line on the box for values the printer did not take quotes its
+        // first line (string 141) without the full stop.
+        std::string notStored = Cp1252(kLanguages[i].texts[11]);
+        words.push_back(notStored.substr(0, notStored.find(".\n")));
         words.insert(words.end(), std::begin(COMMON_WORDS), std::end(COMMON_WORDS));
         for (const std::string &word : words)
             EXPECT_NE(std::string::npos, page.find(word)) << "missing: " << word;

@@ -290,7 +290,7 @@ TEST(StringTable, EveryBlockExistsInTheNineLanguagesOnly)
     const std::set<LANGID> nine = {0x0409, 0x0407, 0x040C, 0x0410, 0x000A,
                                    0x0013, 0x001D, 0x0403, 0x0816};
     // Strings live in blocks of 16: 103 and 110-111 in block 7, 112-122 in
-    // 8, 130 and 140 in 9, 150 in 10.
+    // 8, 130, 140 and 141 in 9, 150 in 10.
     for (UINT block : {7u, 8u, 9u, 10u}) {
         SCOPED_TRACE("block " + std::to_string(block));
         std::vector<LANGID> found = Languages(Self(), (LPCSTR)RT_STRING, MAKEINTRESOURCEA(block));

@@ -167,6 +167,8 @@ public:
     // The program's configuration dialog once it is shown, or NULL.
     HWND WaitForDialog(DWORD timeoutMs);
     HWND Dialog() const { return dialog_; }
+    // The scratch directory, with a trailing backslash.
+    const std::string &Directory() const { return directory_; }
     std::string Title() const;
     std::string Field(int id) const;
     bool SetField(int id, const std::string &text);

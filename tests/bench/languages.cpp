@@ -6,7 +6,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-const UINT kStringIds[11] = {103, 110, 111, 112, 113, 120, 121, 122, 130, 140, 150};
+// 141 (the box for values the printer did not take) last, so that the
+// others keep their places in LanguageTexts::texts.
+const UINT kStringIds[12] = {103, 110, 111, 112, 113, 120, 121, 122, 130, 140, 150, 141};
 
 const LanguageTexts kLanguages[9] = {
     {0x0409, "English (United States)", {
@@ -22,6 +24,9 @@ const LanguageTexts kLanguages[9] = {
         u8"A connection to the printer could not be established.\n"
         u8"Please check if the printer is switched on and connected.",
         u8"VRPHlp.chm",
+        u8"The detected options could not be stored for this printer.\n"
+        u8"This user account may not manage the printer.\n"
+        u8"Please ask your administrator to run the auto configuration for you.",
     }},
     {0x0407, "German (Germany)", {
         u8"VR UniversalDriver Autokonfiguration",
@@ -36,6 +41,9 @@ const LanguageTexts kLanguages[9] = {
         u8"Eine Verbindung zum Drucker konnte nicht hergestellt werden.\n"
         u8"Bitte überprüfen Sie, ob der Drucker eingeschaltet und angeschlossen ist.",
         u8"VRPHDe.chm",
+        u8"Die erkannten Optionen konnten für diesen Drucker nicht gespeichert werden.\n"
+        u8"Dieses Benutzerkonto darf den Drucker nicht verwalten.\n"
+        u8"Bitte wenden Sie sich an Ihren Administrator, damit er die Autokonfiguration für Sie ausführt.",
     }},
     {0x040C, "French (France)", {
         u8"Auto configuration du driver VR Universel",
@@ -50,6 +58,9 @@ const LanguageTexts kLanguages[9] = {
         u8"La connexion à l’imprimante n’a pu être établie.\n"
         u8"Merci de vérifier que l’imprimante est allumée et connectée.",
         u8"VRPHFr.chm",
+        u8"Les options détectées n’ont pas pu être enregistrées pour cette imprimante.\n"
+        u8"Ce compte d’utilisateur n’est pas autorisé à gérer l’imprimante.\n"
+        u8"Merci de demander à votre administrateur de lancer la configuration automatique pour vous.",
     }},
     {0x0410, "Italian (Italy)", {
         u8"VR Universal Driver Auto Configuration",
@@ -64,6 +75,9 @@ const LanguageTexts kLanguages[9] = {
         u8"A connection to the printer could not be established.\n"
         u8"Please check if the printer is switched on and connected.",
         u8"VRPHIt.chm",
+        u8"Non è stato possibile salvare le opzioni rilevate per questa stampante.\n"
+        u8"Questo account utente non è autorizzato a gestire la stampante.\n"
+        u8"Chiedere all’amministratore di eseguire la configurazione automatica.",
     }},
     {0x000A, "Spanish (every region)", {
         u8"Configuración automática Driver Universal VR",
@@ -78,6 +92,9 @@ const LanguageTexts kLanguages[9] = {
         u8"No se pudo establecer la conexión con la impresora.\n"
         u8"Por favor, compruebe que la impresora esté encendida y conectada con el ordenador.",
         u8"VRPHSp.chm",
+        u8"No se pudieron guardar las opciones detectadas para esta impresora.\n"
+        u8"Esta cuenta de usuario no tiene permiso para administrar la impresora.\n"
+        u8"Por favor, pida a su administrador que ejecute la configuración automática.",
     }},
     {0x0013, "Dutch (every region)", {
         u8"VR Universal Driver Auto Configuratie",
@@ -92,6 +109,9 @@ const LanguageTexts kLanguages[9] = {
         u8"Er kon geen connectie met de printer worden gemaakt.\n"
         u8"Controleer a.u.b. of de printer aanstaat en aangesloten is.",
         u8"VRPHNl.chm",
+        u8"De gevonden opties konden niet voor deze printer worden opgeslagen.\n"
+        u8"Dit gebruikersaccount mag de printer niet beheren.\n"
+        u8"Vraag uw beheerder a.u.b. de automatische configuratie voor u uit te voeren.",
     }},
     {0x001D, "Swedish (every region)", {
         u8"VR Universal Drivrutin Automtisk Konfiguration",
@@ -106,6 +126,9 @@ const LanguageTexts kLanguages[9] = {
         u8"En anslutning till skrivaren kunde inte fastställas. \\ "
         u8"Kontrollera om skrivaren är påslagen och anslutad.",
         u8"VRQHSe.chm",
+        u8"De identifierade tillvalen kunde inte sparas för den här skrivaren.\n"
+        u8"Det här användarkontot får inte hantera skrivaren.\n"
+        u8"Be din administratör att köra den automatiska konfigurationen åt dig.",
     }},
     {0x0403, "Catalan (Spain)", {
         u8"Driver Universal d’auto-configuració de VR",
@@ -120,6 +143,9 @@ const LanguageTexts kLanguages[9] = {
         u8"La connexió amb l’impressora podria no haver-se establert. \n"
         u8"Verifiqui que l’impressora està encesa i connectada",
         u8"VRPHCa.chm",
+        u8"No s’han pogut desar les opcions detectades per a aquesta impressora.\n"
+        u8"Aquest compte d’usuari no té permís per administrar la impressora.\n"
+        u8"Demani al seu administrador que executi la configuració automàtica.",
     }},
     {0x0816, "Portuguese (Portugal)", {
         u8"Driver Universal de Auto Configuração VR",
@@ -134,6 +160,9 @@ const LanguageTexts kLanguages[9] = {
         u8"A connection to the printer could not be established.\n"
         u8"Please check if the printer is switched on and connected.",
         u8"VRPHPt.chm",
+        u8"Não foi possível guardar as opções detetadas para esta impressora.\n"
+        u8"Esta conta de utilizador não tem permissão para gerir a impressora.\n"
+        u8"Peça ao seu administrador que execute a configuração automática.",
     }},
 };
 

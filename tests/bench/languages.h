@@ -8,8 +8,8 @@
 #include <string>
 
 // The string numbers, in the order of LanguageTexts::texts.
-extern const UINT kStringIds[11];
-enum { STRING_COUNT = 11 };
+extern const UINT kStringIds[12];
+enum { STRING_COUNT = 12 };
 
 struct LanguageTexts {
     LANGID id;                          // the table's language identifier

@@ -161,6 +161,12 @@ protected:
         b.owner = owner;
         return b;
     }
+    // The query map is not beside the program's copy.
+    RecordedBox MapMissingBox()
+    {
+        return Box("Error", "Query map missing or unreadable:\n" + program->Directory() + "VRUnPQ.xml",
+                   NULL);
+    }
     RecordedBox ConnectionBox(const LanguageTexts &language)
     {
         return Box(Cp1252(language.texts[8]), Cp1252(language.texts[9]), NULL);
@@ -315,13 +321,13 @@ TEST_F(Program, UnresolvableAddressShowsInvalidAgentAndKeepsTheStoredValues)
                   {"QV_AutoTimeOut", REG_SZ, B("1", 1)}});
 }
 
-TEST_F(Program, WithoutMapFileOkIsSilentWritesFlagZeroAndSavesTheSettings)
+TEST_F(Program, WithoutMapFileOkSaysWhichFileWritesFlagZeroAndSavesTheSettings)
 {
     Open(PRINTER, false);
     Fill(SNMPD, "typed", "");
     Press(IDOK);
     ExpectEndWithZero();
-    ExpectBoxes({});
+    ExpectBoxes({MapMissingBox()});
     ExpectValues({{"QV_AutoCfgDisk", 0, {}},
                   {"QV_AutoCfgSuccess", REG_BINARY, {0}},
                   {"QV_AutoComName", REG_SZ, B("typed", 5)},
@@ -407,7 +413,7 @@ TEST_F(Program, PrinterNotInstalledShowsTheDefaultsAndWritesNothing)
     EXPECT_EQ("6", program->Field(IDC_TIMEOUT));
     Press(IDOK);
     ExpectEndWithZero();
-    ExpectBoxes({});
+    ExpectBoxes({MapMissingBox()});
     EXPECT_TRUE(ValueNames(MISSING_PRINTER).empty());
 }
 
