@@ -377,11 +377,32 @@ static const char *TypeName(DWORD type)
     }
 }
 
+enum { SHOWN_TEXT_SIZE = STORED_VALUE_BYTES * UTF8_PER_UNIT + 1 };
+
+// The text of a stored value that starts at *at (the engine's ANSI code
+// page) in UTF-8, and *at moved past its NUL; 0 at the list's end.
+static int TakeStoredText(const RawValue *value, DWORD *at, char *shown, size_t shownSize)
+{
+    char text[STORED_VALUE_BYTES + 1];
+    const char *bytes = (const char *)value->bytes;
+    DWORD count = value->byteCount < (DWORD)STORED_VALUE_BYTES ? value->byteCount
+                                                            : (DWORD)STORED_VALUE_BYTES;
+    DWORD length = 0;
+    if (*at >= count || (value->type == REG_MULTI_SZ && bytes[*at] == '\0'))
+        return 0;
+    while (*at + length < count && bytes[*at + length] != '\0')
+        length++;
+    memcpy(text, bytes + *at, length);
+    text[length] = '\0';
+    AnsiToUtf8(text, shown, shownSize);
+    *at += length + 1;
+    return 1;
+}
+
 // A value as the demonstration's value table shows it: a text quoted, a
 // list as its quoted texts, binary bytes in hex.
 static void DescribeValue(const RawValue *value, char *words, size_t wordsSize)
 {
-    const char *bytes = (const char *)value->bytes;
     DWORD count = value->byteCount < (DWORD)STORED_VALUE_BYTES ? value->byteCount
                                                             : (DWORD)STORED_VALUE_BYTES;
     words[0] = '\0';
@@ -392,27 +413,19 @@ static void DescribeValue(const RawValue *value, char *words, size_t wordsSize)
     switch (value->type) {
     case REG_SZ:
     case REG_EXPAND_SZ: {
-        char text[STORED_VALUE_BYTES + 1], shown[STORED_VALUE_BYTES * UTF8_PER_UNIT + 1];
-        memcpy(text, bytes, count);
-        text[count] = '\0';
-        AnsiToUtf8(text, shown, COUNTOF(shown));
+        char shown[SHOWN_TEXT_SIZE] = "";
+        DWORD at = 0;
+        TakeStoredText(value, &at, shown, COUNTOF(shown));
         AppendQuoted(words, wordsSize, shown);
         return;
     }
     case REG_MULTI_SZ: {
+        char shown[SHOWN_TEXT_SIZE];
         DWORD at = 0;
-        while (at < count && bytes[at] != '\0') {
-            char text[STORED_VALUE_BYTES + 1], shown[STORED_VALUE_BYTES * UTF8_PER_UNIT + 1];
-            DWORD length = 0;
-            while (at + length < count && bytes[at + length] != '\0')
-                length++;
-            memcpy(text, bytes + at, length);
-            text[length] = '\0';
-            AnsiToUtf8(text, shown, COUNTOF(shown));
-            if (at > 0)
+        while (TakeStoredText(value, &at, shown, COUNTOF(shown))) {
+            if (words[0] != '\0')
                 AppendText(words, wordsSize, ", ");
             AppendQuoted(words, wordsSize, shown);
-            at += length + 1;
         }
         if (at == 0)
             CopyText(words, wordsSize, "(empty list)");
@@ -615,34 +628,24 @@ static void WriteJsonWalk(const WalkReport *walk, int isSystem, int version)
 // binary bytes in hex); null when absent.
 static void WriteJsonValue(const RawValue *value)
 {
-    const char *bytes = (const char *)value->bytes;
     DWORD count = value->byteCount < (DWORD)STORED_VALUE_BYTES ? value->byteCount
                                                             : (DWORD)STORED_VALUE_BYTES;
-    char text[STORED_VALUE_BYTES + 1], shown[STORED_VALUE_BYTES * UTF8_PER_UNIT + 1];
+    char shown[SHOWN_TEXT_SIZE] = "";
+    DWORD at = 0;
     if (!value->present) {
         WriteText("null");
         return;
     }
     WriteFormatted("{\"type\": \"%s\", \"value\": ", TypeName(value->type));
     if (value->type == REG_SZ || value->type == REG_EXPAND_SZ) {
-        memcpy(text, bytes, count);
-        text[count] = '\0';
-        AnsiToUtf8(text, shown, COUNTOF(shown));
+        TakeStoredText(value, &at, shown, COUNTOF(shown));
         WriteJsonString(shown);
     } else if (value->type == REG_MULTI_SZ) {
-        DWORD at = 0;
         WriteText("[");
-        while (at < count && bytes[at] != '\0') {
-            DWORD length = 0;
-            while (at + length < count && bytes[at + length] != '\0')
-                length++;
-            memcpy(text, bytes + at, length);
-            text[length] = '\0';
-            AnsiToUtf8(text, shown, COUNTOF(shown));
-            if (at > 0)
+        for (int first = 1; TakeStoredText(value, &at, shown, COUNTOF(shown)); first = 0) {
+            if (!first)
                 WriteText(", ");
             WriteJsonString(shown);
-            at += length + 1;
         }
         WriteText("]");
     } else {
