@@ -22,3 +22,7 @@ typedef void (*MessageReporter)(int kind, HWND owner, const char *text, const ch
 void ReportMessage(int kind, HWND owner, const char *text, const char *caption, UINT style);
 // Installs reporter (NULL: the message boxes again); returns the one before.
 MessageReporter SetMessageReporter(MessageReporter reporter);
+// The system's own words for an error, in the user's language where the
+// system has them, without the trailing line break and blanks;
+// returns their length (0, and text empty, when the system has none).
+size_t DescribeSystemError(DWORD error, char *text, size_t textSize);

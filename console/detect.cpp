@@ -355,18 +355,13 @@ static void CompareValues(PrinterReport *report, int all)
     }
 }
 
-// The system's words for an error, without the line break it ends with.
-static void DescribeSystemError(DWORD error, char *text, size_t textSize)
+// The system's words for an error, and its number.
+static void DescribeWriteError(DWORD error, char *text, size_t textSize)
 {
     char message[LONG_TEXT_SIZE];
-    message[0] = '\0';
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  NULL, error, 0, message, COUNTOF(message), NULL);
-    if (length >= COUNTOF(message))
-        length = COUNTOF(message) - 1;
-    message[length] = '\0';
-    while (length > 0 && (message[length - 1] == '\n' || message[length - 1] == '\r' ||
-                          message[length - 1] == ' ' || message[length - 1] == '.'))
+    size_t length = DescribeSystemError(error, message, COUNTOF(message));
+    // Within a sentence of the report: without its own full stop.
+    while (length > 0 && message[length - 1] == '.')
         message[--length] = '\0';
     FormatText(text, textSize, "%s (error %lu)", length > 0 ? message : "system error",
                (unsigned long)error);
@@ -412,7 +407,7 @@ static void StoreChanges(PrinterReport *report)
         }
     }
     if (!wrote) {
-        DescribeSystemError(error, system, COUNTOF(system));
+        DescribeWriteError(error, system, COUNTOF(system));
         if (step == WRITE_STEP_OPEN)
             FormatText(report->reason, COUNTOF(report->reason),
                        "\"%s\" could not be opened for writing: %s; every value kept; %s",
@@ -422,7 +417,7 @@ static void StoreChanges(PrinterReport *report)
                        "\"%s\": %s could not be written: %s; %s", report->printer,
                        g_storedValueNames[failedValue], system, WhatToDo(error));
     } else if (!readBack) {
-        DescribeSystemError(readError, system, COUNTOF(system));
+        DescribeWriteError(readError, system, COUNTOF(system));
         FormatText(report->reason, COUNTOF(report->reason),
                    "\"%s\": the values written could not be read back: %s; %s",
                    report->printer, system, WhatToDo(readError));

@@ -72,23 +72,6 @@ static void ReportMissingMap(void)
     ReportMessage(MESSAGE_MAP_ERROR, NULL, text, MAP_ERROR_CAPTION, MB_OK);
 }
 
-// The system's own words for an error, in the user's language where the
-// system has them, without the trailing line break.
-static void DescribeSystemError(DWORD error, char *text, size_t textSize)
-{
-    text[0] = '\0';
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                                  error, 0, text, (DWORD)textSize, NULL);
-    text[textSize - 1] = '\0';
-    if (length == 0) {
-        FormatText(text, textSize, "Error %lu", (unsigned long)error);
-        return;
-    }
-    size_t end = strlen(text);
-    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == ' '))
-        text[--end] = '\0';
-}
-
 // The printer did not take an option's values: the detection stays
 // incomplete, and the user must not take the closing dialog for success.
 // The string's first line says what was lost, its last whom to
@@ -107,7 +90,8 @@ static void ReportNotStored(HWND owner, DWORD error)
     LoadStringA(g_hInstance, IDS_NOT_STORED_TEXT, loaded, COUNTOF(loaded));
     CopyText(text, COUNTOF(text), loaded);
     if (error != ERROR_ACCESS_DENIED) {
-        DescribeSystemError(error, reason, COUNTOF(reason));
+        if (DescribeSystemError(error, reason, COUNTOF(reason)) == 0)
+            FormatText(reason, COUNTOF(reason), "Error %lu", (unsigned long)error);
         const char *firstBreak = strchr(loaded, '\n');
         const char *lastBreak = strrchr(loaded, '\n');
         if (firstBreak != NULL && firstBreak != lastBreak) {

@@ -23,25 +23,30 @@ static const char *s_fault = "";
 static int s_writes;
 static char s_written[8][64];
 
+// An open for writing refused as for an account that may not manage the
+// printer; reading still opens.
+static int DeniesOpen(int forWriting, LPHANDLE printer)
+{
+    if (strcmp(s_fault, "deny-write-open") != 0 || !forWriting)
+        return 0;
+    *printer = NULL;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 1;
+}
+
 static BOOL WINAPI FaultyOpen(LPSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSA defaults)
 {
-    if (strcmp(s_fault, "deny-write-open") == 0 && defaults != NULL &&
-        defaults->DesiredAccess == PRINTER_ACCESS_ADMINISTER) {
-        *printer = NULL;
-        SetLastError(ERROR_ACCESS_DENIED);
+    if (DeniesOpen(defaults != NULL && defaults->DesiredAccess == PRINTER_ACCESS_ADMINISTER,
+                   printer))
         return FALSE;
-    }
     return OpenPrinterA(name, printer, defaults);
 }
 
 static BOOL WINAPI FaultyOpenW(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults)
 {
-    if (strcmp(s_fault, "deny-write-open") == 0 && defaults != NULL &&
-        defaults->DesiredAccess == PRINTER_ACCESS_ADMINISTER) {
-        *printer = NULL;
-        SetLastError(ERROR_ACCESS_DENIED);
+    if (DeniesOpen(defaults != NULL && defaults->DesiredAccess == PRINTER_ACCESS_ADMINISTER,
+                   printer))
         return FALSE;
-    }
     return OpenPrinterW(name, printer, defaults);
 }
 
