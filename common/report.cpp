@@ -2,8 +2,6 @@
 // program has installed a reporter of its own.
 #include "common/report.h"
 
-#include <string.h>
-
 static void ShowMessageBox(int kind, HWND owner, const char *text, const char *caption,
                            UINT style)
 {
@@ -22,20 +20,4 @@ MessageReporter SetMessageReporter(MessageReporter reporter)
     MessageReporter previous = s_reporter;
     s_reporter = reporter != NULL ? reporter : ShowMessageBox;
     return previous;
-}
-
-size_t DescribeSystemError(DWORD error, char *text, size_t textSize)
-{
-    text[0] = '\0';
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                                  error, 0, text, (DWORD)textSize, NULL);
-    if (length == 0) {
-        text[0] = '\0';
-        return 0;
-    }
-    text[textSize - 1] = '\0';
-    size_t end = strlen(text);
-    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == ' '))
-        text[--end] = '\0';
-    return end;
 }
