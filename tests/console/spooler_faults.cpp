@@ -6,6 +6,8 @@
 //   fail-third-write  the process's third SetPrinterData fails (disk full)
 //   misread           a value this process wrote reads back with its first byte changed
 //   short-report      a worker of --all hands its report over one byte short, then ends
+//   hang-report       a worker of --all keeps its report of "VRPool 1" and waits for
+//                     ever, as a worker that hangs
 // Every run prints "spooler writes: N" on standard error at its end.
 #undef main
 
@@ -15,6 +17,7 @@
 #include <string.h>
 
 #include "common/text.h"
+#include "console/console.h"
 #include "printer/spooler.h"
 
 int RunConsoleProgram(int argc, char **argv);
@@ -78,34 +81,47 @@ static DWORD WINAPI FaultyGet(HANDLE printer, LPSTR name, LPDWORD type, LPBYTE d
     return status;
 }
 
-// A worker's messages pass through this relay to the parent; the first
-// report goes on without its last byte, and the worker then ends, as one
-// that died in the middle of handing it over.
+// A worker's messages pass through this relay to the parent. short-report:
+// the first report goes on without its last byte, and the worker then ends,
+// as one that died in the middle of handing it over. hang-report: the report
+// of "VRPool 1" stays here, and so does the worker.
 static HANDLE s_relayFrom, s_relayTo;
 
-static int Relay(void *bytes, DWORD size, DWORD forward)
+static int ReadWhole(void *bytes, DWORD size)
 {
-    DWORD got = 0, put = 0;
+    DWORD got = 0;
     for (DWORD done = 0; done < size; done += got) {
         if (!ReadFile(s_relayFrom, (char *)bytes + done, size - done, &got, NULL) || got == 0)
             return 0;
     }
-    return forward == 0 || (WriteFile(s_relayTo, bytes, forward, &put, NULL) && put == forward);
+    return 1;
+}
+
+static int Forward(const void *bytes, DWORD size)
+{
+    DWORD put = 0;
+    return size == 0 || (WriteFile(s_relayTo, bytes, size, &put, NULL) && put == size);
 }
 
 static DWORD WINAPI RelayWorkerMessages(void *)
 {
     static char body[1 << 20];
     DWORD header[2];
-    while (Relay(header, sizeof(header), sizeof(header)) && header[1] <= sizeof(body)) {
+    int shorten = strcmp(s_fault, "short-report") == 0;
+    while (ReadWhole(header, sizeof(header)) && header[1] <= sizeof(body) &&
+           ReadWhole(body, header[1])) {
         int report = header[0] == 2;
-        if (!Relay(body, header[1], report ? header[1] - 1 : header[1]) || report)
+        if (report && !shorten && header[1] == sizeof(PrinterReport) &&
+            strcmp(((const PrinterReport *)body)->printer, "VRPool 1") == 0)
+            Sleep(INFINITE);
+        if (!Forward(header, sizeof(header)) ||
+            !Forward(body, report && shorten ? header[1] - 1 : header[1]) || (report && shorten))
             break;
     }
     ExitProcess(1);
 }
 
-static int RunShortReport(int argc, char **argv)
+static int RunRelayed(int argc, char **argv)
 {
     HANDLE write = NULL;
     s_relayTo = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -127,8 +143,8 @@ int main(int argc, char **argv)
     g_spoolerCalls.getPrinterData = FaultyGet;
     for (int i = 1; i < argc; i++)
         child |= strcmp(argv[i], "--worker") == 0;
-    int code = child && strcmp(s_fault, "short-report") == 0 ? RunShortReport(argc, argv)
-                                                            : RunConsoleProgram(argc, argv);
+    int relayed = strcmp(s_fault, "short-report") == 0 || strcmp(s_fault, "hang-report") == 0;
+    int code = child && relayed ? RunRelayed(argc, argv) : RunConsoleProgram(argc, argv);
     fprintf(stderr, "spooler writes: %d\n", s_writes);
     return code;
 }
