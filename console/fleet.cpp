@@ -745,6 +745,11 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
     }
 
     RunFleet(&fleet);
+    // A printer left without a report would read as detected.
+    for (int index = 0; index < fleet.total; index++) {
+        if (fleet.reports[index].size == 0)
+            FailPrinter(&fleet, index, "no report of it reached the run");
+    }
     ClearProgress();
 
     DWORD milliseconds = (DWORD)(GetTickCount64() - started);
