@@ -8,6 +8,8 @@
 //   short-report      a worker of --all hands its report over one byte short, then ends
 //   hang-report       a worker of --all keeps its report of "VRPool 1" and waits for
 //                     ever, as a worker that hangs
+//   other-report      a worker of --all hands its report of "VRPool 1" over as one of
+//                     "VRPool 9"
 // Every run prints "spooler writes: N" on standard error at its end.
 #undef main
 
@@ -84,7 +86,8 @@ static DWORD WINAPI FaultyGet(HANDLE printer, LPSTR name, LPDWORD type, LPBYTE d
 // A worker's messages pass through this relay to the parent. short-report:
 // the first report goes on without its last byte, and the worker then ends,
 // as one that died in the middle of handing it over. hang-report: the report
-// of "VRPool 1" stays here, and so does the worker.
+// of "VRPool 1" stays here, and so does the worker. other-report: that report
+// goes on with another printer's name.
 static HANDLE s_relayFrom, s_relayTo;
 
 static int ReadWhole(void *bytes, DWORD size)
@@ -111,9 +114,14 @@ static DWORD WINAPI RelayWorkerMessages(void *)
     while (ReadWhole(header, sizeof(header)) && header[1] <= sizeof(body) &&
            ReadWhole(body, header[1])) {
         int report = header[0] == 2;
-        if (report && !shorten && header[1] == sizeof(PrinterReport) &&
-            strcmp(((const PrinterReport *)body)->printer, "VRPool 1") == 0)
-            Sleep(INFINITE);
+        PrinterReport *printer = (PrinterReport *)body;
+        if (report && header[1] == sizeof(PrinterReport) &&
+            strcmp(printer->printer, "VRPool 1") == 0) {
+            if (strcmp(s_fault, "hang-report") == 0)
+                Sleep(INFINITE);
+            if (strcmp(s_fault, "other-report") == 0)
+                CopyText(printer->printer, COUNTOF(printer->printer), "VRPool 9");
+        }
         if (!Forward(header, sizeof(header)) ||
             !Forward(body, report && shorten ? header[1] - 1 : header[1]) || (report && shorten))
             break;
@@ -143,7 +151,7 @@ int main(int argc, char **argv)
     g_spoolerCalls.getPrinterData = FaultyGet;
     for (int i = 1; i < argc; i++)
         child |= strcmp(argv[i], "--worker") == 0;
-    int relayed = strcmp(s_fault, "short-report") == 0 || strcmp(s_fault, "hang-report") == 0;
+    int relayed = strstr(s_fault, "-report") != NULL;
     int code = child && relayed ? RunRelayed(argc, argv) : RunConsoleProgram(argc, argv);
     fprintf(stderr, "spooler writes: %d\n", s_writes);
     return code;
