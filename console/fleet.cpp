@@ -647,8 +647,10 @@ static void StopLateWorkers(Fleet *fleet)
     }
 }
 
-// Until every printer is done and every worker has ended.
-static void RunFleet(Fleet *fleet)
+// Until every printer is done and every worker has ended. When the workers
+// can no longer be waited for, they are stopped and why is said in lost,
+// for the printers left without a report.
+static void RunFleet(Fleet *fleet, char *lost, size_t lostSize)
 {
     HANDLE waits[MAX_JOBS];
     int slots[MAX_JOBS];
@@ -678,10 +680,8 @@ static void RunFleet(Fleet *fleet)
         else
             break;
     }
-    // Nothing can be waited for: the workers are stopped, and the printers
-    // without a report fail.
-    char why[REASON_SIZE];
-    FormatText(why, COUNTOF(why), "the run could not wait for its worker processes (error %lu)",
+    // Nothing can be waited for: the workers are stopped.
+    FormatText(lost, lostSize, "the run could not wait for its worker processes (error %lu)",
                GetLastError());
     for (int slot = 0; slot < fleet->options->jobs; slot++) {
         Worker *worker = &fleet->workers[slot];
@@ -690,10 +690,6 @@ static void RunFleet(Fleet *fleet)
         TerminateProcess(worker->process, 1);
         SetEvent(worker->taken);
         EndWorker(worker);
-    }
-    for (int index = 0; index < fleet->total; index++) {
-        if (fleet->reports[index].size == 0)
-            FailPrinter(fleet, index, why);
     }
 }
 
@@ -744,11 +740,13 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
         return EXIT_NOT_DETECTED;
     }
 
-    RunFleet(&fleet);
-    // A printer left without a report would read as detected.
+    // A printer left without a report would read as detected: it fails.
+    char lost[REASON_SIZE];
+    CopyText(lost, COUNTOF(lost), "no report of it reached the run");
+    RunFleet(&fleet, lost, COUNTOF(lost));
     for (int index = 0; index < fleet.total; index++) {
         if (fleet.reports[index].size == 0)
-            FailPrinter(&fleet, index, "no report of it reached the run");
+            FailPrinter(&fleet, index, lost);
     }
     ClearProgress();
 
