@@ -15,12 +15,15 @@
 # most 0.15 x the sequential run (--jobs 1).
 # Wine's floor, measured in the same run: after those runs the silent
 # printers are moved to a driver of their own, and the answered printers are
-# asked alone (the same printers, the same registry), --jobs 1 and --jobs 16. Under Wine every call is a round trip
-# to the one wineserver, so their work hardly overlaps: in name order the
-# last silent printer cannot be handed out before the answered printers
-# ahead of it are done, at the best pace the answered printers alone showed,
-# and it then waits its own time. That sum (or the bound, when larger) is
-# the floor, an estimate, that each --jobs 16 run is also set against.
+# asked alone (the same printers, the same registry), --jobs 1 and --jobs 16.
+# Under Wine every call is a round trip to the one wineserver, so their work
+# hardly overlaps: in name order the last silent printer cannot be handed
+# out before the answered printers ahead of it are done, at the best pace
+# the answered printers alone showed, and it then waits its own time. That
+# sum (or the bound, when larger) is the floor, an estimate, that each
+# --jobs 16 run is also set against.
+# Not a test: prints the figures; exits 1 when a run's counts are not the
+# answered printers detected and the silent ones failed, or an aim is missed.
 #   scripts/bench-fleet.sh [BUILD_DIR] [PRINTERS]
 # Needs root (port 161). Run it under the machine's test lock
 # (flock /tmp/vr-ctest.lock).
@@ -92,15 +95,13 @@ base = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Print"
 lines = ["REGEDIT4", ""]
 # For Wine's floor: the silent printers moved off the fleet's driver.
 silent = ["REGEDIT4", ""]
-def printer(name, port, driver):
-    return ["[%s\\Printers\\%s]" % (base, name), '"Name"="%s"' % name, '"Port"="%s"' % port,
-            '"Printer Driver"="%s"' % driver, '"Print Processor"="wineps"', '"Datatype"="RAW"',
-            '"Attributes"=dword:00000040', ""]
 for n in range(1, count + 1):
     name, port = "VR Fleet %04d" % n, "VRFLEET_%04d" % n
     address = "127.20.%d.%d" % ((n - 1) // 250, (n - 1) % 250 + 1)
-    lines += printer(name, port, driver)
-    lines += ["[%s\\Monitors\\Standard TCP/IP Port\\Ports\\%s]" % (base, port),
+    lines += ["[%s\\Printers\\%s]" % (base, name), '"Name"="%s"' % name, '"Port"="%s"' % port,
+              '"Printer Driver"="%s"' % driver, '"Print Processor"="wineps"', '"Datatype"="RAW"',
+              '"Attributes"=dword:00000040', "",
+              "[%s\\Monitors\\Standard TCP/IP Port\\Ports\\%s]" % (base, port),
               '"HostName"="%s"' % address, '"SNMP Community"="demo"', ""]
     if n % 10 != 0:
         print(address)
