@@ -138,6 +138,23 @@ msiinfo export "$work/$msiName.msi" Upgrade >"$work/Upgrade.idt" || fail "readin
 sed 's/\t256\t\tOLDER_BUILD_FOUND/\t768\t\tOLDER_BUILD_FOUND/' "$work/Upgrade.idt" >"$work/msi/Upgrade.idt"
 grep -q "	768		OLDER_BUILD_FOUND" "$work/msi/Upgrade.idt" || fail "the Upgrade table is not as expected"
 msibuild "$work/$msiName.msi" -i "$work/msi/Upgrade.idt" >"$work/msibuild.log" 2>&1 || fail "writing the Upgrade table failed"
+# The site's query map is never replaced nor removed: wixl knows neither
+# file searches nor permanent components, so the tables are written here.
+# A search finds a VRUnPQ.xml already in the folder; the map's component
+# is then not installed (its condition), so an upgrade leaves the site's
+# map as it is; and the component is permanent (16), so neither the
+# removal of the older build during an upgrade nor an uninstall deletes it.
+msibuild "$work/$msiName.msi" \
+    -q "CREATE TABLE \`DrLocator\` (\`Signature_\` CHAR(72) NOT NULL, \`Parent\` CHAR(72), \`Path\` CHAR(255), \`Depth\` SHORT PRIMARY KEY \`Signature_\`, \`Parent\`, \`Path\`)" \
+    -q "INSERT INTO \`Signature\` (\`Signature\`, \`FileName\`) VALUES ('SiteQueryMap', 'VRUnPQ.xml')" \
+    -q "INSERT INTO \`DrLocator\` (\`Signature_\`, \`Path\`, \`Depth\`) VALUES ('SiteQueryMap', '[ProgramFiles64Folder]VR\\AutoDetect', 0)" \
+    -q "INSERT INTO \`AppSearch\` (\`Property\`, \`Signature_\`) VALUES ('SITE_QUERY_MAP', 'SiteQueryMap')" \
+    -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('AppSearch', 50)" \
+    -q "INSERT INTO \`InstallUISequence\` (\`Action\`, \`Sequence\`) VALUES ('AppSearch', 50)" \
+    -q "UPDATE \`Component\` SET \`Attributes\` = 272, \`Condition\` = 'NOT SITE_QUERY_MAP' WHERE \`Component\` = 'QueryMap'" \
+    >>"$work/msibuild.log" 2>&1 || fail "writing the query map's tables failed"
+msiinfo export "$work/$msiName.msi" Component | grep -q "	272	NOT SITE_QUERY_MAP	VRUnPQ.xml" \
+    || fail "the query map's component is not as expected"
 if [ -n "$signing" ]; then
     sign "$work/$msiName.msi" "VR AutoDetect $version"
     echo "$zipName: the programs and the installer are signed (Authenticode, SHA-256) with $pfx"

@@ -172,18 +172,30 @@ check("install: the installed program runs --help", usage.returncode == 0 and us
 said = wine(r"C:\Program Files\VR\AutoDetect\VRAutoDetect.exe", "--version")
 check("install: --version names the program and its version",
       said.returncode == 0 and said.stdout == "VRAutoDetect.exe %s\n" % version, said.stdout + said.stderr)
+# The site edits its query map; no upgrade replaces it.
+site_map = os.path.join(INSTALL, "AutoDetect", "VRUnPQ.xml")
+edited = open(site_map, "rb").read().replace(b"</", b"<!-- this site's map -->\n</", 1)
+open(site_map, "wb").write(edited)
 for label, release_dir, release_version in (("upgrade", unsigned_dir, newer), ("rebuild", rebuilt_dir, rebuild)):
     result = wine("msiexec", "/i", os.path.join(release_dir, "VRAutoDetect-%s-x64.msi" % release_version), "/qn")
     guide = open(os.path.join(INSTALL, "AutoDetect", "README.txt")).read()
     check("%s: one copy at %s, its files" % (label, release_version),
           result.returncode == 0 and installed_products() == [release_version]
           and guide.endswith("Build %s of the guide.\n" % release_version), str(installed_products()))
+    check("%s: the site's changed query map kept" % label,
+          os.path.exists(site_map) and open(site_map, "rb").read() == edited,
+          repr(open(site_map, "rb").read()[:200]) if os.path.exists(site_map) else "gone")
 result = wine("msiexec", "/i", os.path.join(signed_dir, msi_name), "/qn")
 check("downgrade: refused, the newer one stays", result.returncode != 0 and installed_products() == [rebuild],
       "status %d, %s" % (result.returncode, installed_products()))
 result = wine("msiexec", "/x", os.path.join(rebuilt_dir, "VRAutoDetect-%s-x64.msi" % rebuild), "/qn")
-check("uninstall: nothing left behind", result.returncode == 0 and not os.path.exists(INSTALL)
-      and installed_products() == [], "status %d, %s" % (result.returncode, installed_products()))
+check("uninstall: nothing left behind but the site's query map", result.returncode == 0
+      and os.path.exists(site_map) and os.listdir(INSTALL) == ["AutoDetect"]
+      and os.listdir(os.path.dirname(site_map)) == ["VRUnPQ.xml"]
+      and open(site_map, "rb").read() == edited and installed_products() == [],
+      "status %d, %s, %s" % (result.returncode, installed_products(), list(os.walk(INSTALL))))
+# The map left behind is this test's: the next run starts without it.
+shutil.rmtree(INSTALL, ignore_errors=True)
 
 print("%d failed" % len(failures) if failures else "all rows passed")
 sys.exit(1 if failures else 0)
