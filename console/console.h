@@ -58,6 +58,7 @@ struct ConsoleOptions {
     char timeoutText[TIMEOUT_TEXT_SIZE];
     int jobs;
     int write;
+    int acceptNoOptions;        // --accept-no-options: store empty lists over stored ones
     int json;
     int help;
     int version;                // --version: the program's name and version
@@ -164,6 +165,8 @@ struct PrinterReport {
     int written;                // values were written and read back as meant
     int storeOutcome;           // StoreOutcome
     int noOptionAnywhere;       // answers, but nothing under any option's sub-tree
+    int noSuchPrinter;          // --printer named no queue of this computer
+    int localPort;              // a parallel, serial, USB or file port: no network address
     // The seven values before the run, what this run would store (present
     // only where it has something to store), and per value a ValueChange.
     int haveStored;
@@ -252,6 +255,9 @@ void WriteSummaryLine(int detected, int failed, int skipped, DWORD milliseconds)
 const char *OutcomeToken(int outcome);
 // --log: one line per printer appended; 0 with error when it cannot be.
 int AppendLogLine(const char *path, const PrinterReport *report, char *error, size_t errorSize);
+// Exit 3: the report (table or JSON) and the log's one line say what was
+// asked for and why nothing was asked; its own trouble goes to standard error.
+void ReportNothingAsked(const ConsoleOptions *options, const char *reason);
 // The query map beside the program: its path as the report shows it (UTF-8).
 void GetQueryMapPathUtf8(char *path, size_t pathSize);
 

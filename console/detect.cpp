@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "common/report.h"
 #include "common/text.h"
+#include "features/query_map.h"
 #include "printer/printer_data.h"
 #include "printer/spooler.h"
 #include "snmp/snmp_engine.h"
@@ -142,6 +143,19 @@ static void AskSystemDescription(PrinterReport *report)
     walk->milliseconds = (DWORD)(GetTickCount64() - started);
 }
 
+// The map's OID of an option that is not walked, so that the report still
+// says what it would have asked.
+static void TakeMapOid(int option, WalkReport *walk)
+{
+    char oid[SHORT_TEXT_SIZE];
+    memset(oid, 0, sizeof(oid));
+    if (LoadQueryMap()) {
+        if (LookupOptionOid(g_featureOptions[option].optionName, oid))
+            CopyText(walk->oidText, COUNTOF(walk->oidText), oid);
+        ReleaseQueryMap();
+    }
+}
+
 // Each option on its own, nothing stored (with --write too: nothing is
 // written before all four are known). After a walk that got no answer the
 // rest would only wait as long again: they are not walked; any other
@@ -154,6 +168,7 @@ static void DetectOptions(PrinterReport *report)
         ConfiguratorResult result;
         if (silent) {
             walk->outcome = OUTCOME_NOT_WALKED_SILENT;
+            TakeMapOid(option, walk);
             continue;
         }
         ULONGLONG started = GetTickCount64();
@@ -177,8 +192,14 @@ static int ReadPrinterSettings(PrinterReport *report)
 {
     HANDLE printer = NULL;
     if (!OpenPrinterForReading(&printer)) {
-        FormatText(report->reason, COUNTOF(report->reason),
-                   "the printer could not be opened (error %lu)", GetLastError());
+        DWORD error = GetLastError();
+        report->noSuchPrinter = error == ERROR_INVALID_PRINTER_NAME;
+        if (report->noSuchPrinter)
+            FormatText(report->reason, COUNTOF(report->reason),
+                       "no printer named \"%s\" on this computer", report->printer);
+        else
+            FormatText(report->reason, COUNTOF(report->reason),
+                       "the printer could not be opened (error %lu)", error);
         return 0;
     }
     PRINTER_INFO_2W *info = GetPrinterInfo2W(printer);
@@ -193,6 +214,29 @@ static int ReadPrinterSettings(PrinterReport *report)
                      &report->sources);
     CopyText(report->fields.timeoutText, COUNTOF(report->fields.timeoutText), timeoutText);
     return 1;
+}
+
+// 1 for a port that leads to no network address: a parallel, serial, USB
+// or file port, however a monitor answers for it.
+static int IsLocalPort(const char *port)
+{
+    static const char *const WHOLE[] = {"FILE:", "PORTPROMPT:", "XPSPORT:", "NUL:", "NUL"};
+    // LPT1:, COM3, USB001, DOT4_001, TS001: a prefix and a number.
+    static const char *const NUMBERED[] = {"LPT", "COM", "USB", "DOT4_", "TS"};
+    for (size_t i = 0; i < COUNTOF(WHOLE); i++) {
+        if (_stricmp(port, WHOLE[i]) == 0)
+            return 1;
+    }
+    for (size_t i = 0; i < COUNTOF(NUMBERED); i++) {
+        size_t length = strlen(NUMBERED[i]);
+        const char *rest = port + length;
+        if (_strnicmp(port, NUMBERED[i], length) != 0 || *rest < '0' || *rest > '9')
+            continue;
+        while (*rest >= '0' && *rest <= '9')
+            rest++;
+        return *rest == '\0' || (*rest == ':' && rest[1] == '\0');
+    }
+    return 0;
 }
 
 static void ApplyOverrides(const ConsoleOptions *options, PrinterReport *report)
@@ -259,17 +303,21 @@ static void DecideStatus(PrinterReport *report)
     report->noOptionAnywhere = empty == FEATURE_OPTION_COUNT;
 }
 
+// The system's words for an error, and its number.
+static void DescribeWriteError(DWORD error, char *text, size_t textSize);
+
 // The address a host name stands for, so that a name that now resolves
-// elsewhere is seen. Left empty for a numeric address or one that does not
-// resolve (the walk says so).
-static void ResolveAddress(PrinterReport *report)
+// elsewhere is seen; left empty for a numeric address. 0 when the name does
+// not resolve: that is the printer's one reason, and no walk could start.
+static int ResolveAddress(PrinterReport *report)
 {
     WSADATA wsa;
     ADDRINFOA hints, *found = NULL;
-    char numeric[NI_MAXHOST];
+    char numeric[NI_MAXHOST], system[LONG_TEXT_SIZE], shown[SHORT_TEXT_SIZE * UTF8_PER_UNIT];
     const char *address = report->fields.address;
+    int resolved = 1;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
-        return;
+        return 1;                       // the walk says why it cannot start
     memset(&hints, 0, sizeof(hints));
     hints.ai_family = AF_UNSPEC;
     hints.ai_flags = AI_NUMERICHOST;
@@ -279,14 +327,24 @@ static void ResolveAddress(PrinterReport *report)
         hints.ai_flags = 0;
         hints.ai_socktype = SOCK_DGRAM;
         found = NULL;
-        if (getaddrinfo(address, NULL, &hints, &found) == 0 && found != NULL &&
+        int error = getaddrinfo(address, NULL, &hints, &found);
+        if (error == 0 && found != NULL &&
             getnameinfo(found->ai_addr, (int)found->ai_addrlen, numeric, sizeof(numeric), NULL,
                         0, NI_NUMERICHOST) == 0)
             CopyText(report->resolved, COUNTOF(report->resolved), numeric);
+        if (error != 0) {
+            resolved = 0;
+            DescribeWriteError((DWORD)error, system, COUNTOF(system));
+            AnsiToUtf8(address, shown, COUNTOF(shown));
+            FormatText(report->reason, COUNTOF(report->reason),
+                       "the host name \"%s\" does not resolve: %s; nothing was asked", shown,
+                       system);
+        }
         if (found != NULL)
             freeaddrinfo(found);
     }
     WSACleanup();
+    return resolved;
 }
 
 // ---- the seven values: what is stored, what this run would store ----------
@@ -435,12 +493,44 @@ static void StoreChanges(PrinterReport *report)
     report->storeOutcome = STORE_FAILED;
 }
 
+// 1 when a stored option list names at least one part.
+static int HoldsStoredOption(const PrinterReport *report)
+{
+    for (int option = 0; option < FEATURE_OPTION_COUNT; option++) {
+        const RawValue *value = &report->stored[option];
+        if (value->present && value->byteCount > 0 && value->bytes[0] != '\0')
+            return 1;
+    }
+    return 0;
+}
+
+// A printer that answers but has nothing under any option's OID, while its
+// stored lists name parts, was most likely asked with another model's map:
+// emptying its lists would be the wrong answer stored, so it is kept unless
+// the administrator said for this one printer that it really lost them.
+static void KeepAgainstOtherMap(const ConsoleOptions *options, PrinterReport *report)
+{
+    char map[CONSOLE_PATH_SIZE];
+    if (!report->noOptionAnywhere || report->status != PRINTER_DETECTED ||
+        !HoldsStoredOption(report) || options->acceptNoOptions)
+        return;
+    GetQueryMapPathUtf8(map, COUNTOF(map));
+    report->status = PRINTER_FAILED;
+    FormatText(report->reason, COUNTOF(report->reason),
+               "the printer answers, but has nothing under any option's OID of the query map "
+               "%s, while its stored options name parts: the map may be another model's; the "
+               "stored values are kept (if this printer really lost every option: --printer "
+               "NAME --write --accept-no-options)", map);
+}
+
 // The stored values against what was detected; with --write, the
 // differences stored when all four options were detected, else nothing.
 static void SettleValues(const ConsoleOptions *options, PrinterReport *report)
 {
+    KeepAgainstOtherMap(options, report);
     int all = BuildDetectedValues(options, report);
-    CompareValues(report, all);
+    // A printer failed already keeps everything: what it would store is shown.
+    CompareValues(report, all && report->status == PRINTER_DETECTED);
     if (!options->write)
         return;
     if (report->status != PRINTER_DETECTED) {
@@ -490,8 +580,18 @@ void DetectOne(const ConsoleOptions *options, PrinterReport *report)
         report->haveStored = ReadStoredValues(report->stored, &error);
     }
     ApplyOverrides(options, report);
-    ResolveAddress(report);
 
+    // A local port has no address to ask, whatever a monitor makes of it;
+    // --address still asks the agent it names.
+    if (report->hasPrinter && !options->hasAddress && IsLocalPort(report->port)) {
+        report->status = PRINTER_SKIPPED;
+        report->localPort = 1;
+        report->fields.address[0] = '\0';
+        FormatText(report->reason, COUNTOF(report->reason),
+                   "this printer's port has no network address (port \"%s\"): nothing was "
+                   "asked", report->port);
+        goto done;
+    }
     // No source named an address: the dialog would show its placeholder,
     // which nothing answers.
     if (report->fields.address[0] == '\0' || report->sources.address == SOURCE_DEFAULT) {
@@ -508,6 +608,8 @@ void DetectOne(const ConsoleOptions *options, PrinterReport *report)
                        report->port);
         goto done;
     }
+    if (!ResolveAddress(report))
+        goto done;
 
     report->asked = 1;
     if (s_askingObserver != NULL)

@@ -711,21 +711,27 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
     fleet.total = ListPrinters(options, &fleet.printers);
     if (fleet.total < 0) {
         char text[LONG_TEXT_SIZE];
+        DWORD error = GetLastError();
         FormatText(text, COUNTOF(text), "VRAutoDetect: the spooler could not list the local "
-                   "printers (error %lu): nothing was asked\n", GetLastError());
+                   "printers (error %lu): nothing was asked\n", error);
         WriteErrorText(text);
+        FormatText(text, COUNTOF(text), "the spooler could not list the local printers (error "
+                   "%lu)", error);
+        ReportNothingAsked(options, text);
         free(fleet.printers);
         return EXIT_NOTHING_ASKED;
     }
     if (fleet.total == 0) {
-        char said[LONG_TEXT_SIZE];
+        char reason[LONG_TEXT_SIZE], said[LONG_TEXT_SIZE + 64];
         // Most often a driver name with a typo: nothing to ask is not a success.
         if (options->hasDriver)
-            FormatText(said, COUNTOF(said), "VRAutoDetect: no local printer of driver "
-                       "\"%s\": nothing was asked\n", options->driver);
+            FormatText(reason, COUNTOF(reason), "no local printer of driver \"%s\"",
+                       options->driver);
         else
-            CopyText(said, COUNTOF(said), "VRAutoDetect: no local printer: nothing was asked\n");
+            CopyText(reason, COUNTOF(reason), "no local printer");
+        FormatText(said, COUNTOF(said), "VRAutoDetect: %s: nothing was asked\n", reason);
         WriteErrorText(said);
+        ReportNothingAsked(options, reason);
         free(fleet.printers);
         return EXIT_NOTHING_ASKED;
     }

@@ -58,8 +58,10 @@ static void WriteJsonWalk(const WalkReport *walk, int isSystem, int version)
     WriteText(WalkSucceeded(walk->outcome) ? "true" : "false");
     WriteText(", \"reason\": ");
     WriteJsonString(words);
-    WriteFormatted(", \"errorStatus\": %d, \"exchanges\": %d, \"milliseconds\": %lu, \"values\": [",
-                   walk->errorStatus, walk->exchanges, (unsigned long)walk->milliseconds);
+    WriteFormatted(", \"errorStatus\": %d, \"exchanges\": %d, \"attempts\": %d, "
+                   "\"milliseconds\": %lu, \"values\": [",
+                   walk->errorStatus, walk->exchanges, WalkAttempts(walk),
+                   (unsigned long)walk->milliseconds);
     for (int i = 0; i < walk->valueCount; i++) {
         if (i > 0)
             WriteText(", ");
@@ -160,7 +162,14 @@ static void WriteJsonPrinter(const PrinterReport *report)
         WriteJsonSetting("community", report->fields.community, report->sources.community);
         WriteText("      \"security\": {\"version\": 1},\n");
     }
-    WriteJsonSetting("timeout", report->fields.timeoutText, report->sources.timeout);
+    // The seconds each request waits, as the run used them (a number).
+    // null before the printer's settings were read.
+    if (report->fields.timeoutSeconds > 0)
+        WriteFormatted("      \"timeout\": {\"value\": %d, \"source\": \"%s\"},\n",
+                       report->fields.timeoutSeconds, SourceName(report->sources.timeout));
+    else
+        WriteFormatted("      \"timeout\": {\"value\": null, \"source\": \"%s\"},\n",
+                       SourceName(report->sources.timeout));
     WriteFormatted("      \"asked\": %s,\n      \"store\": \"%s\",\n      \"written\": %s,\n",
                    report->asked ? "true" : "false", STORE_NAMES[report->storeOutcome],
                    report->written ? "true" : "false");
@@ -176,16 +185,13 @@ static void WriteJsonPrinter(const PrinterReport *report)
     WriteText(",\n");
     WriteJsonValues("stored", report->haveStored ? report->stored : NULL);
     WriteJsonValues("detected", report->haveStored ? report->detected : NULL);
-    WriteText("      \"changes\": ");
-    if (report->haveStored && report->asked) {
-        for (int i = 0; i < STORED_VALUE_COUNT; i++) {
-            WriteFormatted("%s\"%s\": \"%s\"", i == 0 ? "{" : ", ", g_storedValueNames[i],
-                           CHANGE_NAMES[report->changes[i]]);
-        }
-        WriteText("},\n");
-    } else {
-        WriteText("null,\n");
+    // Always an object: empty for a printer not asked or without values.
+    WriteText("      \"changes\": {");
+    for (int i = 0; report->haveStored && report->asked && i < STORED_VALUE_COUNT; i++) {
+        WriteFormatted("%s\"%s\": \"%s\"", i == 0 ? "" : ", ", g_storedValueNames[i],
+                       CHANGE_NAMES[report->changes[i]]);
     }
+    WriteText("},\n");
     WriteText("      \"sysDescr\": ");
     if (report->asked)
         WriteJsonWalk(&report->sysDescr, 1, report->security.version);
@@ -214,6 +220,21 @@ void WriteJsonDocument(const PrinterReport *reports, int count, int detected, in
     WriteJsonString(VR_VERSION_TEXT);
     WriteText(",\n  \"queryMap\": ");
     WriteJsonString(g_runQueryMap);
+    WriteFormatted(",\n  \"write\": %s,\n  \"driver\": ", g_runWrite ? "true" : "false");
+    if (g_runDriver[0] != '\0')
+        WriteJsonString(g_runDriver);
+    else
+        WriteText("null");
+    WriteFormatted(",\n  \"jobs\": %d,\n  \"nothingAsked\": ", g_runJobs);
+    if (g_runNothingAsked[0] != '\0') {
+        WriteText("{\"for\": ");
+        WriteJsonString(g_runTarget);
+        WriteText(", \"reason\": ");
+        WriteJsonString(g_runNothingAsked);
+        WriteText("}");
+    } else {
+        WriteText("null");
+    }
     WriteText(",\n  \"printers\": [\n");
     for (int i = 0; i < count; i++) {
         WriteJsonPrinter(&reports[i]);

@@ -36,18 +36,12 @@ static void DescribeChanges(const PrinterReport *report, char *words, size_t wor
         CopyText(words, wordsSize, "no change");
 }
 
-int AppendLogLine(const char *path, const PrinterReport *report, char *error, size_t errorSize)
+// One line appended whole; 0 with error naming what it was for.
+static int AppendLine(const char *path, const char *line, const char *what, char *error,
+                      size_t errorSize)
 {
-    char line[LOG_LINE_SIZE], changes[LOG_LINE_SIZE / 2];
+    char words[LONG_TEXT_SIZE];
     DWORD written = 0;
-    DescribeChanges(report, changes, COUNTOF(changes));
-    // Tabs between the fields: a printer name holds none.
-    FormatText(line, COUNTOF(line), "%s\t%s\t%s\t%s%s%s%s%s\t%s\r\n", g_runTime, g_runComputer,
-               report->hasPrinter ? report->printer : report->fields.address,
-               STATUS_NAMES[report->status],
-               report->storeOutcome != STORE_NOT_ASKED ? ", " : "",
-               report->storeOutcome != STORE_NOT_ASKED ? STORE_NAMES[report->storeOutcome] : "",
-               report->reason[0] != '\0' ? ": " : "", report->reason, changes);
     // Appends land whole at the end even when another run appends too: one
     // write per line, through a handle that may only append.
     WCHAR widePath[PATH_TEXT_SIZE];
@@ -56,15 +50,42 @@ int AppendLogLine(const char *path, const PrinterReport *report, char *error, si
         file = CreateFileW(widePath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
-        FormatText(error, errorSize, "--log: \"%s\" cannot be opened to append (error %lu)",
-                   path, GetLastError());
+        DescribeSystemWords(GetLastError(), words, COUNTOF(words));
+        FormatText(error, errorSize, "--log: \"%s\" cannot be opened to append: %s", path,
+                   words);
         return 0;
     }
     DWORD length = (DWORD)strlen(line);
     int ok = WriteFile(file, line, length, &written, NULL) && written == length;
-    if (!ok)
+    if (!ok) {
+        DescribeSystemWords(GetLastError(), words, COUNTOF(words));
         FormatText(error, errorSize, "--log: the line for \"%s\" could not be appended to "
-                   "\"%s\" (error %lu)", report->printer, path, GetLastError());
+                   "\"%s\": %s", what, path, words);
+    }
     CloseHandle(file);
     return ok;
+}
+
+int AppendNothingAskedLine(const char *path, const char *target, const char *reason,
+                           char *error, size_t errorSize)
+{
+    char line[LOG_LINE_SIZE];
+    FormatText(line, COUNTOF(line), "%s\t%s\t%s\tnothing asked: %s\tno change\r\n", g_runTime,
+               g_runComputer, target, reason);
+    return AppendLine(path, line, target, error, errorSize);
+}
+
+int AppendLogLine(const char *path, const PrinterReport *report, char *error, size_t errorSize)
+{
+    char line[LOG_LINE_SIZE], changes[LOG_LINE_SIZE / 2];
+    DescribeChanges(report, changes, COUNTOF(changes));
+    // Tabs between the fields: a printer name holds none.
+    FormatText(line, COUNTOF(line), "%s\t%s\t%s\t%s%s%s%s%s\t%s\r\n", g_runTime, g_runComputer,
+               report->hasPrinter ? report->printer : report->fields.address,
+               STATUS_NAMES[report->status],
+               report->storeOutcome != STORE_NOT_ASKED ? ", " : "",
+               report->storeOutcome != STORE_NOT_ASKED ? STORE_NAMES[report->storeOutcome] : "",
+               report->reason[0] != '\0' ? ": " : "", report->reason, changes);
+    return AppendLine(path, line, report->hasPrinter ? report->printer : report->fields.address,
+                      error, errorSize);
 }

@@ -55,48 +55,61 @@ int main(int argc, char **argv)
     // A worker of --all detects the printers its parent hands it.
     if (options.child)
         return RunWorker(&options);
+    // A report or history that cannot be kept is known before anything is
+    // asked: nothing is (the history says so when it can).
+    if (!BeginReport(&options, error, COUNTOF(error))) {
+        WriteErrorText("VRAutoDetect: ");
+        WriteErrorText(error);
+        WriteErrorText("; nothing was asked\n");
+        ReportNothingAsked(&options, error);
+        WipeV3Security();
+        return EXIT_NOTHING_ASKED;
+    }
     // Without the query map no option can be asked about: said before any
     // printer is asked, with nothing written.
+    int exitCode;
     if (!LoadQueryMap()) {
+        char reason[REASON_SIZE];
         GetQueryMapPathUtf8(programPath, COUNTOF(programPath));
         WriteErrorText("VRAutoDetect: the query map cannot be read: ");
         WriteErrorText(programPath);
         WriteErrorText("\nNothing was asked and nothing written. Put VRUnPQ.xml beside the "
                        "program.\n");
+        FormatText(reason, COUNTOF(reason), "the query map cannot be read: %s", programPath);
+        ReportNothingAsked(&options, reason);
         WipeV3Security();
-        return EXIT_NOTHING_ASKED;
-    }
-    ReleaseQueryMap();
-    if (!BeginReport(&options, error, COUNTOF(error))) {
-        WriteErrorText("VRAutoDetect: ");
-        WriteErrorText(error);
-        WriteErrorText("\n");
-        WipeV3Security();
-        return EXIT_USAGE;
-    }
-
-    int exitCode;
-    if (options.mode == MODE_ALL) {
+        exitCode = EXIT_NOTHING_ASKED;
+    } else if (options.mode == MODE_ALL) {
+        ReleaseQueryMap();
         memset(widePath, 0, sizeof(widePath));
         GetModuleFileNameW(NULL, widePath, COUNTOF(widePath) - 1);
         WideToUtf8(widePath, programPath, COUNTOF(programPath));
         exitCode = RunAllPrinters(&options, programPath);
         WipeV3Security();
     } else {
+        ReleaseQueryMap();
         DetectOne(&options, &s_report);
         WipeV3Security();
         int detected = s_report.status == PRINTER_DETECTED;
         int failed = s_report.status == PRINTER_FAILED;
         int skipped = s_report.status == PRINTER_SKIPPED;
         exitCode = ChooseExitCode(detected, failed);
-        if (options.json) {
+        // A misspelt queue name: nothing was asked, as for a misspelt driver.
+        if (s_report.noSuchPrinter) {
+            WriteErrorText("VRAutoDetect: ");
+            WriteErrorText(s_report.reason);
+            WriteErrorText(": nothing was asked\n");
+            ReportNothingAsked(&options, s_report.reason);
+            exitCode = EXIT_NOTHING_ASKED;
+        } else if (options.json) {
             WriteJsonDocument(&s_report, 1, detected, failed, skipped, s_report.milliseconds,
                               exitCode);
         } else {
             WritePrinterTable(&s_report);
             WriteSummaryLine(detected, failed, skipped, s_report.milliseconds);
         }
-        if (options.hasLog && !AppendLogLine(options.log, &s_report, error, COUNTOF(error))) {
+        if (options.hasLog && !s_report.noSuchPrinter &&
+            !AppendLogLine(options.log, &s_report, error, COUNTOF(error))) {
             WriteErrorText("VRAutoDetect: ");
             WriteErrorText(error);
             WriteErrorText("\n");

@@ -7,8 +7,8 @@
 
 enum OptionId {
     OPT_PRINTER, OPT_ADDRESS, OPT_COMMUNITY, OPT_TIMEOUT, OPT_ALL, OPT_DRIVER, OPT_JOBS,
-    OPT_WRITE, OPT_JSON, OPT_HELP, OPT_CHILD, OPT_V3_USER, OPT_V3_AUTH, OPT_V3_PRIV,
-    OPT_V3_SECRETS, OPT_VERSION, OPT_OUTPUT, OPT_LOG
+    OPT_WRITE, OPT_ACCEPT_NO_OPTIONS, OPT_JSON, OPT_HELP, OPT_CHILD, OPT_V3_USER, OPT_V3_AUTH,
+    OPT_V3_PRIV, OPT_V3_SECRETS, OPT_VERSION, OPT_OUTPUT, OPT_LOG
 };
 
 // The dialog's typing limits hold here too: what --write stores is what
@@ -33,6 +33,7 @@ static const OptionRow OPTION_TABLE[] = {
     {"--driver", OPT_DRIVER, 1},
     {"--jobs", OPT_JOBS, 1},
     {"--write", OPT_WRITE, 0},
+    {"--accept-no-options", OPT_ACCEPT_NO_OPTIONS, 0},
     {"--json", OPT_JSON, 0},
     {"--help", OPT_HELP, 0},
     {"/?", OPT_HELP, 0},
@@ -49,7 +50,7 @@ static const OptionRow OPTION_TABLE[] = {
 static const char USAGE[] =
     "Usage:\n"
     "  VRAutoDetect.exe --printer NAME [--address HOST] [--community TEXT]\n"
-    "                   [--timeout SECONDS] [--write] [REPORT]\n"
+    "                   [--timeout SECONDS] [--write [--accept-no-options]] [REPORT]\n"
     "  VRAutoDetect.exe --address HOST [--community TEXT] [--timeout SECONDS]\n"
     "                   [REPORT]\n"
     "  VRAutoDetect.exe --all [--driver NAME] [--jobs N] [--community TEXT]\n"
@@ -79,6 +80,9 @@ static const char USAGE[] =
     "                     differ, as OK in the dialog would, and read them back; the\n"
     "                     community and time-out only when given. Otherwise nothing\n"
     "                     is written, and the report says what would change\n"
+    "  --accept-no-options with --printer NAME --write: store empty lists although\n"
+    "                     the printer has nothing under any OID of the map and its\n"
+    "                     stored lists name parts (else kept: another model's map?)\n"
     "  --json             one JSON document instead of the table\n"
     "  --output FILE      the report into FILE, whole or not at all\n"
     "  --log FILE         append one line per printer to FILE (time, computer,\n"
@@ -94,8 +98,9 @@ static const char USAGE[] =
     "no community); --write then keeps the stored community as it is.\n"
     "Exit code: 0 every printer asked was detected (and, with --write, stored or\n"
     "unchanged); 1 at least one was not detected or not stored (or every printer was\n"
-    "skipped); 2 usage error; 3 nothing was asked: no printer matched --driver, the\n"
-    "query map is missing, or the spooler cannot be reached.\n";
+    "skipped); 2 usage error; 3 nothing was asked: no printer matched --driver or\n"
+    "--printer, the query map is missing, the spooler cannot be reached, or the\n"
+    "--output or --log folder does not exist.\n";
 
 void WriteUsage(FILE *stream)
 {
@@ -234,6 +239,9 @@ static void TakeFlag(const OptionRow *row, ConsoleOptions *options)
     case OPT_WRITE:
         options->write = 1;
         break;
+    case OPT_ACCEPT_NO_OPTIONS:
+        options->acceptNoOptions = 1;
+        break;
     case OPT_JSON:
         options->json = 1;
         break;
@@ -292,6 +300,10 @@ static int CheckCombination(ConsoleOptions *options, char *error, size_t errorSi
     if (options->mode == MODE_ADDRESS && options->write)
         return SetError(error, errorSize, "%s: needs a printer to store into (--printer or --all)",
                         "--write");
+    // Empty lists over stored ones are taken for one printer, named, at a time.
+    if (options->acceptNoOptions && (options->mode != MODE_PRINTER || !options->write))
+        return SetError(error, errorSize, "%s: only with --printer NAME --write",
+                        "--accept-no-options");
     return CheckV3Combination(options, error, errorSize);
 }
 

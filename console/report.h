@@ -21,7 +21,20 @@ extern const char *const CHANGE_NAMES[6];
 extern char g_runTime[32];
 extern char g_runComputer[(MAX_COMPUTERNAME_LENGTH + 1) * UTF8_PER_UNIT];
 extern char g_runQueryMap[CONSOLE_PATH_SIZE];
+// What the command line asked for, as the JSON's head tells it: --write,
+// the driver ("" without --driver), the workers of --all (1 otherwise).
+extern int g_runWrite;
+extern char g_runDriver[CONSOLE_NAME_SIZE];
+extern int g_runJobs;
+// Why nothing was asked ("" when something was): the JSON says it.
+extern char g_runNothingAsked[REASON_SIZE];
 void WriteFormatted(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// What was asked for ("" when something was): the JSON's nothingAsked.
+extern char g_runTarget[CONSOLE_NAME_SIZE + 32];
+
+// log.cpp: the one line of a run that asked nothing.
+int AppendNothingAskedLine(const char *path, const char *target, const char *reason,
+                           char *error, size_t errorSize);
 
 // words.cpp
 const char *SourceName(int source);
@@ -31,6 +44,11 @@ void AppendQuoted(char *words, size_t wordsSize, const char *value);
 void DescribeOutcome(const WalkReport *walk, int isSystem, int version, char *words,
                      size_t wordsSize);
 void FormatDuration(char *text, size_t textSize, DWORD milliseconds);
+// The requests a walk sent, as the table counts them: every answered
+// exchange, and each of the attempts of a request that got no reply.
+int WalkAttempts(const WalkReport *walk);
+// The system's words for an error, without a full stop, and its number.
+void DescribeSystemWords(DWORD error, char *text, size_t textSize);
 const char *TypeName(DWORD type);
 // The text of a stored value that starts at *at (the engine's ANSI code
 // page) in UTF-8, and *at moved past its NUL; 0 at the list's end.

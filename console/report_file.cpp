@@ -16,6 +16,13 @@ static char s_partialPath[CONSOLE_PATH_SIZE + 32];
 char g_runTime[32];
 char g_runComputer[(MAX_COMPUTERNAME_LENGTH + 1) * UTF8_PER_UNIT];
 char g_runQueryMap[CONSOLE_PATH_SIZE];
+int g_runWrite;
+char g_runDriver[CONSOLE_NAME_SIZE];
+int g_runJobs;
+char g_runNothingAsked[REASON_SIZE];
+char g_runTarget[CONSOLE_NAME_SIZE + 32];
+// --log named a folder that is not there: no line can be appended.
+static int s_logUnusable;
 
 void WriteText(const char *text)
 {
@@ -36,8 +43,12 @@ void GetQueryMapPathUtf8(char *path, size_t pathSize)
     AppendText(path, pathSize, "VRUnPQ.xml");
 }
 
-static void TakeRunFacts(void)
+static void TakeRunFacts(const ConsoleOptions *options)
 {
+    g_runWrite = options->write;
+    CopyText(g_runDriver, COUNTOF(g_runDriver), options->hasDriver ? options->driver : "");
+    g_runJobs = options->mode == MODE_ALL ? options->jobs : 1;
+    g_runNothingAsked[0] = '\0';
     SYSTEMTIME now;
     WCHAR computer[MAX_COMPUTERNAME_LENGTH + 1];
     DWORD size = COUNTOF(computer);
@@ -57,11 +68,49 @@ static void RemovePartial(void)
         DeleteFileW(partial);
 }
 
+// The folder of a file named on the command line ("." for none), and 1
+// when it is there to write into; otherwise error names it, the option and
+// the system's words.
+static int CheckFolder(const char *option, const char *path, char *error, size_t errorSize)
+{
+    char folder[CONSOLE_PATH_SIZE], words[LONG_TEXT_SIZE];
+    WCHAR wide[PATH_TEXT_SIZE];
+    CopyText(folder, COUNTOF(folder), path);
+    char *end = NULL;
+    for (char *c = folder; *c != '\0'; c++) {
+        if (*c == '\\' || *c == '/')
+            end = c;
+    }
+    if (end == NULL)
+        return 1;                       // the current folder
+    // "C:\report.json": the folder is the drive's root, with its backslash.
+    end[end == folder || end[-1] == ':' ? 1 : 0] = '\0';
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    if (Utf8ToWide(folder, wide, COUNTOF(wide)))
+        attributes = GetFileAttributesW(wide);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return 1;
+    DescribeSystemWords(attributes == INVALID_FILE_ATTRIBUTES ? GetLastError()
+                                                              : (DWORD)ERROR_DIRECTORY,
+                        words, COUNTOF(words));
+    FormatText(error, errorSize, "%s: the folder \"%s\" cannot be used: %s", option, folder,
+               words);
+    return 0;
+}
+
 int BeginReport(const ConsoleOptions *options, char *error, size_t errorSize)
 {
     WCHAR partial[PATH_TEXT_SIZE + 32];
-    TakeRunFacts();
+    char words[LONG_TEXT_SIZE];
+    TakeRunFacts(options);
     s_outFile = INVALID_HANDLE_VALUE;
+    // A history that cannot take tonight's lines is known before anything
+    // is asked or written.
+    s_logUnusable = options->hasLog && !CheckFolder("--log", options->log, error, errorSize);
+    if (s_logUnusable)
+        return 0;
+    if (options->hasOutput && !CheckFolder("--output", options->output, error, errorSize))
+        return 0;
     if (options->hasOutput) {
         CopyText(s_outputPath, COUNTOF(s_outputPath), options->output);
         // Beside the file, so that the move is a rename on the same volume.
@@ -71,8 +120,9 @@ int BeginReport(const ConsoleOptions *options, char *error, size_t errorSize)
             s_outFile = CreateFileW(partial, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, NULL);
         if (s_outFile == INVALID_HANDLE_VALUE) {
-            FormatText(error, errorSize, "--output: \"%s\" cannot be written (error %lu)",
-                       s_partialPath, GetLastError());
+            DescribeSystemWords(GetLastError(), words, COUNTOF(words));
+            FormatText(error, errorSize, "--output: \"%s\" cannot be written beside \"%s\": %s",
+                       s_partialPath, s_outputPath, words);
             return 0;
         }
         // A file takes the report as UTF-8, whatever standard output is.
@@ -87,8 +137,16 @@ int BeginReport(const ConsoleOptions *options, char *error, size_t errorSize)
 int FinishReport(char *error, size_t errorSize)
 {
     WCHAR partial[PATH_TEXT_SIZE + 32], output[PATH_TEXT_SIZE];
-    if (s_outFile == INVALID_HANDLE_VALUE)
-        return 1;
+    if (s_outFile == INVALID_HANDLE_VALUE) {
+        // Standard output too must take the whole report (a closed or full
+        // pipe, a full disk): a report lost is a run that failed.
+        FlushOutput();
+        if (!OutputFailed())
+            return 1;
+        CopyText(error, errorSize, "the report could not be written whole to standard output "
+                 "(a closed or full pipe, or a full disk)");
+        return 0;
+    }
     FlushOutput();
     int ok = !OutputFailed();
     ok = FlushFileBuffers(s_outFile) && ok;
@@ -110,6 +168,37 @@ int FinishReport(char *error, size_t errorSize)
         return 0;
     }
     return 1;
+}
+
+void ReportNothingAsked(const ConsoleOptions *options, const char *reason)
+{
+    char error[LONG_TEXT_SIZE];
+    // What was asked for, in the words the log's printer field holds.
+    if (options->mode == MODE_PRINTER)
+        FormatText(g_runTarget, COUNTOF(g_runTarget), "printer \"%s\"", options->printer);
+    else if (options->mode == MODE_ADDRESS)
+        FormatText(g_runTarget, COUNTOF(g_runTarget), "address %s", options->address);
+    else if (options->hasDriver)
+        FormatText(g_runTarget, COUNTOF(g_runTarget), "every printer of driver \"%s\"",
+                   options->driver);
+    else
+        CopyText(g_runTarget, COUNTOF(g_runTarget), "every local printer");
+    CopyText(g_runNothingAsked, COUNTOF(g_runNothingAsked), reason);
+    // The report: only when it was begun (its file could be made).
+    if (g_runTime[0] != '\0' && (!options->hasOutput || s_outFile != INVALID_HANDLE_VALUE)) {
+        if (options->json) {
+            WriteJsonDocument(NULL, 0, 0, 0, 0, 0, EXIT_NOTHING_ASKED);
+        } else {
+            WriteFormatted("Nothing asked for %s: %s; nothing written\n\n", g_runTarget, reason);
+            WriteSummaryLine(0, 0, 0, 0);
+        }
+    }
+    if (options->hasLog && !s_logUnusable &&
+        !AppendNothingAskedLine(options->log, g_runTarget, reason, error, COUNTOF(error))) {
+        WriteErrorText("VRAutoDetect: ");
+        WriteErrorText(error);
+        WriteErrorText("\n");
+    }
 }
 
 void WriteFormatted(const char *format, ...)

@@ -22,7 +22,21 @@ static void WriteDiagnostic(const char *text)
     WriteText("\n");
 }
 
-static void WriteWalkLine(const char *label, const WalkReport *walk, int isSystem, int version)
+// A message already shown under an earlier walk of the same printer (a
+// silent printer's connection message) is not repeated.
+static int ShownBefore(const WalkReport *const *earlier, int count, const char *text)
+{
+    for (int w = 0; w < count; w++) {
+        for (int i = 0; i < earlier[w]->diagnosticCount && i < DIAGNOSTIC_SLOTS; i++) {
+            if (strcmp(earlier[w]->diagnostics[i], text) == 0)
+                return 1;
+        }
+    }
+    return 0;
+}
+
+static void WriteWalkLine(const char *label, const WalkReport *walk, int isSystem, int version,
+                          const WalkReport *const *earlier, int earlierCount)
 {
     char words[WORDS_SIZE];
     char duration[32];
@@ -44,8 +58,10 @@ static void WriteWalkLine(const char *label, const WalkReport *walk, int isSyste
                            walk->exchanges == 1 ? "" : "s", duration);
     }
     WriteText("\n");
-    for (int i = 0; i < walk->diagnosticCount && i < DIAGNOSTIC_SLOTS; i++)
-        WriteDiagnostic(walk->diagnostics[i]);
+    for (int i = 0; i < walk->diagnosticCount && i < DIAGNOSTIC_SLOTS; i++) {
+        if (!ShownBefore(earlier, earlierCount, walk->diagnostics[i]))
+            WriteDiagnostic(walk->diagnostics[i]);
+    }
     if (walk->diagnosticCount > DIAGNOSTIC_SLOTS)
         WriteFormatted("      ! (%d more messages)\n", walk->diagnosticCount - DIAGNOSTIC_SLOTS);
 }
@@ -103,7 +119,10 @@ void WritePrinterTable(const PrinterReport *report)
                        report->driver, report->port);
     else
         WriteFormatted("Address %s  (no printer)\n", fields->address);
-    if (report->asked || report->status == PRINTER_SKIPPED) {
+    // The settings once they are known: a name that does not resolve is
+    // shown with them although nothing was asked.
+    if (!report->localPort && (report->asked || report->status == PRINTER_SKIPPED ||
+                               report->fields.address[0] != '\0')) {
         if (report->resolved[0] != '\0')
             WriteFormatted("  %-13s %-24s from %s, resolves to %s\n", "address",
                            fields->address, SourceName(report->sources.address),
@@ -124,10 +143,14 @@ void WritePrinterTable(const PrinterReport *report)
                        SourceName(report->sources.timeout));
     }
     if (report->asked) {
-        WriteWalkLine("sysDescr.0", &report->sysDescr, 1, report->security.version);
-        for (int option = 0; option < FEATURE_OPTION_COUNT; option++)
-            WriteWalkLine(g_featureOptions[option].optionName, &report->options[option], 0,
-                          report->security.version);
+        const WalkReport *walks[1 + FEATURE_OPTION_COUNT];
+        walks[0] = &report->sysDescr;
+        WriteWalkLine("sysDescr.0", walks[0], 1, report->security.version, walks, 0);
+        for (int option = 0; option < FEATURE_OPTION_COUNT; option++) {
+            walks[option + 1] = &report->options[option];
+            WriteWalkLine(g_featureOptions[option].optionName, walks[option + 1], 0,
+                          report->security.version, walks, option + 1);
+        }
         if (report->noOptionAnywhere)
             WriteText("  ! Warning: the printer answers, but has nothing under any of the four "
                       "options' OIDs:\n    the query map may not be the one for this model\n");

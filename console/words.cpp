@@ -2,6 +2,7 @@
 // a stored value, where a setting came from.
 #include "console/console.h"
 #include "console/report.h"
+#include "common/report.h"
 #include "common/text.h"
 #include "snmp/snmp_engine.h"
 
@@ -174,6 +175,27 @@ void DescribeOutcome(const WalkReport *walk, int isSystem, int version, char *wo
     }
 }
 
+int WalkAttempts(const WalkReport *walk)
+{
+    if (walk->outcome != OUTCOME_NO_ANSWER)
+        return walk->exchanges;
+    // The engine counts the request that got no reply as one exchange.
+    return (walk->exchanges > 1 ? walk->exchanges - 1 : 0) + REQUEST_ATTEMPTS;
+}
+
+void DescribeSystemWords(DWORD error, char *text, size_t textSize)
+{
+    char message[LONG_TEXT_SIZE], shown[LONG_TEXT_SIZE * UTF8_PER_UNIT];
+    size_t length = DescribeSystemError(error, message, COUNTOF(message));
+    // Within a sentence of the report: without its own full stop.
+    while (length > 0 && (message[length - 1] == '.' || message[length - 1] == ' '))
+        message[--length] = '\0';
+    // The system speaks the ANSI code page; the report UTF-8.
+    AnsiToUtf8(message, shown, COUNTOF(shown));
+    FormatText(text, textSize, "%s (error %lu)", length > 0 ? shown : "system error",
+               (unsigned long)error);
+}
+
 void FormatDuration(char *text, size_t textSize, DWORD milliseconds)
 {
     FormatText(text, textSize, "%lu.%02lu s", (unsigned long)(milliseconds / 1000),
@@ -217,7 +239,7 @@ void DescribeValue(const RawValue *value, char *words, size_t wordsSize)
                                                             : (DWORD)STORED_VALUE_BYTES;
     words[0] = '\0';
     if (!value->present) {
-        CopyText(words, wordsSize, "(not written)");
+        CopyText(words, wordsSize, "(none stored)");
         return;
     }
     switch (value->type) {
