@@ -220,7 +220,13 @@ void WriteJsonDocument(const PrinterReport *reports, int count, int detected, in
     WriteJsonString(VR_VERSION_TEXT);
     WriteText(",\n  \"queryMap\": ");
     WriteJsonString(g_runQueryMap);
-    WriteFormatted(",\n  \"write\": %s,\n  \"driver\": ", g_runWrite ? "true" : "false");
+    WriteText(",\n  \"printers\": [\n");
+    for (int i = 0; i < count; i++) {
+        WriteJsonPrinter(&reports[i]);
+        WriteText(i + 1 < count ? ",\n" : "\n");
+    }
+    // What the run was asked to do, and whether anything was asked.
+    WriteFormatted("  ],\n  \"write\": %s,\n  \"driver\": ", g_runWrite ? "true" : "false");
     if (g_runDriver[0] != '\0')
         WriteJsonString(g_runDriver);
     else
@@ -235,12 +241,7 @@ void WriteJsonDocument(const PrinterReport *reports, int count, int detected, in
     } else {
         WriteText("null");
     }
-    WriteText(",\n  \"printers\": [\n");
-    for (int i = 0; i < count; i++) {
-        WriteJsonPrinter(&reports[i]);
-        WriteText(i + 1 < count ? ",\n" : "\n");
-    }
-    WriteFormatted("  ],\n  \"summary\": {\"detected\": %d, \"failed\": %d, \"skipped\": %d, "
+    WriteFormatted(",\n  \"summary\": {\"detected\": %d, \"failed\": %d, \"skipped\": %d, "
                    "\"milliseconds\": %lu},\n  \"exitCode\": %d\n}\n",
                    detected, failed, skipped, (unsigned long)milliseconds, exitCode);
     FlushOutput();

@@ -56,19 +56,18 @@ int main(int argc, char **argv)
     if (options.child)
         return RunWorker(&options);
     // A report or history that cannot be kept is known before anything is
-    // asked: nothing is (the history says so when it can).
+    // asked: nothing is (the report or the history says so when it can).
+    int exitCode;
     if (!BeginReport(&options, error, COUNTOF(error))) {
         WriteErrorText("VRAutoDetect: ");
         WriteErrorText(error);
         WriteErrorText("; nothing was asked\n");
         ReportNothingAsked(&options, error);
         WipeV3Security();
-        return EXIT_NOTHING_ASKED;
-    }
-    // Without the query map no option can be asked about: said before any
-    // printer is asked, with nothing written.
-    int exitCode;
-    if (!LoadQueryMap()) {
+        exitCode = EXIT_NOTHING_ASKED;
+    } else if (!LoadQueryMap()) {
+        // Without the query map no option can be asked about: said before
+        // any printer is asked, with nothing written.
         char reason[REASON_SIZE];
         GetQueryMapPathUtf8(programPath, COUNTOF(programPath));
         WriteErrorText("VRAutoDetect: the query map cannot be read: ");

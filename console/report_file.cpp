@@ -106,9 +106,9 @@ int BeginReport(const ConsoleOptions *options, char *error, size_t errorSize)
     s_outFile = INVALID_HANDLE_VALUE;
     // A history that cannot take tonight's lines is known before anything
     // is asked or written.
-    s_logUnusable = options->hasLog && !CheckFolder("--log", options->log, error, errorSize);
-    if (s_logUnusable)
-        return 0;
+    char logError[LONG_TEXT_SIZE];
+    s_logUnusable = options->hasLog && !CheckFolder("--log", options->log, logError,
+                                                    COUNTOF(logError));
     if (options->hasOutput && !CheckFolder("--output", options->output, error, errorSize))
         return 0;
     if (options->hasOutput) {
@@ -131,6 +131,11 @@ int BeginReport(const ConsoleOptions *options, char *error, size_t errorSize)
     if (!options->json)
         WriteFormatted("VRAutoDetect %s on %s at %s; query map %s\n\n", VR_VERSION_TEXT,
                        g_runComputer, g_runTime, g_runQueryMap);
+    // The report is begun, and will say why nothing was asked.
+    if (s_logUnusable) {
+        CopyText(error, errorSize, logError);
+        return 0;
+    }
     return 1;
 }
 

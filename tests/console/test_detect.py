@@ -46,11 +46,15 @@ MAP = {"HardDisk": E + "1", "RAMDisk": E + "1", "3000Finisher": E + "2",
 # The engine agent: odd bytes under .20.2, a refusal under .30.5.
 REFUSING_MAP = dict(MAP, HardDisk=E + "2", RAMDisk=E + "2", **{"3000Finisher": "1.3.6.1.4.1.55555.30.5"})
 NO_PUNCH = {k: v for k, v in MAP.items() if k != "PunchingUnit"}
+# Another model's OIDs: the printer answers, with nothing under any of them.
+OTHER_MAP = {k: E + "9" for k in MAP}
 GOOD = {"QV_AutoCfgDisk": b"HDD 320 GB\0RAM 2 GB\0\0", "QV_AutoCfgFinisher": b"SR3000\0\0",
         "QV_AutoCfgPunchUnit": b"\0", "QV_AutoCfgCassettes": b"Tray 2\0LCT\0\0",
         "QV_AutoCfgSuccess": b"\x01"}
 # An earlier good run of the dialog, settings included.
 DETECTED = dict(GOOD, QV_AutoComName=b"vrtest", QV_AutoTimeOut=b"6")
+EMPTY_LISTS = {"QV_AutoCfgDisk": b"\0", "QV_AutoCfgFinisher": b"\0", "QV_AutoCfgPunchUnit": b"\0",
+               "QV_AutoCfgCassettes": b"\0", "QV_AutoCfgSuccess": b"\x01"}
 OLD = b"old\0\0"
 OLD_LISTS = {"QV_AutoCfgDisk": OLD, "QV_AutoCfgFinisher": OLD, "QV_AutoCfgPunchUnit": OLD,
              "QV_AutoCfgCassettes": OLD}
@@ -98,12 +102,14 @@ def windows_path(path):
 # name, map, arguments, exit code, words in the output, values afterwards
 # (None: the printer's values are not looked at); a 7th column: "before",
 # the values stored first (else none); "fault", the spooler's fault (the
-# program with its call table wrapped, which also counts the writes); "env".
+# program with its call table wrapped, which also counts the writes); "env";
+# "absent", words that must not be in the output; "once", words said exactly
+# once; "log", the words of the one line --log appends.
 CASES = [
     ("detected", MAP, PORT, 0,
      ["sysDescr.0", "answers, but has nothing under sysDescr", "from port monitor",
       'detected: "HDD 320 GB", "RAM 2 GB"', "detected: the sub-tree holds no text values",
-      'QV_AutoCfgDisk       would change stored (not written); detected "HDD 320 GB", "RAM 2 GB"',
+      'QV_AutoCfgDisk       would change stored (none stored); detected "HDD 320 GB", "RAM 2 GB"',
       "=> DETECTED", "nothing written", "Summary: 1 detected, 0 failed, 0 skipped"], {}),
     # Stored settings are written only when given.
     ("detected-write", MAP, PORT + ["--write"], 0, ["changed values written and read back"], GOOD),
@@ -122,6 +128,41 @@ CASES = [
      ["PunchingUnit  1.3.6.1.4.1.55555.20.9", "nothing under this sub-tree: the printer answers"], {}),
     ("nothing-anywhere", {k: E + "9" for k in MAP}, PORT, 0,
      ["=> DETECTED", "the query map may not be the one for this model"], {}),
+    # Another model's map over stored options: nothing written, the map named
+    # in the report and the history; a base model's first night is written;
+    # the one way to store empty lists over parts is asked for by name.
+    ("other-model-map", OTHER_MAP, PORT + ["--write"], 1,
+     ["FAILED (the printer answers, but has nothing under any option's OID of the query map Z:\\",
+      "\\other-model-map\\VRUnPQ.xml, while its stored options name parts: the map may be another "
+      "model's", 'QV_AutoCfgDisk       kept         stored "HDD 320 GB", "RAM 2 GB"', KEPT], DETECTED,
+     {"before": DETECTED, "log": ["failed, kept: the printer answers, but has nothing under any "
+                                  "option's OID of the query map Z:\\", "\tno change"]}),
+    ("first-night", OTHER_MAP, PORT + ["--write"], 0,
+     ["QV_AutoCfgDisk       changed      stored (none stored); detected (empty list)",
+      "changed values written and read back"], EMPTY_LISTS),
+    ("accept-no-options", OTHER_MAP, PORT + ["--write", "--accept-no-options"], 0,
+     ['QV_AutoCfgDisk       changed      stored "HDD 320 GB", "RAM 2 GB"; detected (empty list)',
+      "changed values written and read back"], dict(DETECTED, **EMPTY_LISTS), {"before": DETECTED}),
+    # Printers that cannot be asked, said once in words, nothing walked.
+    ("unresolvable", MAP, ["--printer", "VRDetect Nowhere", "--timeout", "1"], 1,
+     ["address       vrdetect-nowhere.invalid from port monitor",
+      'FAILED (the host name "vrdetect-nowhere.invalid" does not resolve: '],
+     None, {"absent": ["sysDescr.0", "not started", "HardDisk", "resolves to"],
+            "once": ["does not resolve"]}),
+    ("parallel-port", MAP, ["--printer", "VRDetect Parallel", "--timeout", "1"], 1,
+     ["SKIPPED: this printer's port has no network address (port \"LPT1:\")"], None,
+     {"absent": ["resolves to", "address  ", "sysDescr.0"]}),
+    ("silent-once", MAP, ["--printer", "VRDetect Silent", "--timeout", "1", "--write"], 1,
+     [KEPT], None, {"once": ["A connection to the printer could not be established."]}),
+    # A report or history in a folder that is not there: said before
+    # anything is asked, not a usage error.
+    ("output-folder-missing", MAP, PORT + ["--write", "--output", "Z:\\vr-nowhere\\last-run.json"], 3,
+     ['VRAutoDetect: --output: the folder "Z:\\vr-nowhere" cannot be used: ', "); nothing was asked"],
+     {}, {"absent": ["Usage:", "partial"]}),
+    ("log-folder-missing", MAP, PORT + ["--write", "--log", "Z:\\vr-nowhere\\history.log"], 3,
+     ['VRAutoDetect: --log: the folder "Z:\\vr-nowhere" cannot be used: ', "); nothing was asked",
+      "Nothing asked for printer \"VRDetect Port\": --log: the folder",
+      "Summary: 0 detected, 0 failed, 0 skipped"], {}, {"absent": ["Usage:"]}),
     ("silent", MAP, ["--printer", "VRDetect Silent", "--timeout", "1"], 1,
      [NO_ANSWER, "not walked: an earlier walk got no answer", "FAILED (" + SILENT_PRINTER,
       "[4 attempts, no reply in 4.", "! Warning: A connection to the printer could not be established."], None),
@@ -370,13 +411,24 @@ for name, query_map, args, code, words, expected, *more in CASES:
     extra = dict(more.get("env", {}))
     if "fault" in more:
         extra["VR_TEST_SPOOLER_FAULT"] = more["fault"]
-    run = wine(exe, *args, extra_env=extra)
+    history = os.path.join(scratch, name + ".log")
+    if os.path.exists(history):
+        os.remove(history)
+    run = wine(exe, *args, *(["--log", windows_path(history)] if "log" in more else []),
+               extra_env=extra)
     out = (run.stdout + run.stderr).decode("utf-8")
     check(not [p for p in SECRETS if p in out], "%s: a password in the output" % name)
     print("---- %s: exit %d\n%s" % (name, run.returncode, out))
     check(run.returncode == code, "%s: exit code %d, not %d" % (name, run.returncode, code))
     for w in words:
         check(w in out, "%s: no %r in the output" % (name, w))
+    for w in more.get("absent", []):
+        check(w not in out, "%s: %r in the output" % (name, w))
+    for w in more.get("once", []):
+        check(out.count(w) == 1, "%s: %r said %d times" % (name, w, out.count(w)))
+    if "log" in more:
+        lines = open(history, "rb").read().decode("utf-8").split("\r\n") if os.path.exists(history) else []
+        check(len(lines) == 2 and all(w in lines[0] for w in more["log"]), "%s: --log %r" % (name, lines))
     if expected is not None:
         check(stored(printer) == expected, "%s: values %r, not %r" % (name, stored(printer), expected))
 
@@ -422,6 +474,11 @@ check(status == {"VRDetect Half": "failed", "VRDetect No Address": "skipped",
                   "VRDetect Port C": "detected", "VRDetect Silent": "failed"}, "--all: %r" % status)
 check(fleet["summary"]["failed"] == 2 and fleet["exitCode"] == 1 and run.returncode == 1
       and run.stderr == b"", "--all: %r, stderr %r" % (fleet["summary"], run.stderr))
+silent = [p for p in fleet["printers"] if p["printer"] == "VRDetect Silent"][0]
+check([(o["walk"]["oid"], o["walk"]["outcome"], o["walk"].get("attempts")) for o in silent["options"][:2]] ==
+      [(E + "1", "no answer", 4), (E + "2", "not walked", 0)] and fleet["write"] is False and
+      fleet["jobs"] == 4 and silent["timeout"]["value"] == 1,
+      "--all: the silent printer's walks %r" % silent["options"][:2])
 sequential = sum(p["milliseconds"] for p in fleet["printers"])
 check(fleet["summary"]["milliseconds"] < 0.7 * sequential,
       "--all: %d ms for printers of %d ms together" % (fleet["summary"]["milliseconds"], sequential))
@@ -460,6 +517,60 @@ check(len(lines) == 3 and lines[2] == "" and
       lines[1].split("\t")[2:] == ["VRDetect Port", "detected, unchanged", "no change"],
       "--log: %r" % lines)
 store("VRDetect Port", {})
+
+# A run that asks nothing (exit 3) replaces an earlier report whole with one
+# that says what was asked for and why nothing was, and logs one line.
+NOTHING_ASKED = [
+    ("typo-driver", MAP, ["--all", "--driver", "VR Detect Typo Driver", "--write", "--json"],
+     'every printer of driver "VR Detect Typo Driver"', 'no local printer of driver "VR Detect Typo Driver"'),
+    ("typo-printer", MAP, ["--printer", "VRDetect Typo", "--write", "--json"], 'printer "VRDetect Typo"',
+     'no printer named "VRDetect Typo" on this computer'),
+    ("no-map-json", None, PORT + ["--json"], 'printer "VRDetect Port"', "the query map cannot be read: Z:\\"),
+    ("typo-driver-table", MAP, ["--all", "--driver", "VR Detect Typo Driver"],
+     'every printer of driver "VR Detect Typo Driver"', 'no local printer of driver "VR Detect Typo Driver"'),
+]
+for label, query_map, args, target, reason in NOTHING_ASKED:
+    for f in (report, log):
+        with open(f, "wb") as earlier:
+            earlier.write(b"last night's\r\n" * 1000)
+    run = wine(install(label, query_map), *args, "--output", windows_path(report),
+               "--log", windows_path(log))
+    body = open(report, "rb").read().decode("utf-8")
+    if "--json" in args:
+        try:
+            said = json.loads(body)
+        except ValueError:
+            said = {"body": body[:200]}
+        check(said.get("exitCode") == 3 and said.get("printers") == [] and (said.get("nothingAsked") or {})
+              .get("for") == target and said["nothingAsked"]["reason"].startswith(reason),
+              "%s: the report %r" % (label, said))
+    else:
+        check(body.startswith("VRAutoDetect ") and "\nNothing asked for %s: %s; nothing written\n" %
+              (target, reason) in body.replace("\r\n", "\n") and "Summary: " in body,
+              "%s: the report %r" % (label, body[:400]))
+    lines = open(log, "rb").read().decode("utf-8").split("\r\n")[1000:]
+    check(run.returncode == 3 and len(lines) == 2 and lines[0].split("\t")[2] == target and
+          lines[0].split("\t")[3].startswith("nothing asked: " + reason),
+          "%s: exit %d, --log %r" % (label, run.returncode, lines))
+
+# A report that standard output does not take whole fails the run, as a
+# failed --output does.
+with open("/dev/full", "wb") as full:
+    run = subprocess.run(["flock", "-s", "-o", prefix + ".lock", "wine", install("stdout-full", MAP),
+                          *PORT, "--timeout", "1"], env=env, stdout=full, stderr=subprocess.PIPE,
+                         timeout=300, stdin=subprocess.DEVNULL)
+check(run.returncode == 1 and b"the report could not be written whole to standard output" in run.stderr,
+      "stdout full: exit %d, %r" % (run.returncode, run.stderr))
+
+# What a script reads at the head of the JSON and per printer, with types.
+run = wine(install("json-words", MAP), "--all", "--driver", "VR Detect Words Driver", "--json")
+words = json.loads(run.stdout)
+check([words.get(k) for k in ("write", "driver", "jobs", "nothingAsked", "exitCode")] ==
+      [False, "VR Detect Words Driver", 4, None, 1] and
+      [(p["printer"], p["status"], p["changes"], p["sysDescr"], p["timeout"]["value"])
+       for p in words["printers"]] ==
+      [("VRDetect Nowhere", "failed", {}, None, 6), ("VRDetect Parallel", "skipped", {}, None, 6)],
+      "json head and types: %r" % {k: v for k, v in words.items() if k != "printers"})
 
 # SNMPv3 for every printer of a driver: the parent takes the passwords from
 # the file, whose lines win over the environment's, and hands the children
