@@ -261,6 +261,10 @@ USAGE_ERRORS = [
     (PORT + ["--shaaes-auth!"], "argument 3, after --printer, is no option"),
     (PORT + ["--driver", "VR Detect Test Driver"], "--driver: only with --all"),
     (["--all", "--write"], "--write: with --all only with --driver NAME"),
+    # Empty lists over stored parts: for one printer, named, with --write.
+    (PORT + ["--accept-no-options"], "--accept-no-options: only with --printer NAME --write"),
+    (["--all", "--driver", "VR Detect Test Driver", "--write", "--accept-no-options"],
+     "--accept-no-options: only with --printer NAME --write"),
 ]
 
 
