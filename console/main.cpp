@@ -83,7 +83,7 @@ int main(int argc, char **argv)
         exitCode = RunAllPrinters(&options, programPath);
         WipeV3Security();
     } else {
-        DetectOne(&options, &s_report);
+        DetectWithinBound(&options, &s_report);
         WipeV3Security();
         int detected = s_report.status == PRINTER_DETECTED;
         int failed = s_report.status == PRINTER_FAILED;
