@@ -288,9 +288,10 @@ def start(*args, extra_env=None):
                             stderr=subprocess.PIPE)
 
 
-def workers_of(case):
+def workers_of(case, marker=b" --worker"):
     """The running worker processes of a copy of the program (Wine shows each
-    process's Windows command line, which names the copy's directory)."""
+    process's Windows command line, which names the copy's directory); with
+    marker b"", every process of it."""
     directory = ("Z:" + os.path.abspath(os.path.join(scratch, case)).replace("/", "\\") + "\\").encode()
     found = set()
     for pid in filter(str.isdigit, os.listdir("/proc")):
@@ -298,7 +299,7 @@ def workers_of(case):
             line = open("/proc/%s/cmdline" % pid, "rb").read().replace(b"\0", b" ")
         except OSError:
             continue
-        if b" --worker" in line and line.startswith(directory):
+        if marker in line and line.startswith(directory):
             found.add(int(pid))
     return found
 
@@ -414,13 +415,16 @@ BROKEN_WORKERS = [
      (0, 50000)),
 ]
 broken = {}
-for case, fault, _, _ in ([] if only else BROKEN_WORKERS):
+# VR_DETECT_ONLY may name these rows too, and "bound".
+broken_rows = [row for row in BROKEN_WORKERS if not only or row[0] in only]
+for case, fault, _, _ in broken_rows:
     broken[case] = start(install(case, MAP, faults), "--all", "--driver", "VR Detect Pool Driver",
                          "--jobs", "1", "--timeout", "1", "--json",
                          extra_env={"VR_TEST_SPOOLER_FAULT": fault})
 # One printer has the bound a printer has in --all: an agent that keeps a
 # walk going ends it there (beside the table).
-if not only:
+endless = None
+if not only or "bound" in only:
     endless = endless_agent()
     endless.run = start(install("bound", MAP), "--address", "127.0.0.59", "--community", "public",
                         "--timeout", "1")
@@ -444,6 +448,43 @@ for name, query_map, args, code, words, expected, *more in CASES:
         check(w in out, "%s: no %r in the output" % (name, w))
     if expected is not None:
         check(stored(printer) == expected, "%s: values %r, not %r" % (name, stored(printer), expected))
+
+POOL = ["VRPool %d" % n for n in range(1, 6)]
+for case, fault, reason, (least, most) in broken_rows:
+    try:
+        out, err = broken[case].communicate(timeout=240)
+    except subprocess.TimeoutExpired:
+        # Never stopped: the hung worker goes, and the run with it.
+        for pid in workers_of(case):
+            os.kill(pid, signal.SIGKILL)
+        out, err = broken[case].communicate(timeout=60)
+    try:
+        pool = json.loads(out)["printers"]
+    except ValueError:
+        pool = [{"printer": "", "status": "no JSON: %r" % err}]
+    print("---- %s: %r" % (case, [(p["printer"], p["status"], p.get("reason")) for p in pool]))
+    detected = [] if fault == "fail-wait" else POOL[2:]
+    check([(p["printer"], p["status"]) for p in pool] ==
+          [(n, "detected" if n in detected else "failed") for n in POOL], "%s: %r" % (case, pool))
+    took = json.loads(out)["summary"]["milliseconds"] if pool[0]["printer"] else -1
+    check(pool[0].get("reason", "").startswith(reason) and least <= took < most,
+          "%s: %r, the run %d ms" % (case, pool[0], took))
+
+if endless:
+    try:
+        out, err = endless.run.communicate(timeout=150)
+    except subprocess.TimeoutExpired:
+        for pid in workers_of("bound", b""):
+            os.kill(pid, signal.SIGKILL)
+        out, err = endless.run.communicate(timeout=60)
+    endless.set()
+    endless.thread.join()
+    endless.socket.close()
+    out = out.decode("utf-8", "replace")
+    print("---- bound: exit %d\n%s" % (endless.run.returncode, out))
+    check(endless.run.returncode == 1 and "=> FAILED (sysDescr.0: no end within 50 s (the bound for "
+          "a time-out of 1 s): the agent kept the walk going)" in out and
+          "HardDisk      1.3.6.1.4.1.55555.20.1   not walked" in out, "bound: %r" % out[-600:])
 
 if only:
     print("%d failure(s)" % len(failures))
@@ -616,41 +657,6 @@ for label, body, code, said in SECRET_FILES:
           windows_path in out), "secrets %s: exit %d, %r" % (label, run.returncode, out))
     check(not [w for w in ["shaaes", STRAY] if w in out.replace("user \"shaaes\"", "")],
           "secrets %s: a line of the file shown: %r" % (label, out))
-
-POOL = ["VRPool %d" % n for n in range(1, 6)]
-for case, fault, reason, (least, most) in BROKEN_WORKERS:
-    try:
-        out, err = broken[case].communicate(timeout=240)
-    except subprocess.TimeoutExpired:
-        # Never stopped: the hung worker goes, and the run with it.
-        for pid in workers_of(case):
-            os.kill(pid, signal.SIGKILL)
-        out, err = broken[case].communicate(timeout=60)
-    try:
-        pool = json.loads(out)["printers"]
-    except ValueError:
-        pool = [{"printer": "", "status": "no JSON: %r" % err}]
-    print("---- %s: %r" % (case, [(p["printer"], p["status"], p.get("reason")) for p in pool]))
-    detected = [] if fault == "fail-wait" else POOL[2:]
-    check([(p["printer"], p["status"]) for p in pool] ==
-          [(n, "detected" if n in detected else "failed") for n in POOL], "%s: %r" % (case, pool))
-    took = json.loads(out)["summary"]["milliseconds"] if pool[0]["printer"] else -1
-    check(pool[0].get("reason", "").startswith(reason) and least <= took < most,
-          "%s: %r, the run %d ms" % (case, pool[0], took))
-
-try:
-    out, err = endless.run.communicate(timeout=150)
-except subprocess.TimeoutExpired:
-    endless.run.kill()
-    out, err = endless.run.communicate()
-endless.set()
-endless.thread.join()
-endless.socket.close()
-out = out.decode("utf-8", "replace")
-print("---- bound: exit %d\n%s" % (endless.run.returncode, out))
-check(endless.run.returncode == 1 and "=> FAILED (sysDescr.0: no end within 50 s (the bound for a "
-      "time-out of 1 s): the agent kept the walk going)" in out and
-      "HardDisk      1.3.6.1.4.1.55555.20.1   not walked" in out, "bound: %r" % out[-600:])
 
 # The pool's workers: a printer that never answers keeps its worker and
 # no other printer waits for it (each printer's table comes as it
