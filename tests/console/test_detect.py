@@ -292,14 +292,15 @@ def workers_of(case, marker=b" --worker"):
     """The running worker processes of a copy of the program (Wine shows each
     process's Windows command line, which names the copy's directory); with
     marker b"", every process of it."""
-    directory = ("Z:" + os.path.abspath(os.path.join(scratch, case)).replace("/", "\\") + "\\").encode()
+    unix = os.path.abspath(os.path.join(scratch, case))
+    directory = ("Z:" + unix.replace("/", "\\") + "\\").encode()
     found = set()
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             line = open("/proc/%s/cmdline" % pid, "rb").read().replace(b"\0", b" ")
         except OSError:
             continue
-        if marker in line and line.startswith(directory):
+        if marker in line and (line.startswith(directory) or line.startswith(unix.encode() + b"/")):
             found.add(int(pid))
     return found
 
@@ -346,7 +347,7 @@ def endless_agent():
             after = name[:-1] + (name[-1] + 1,) if name[-2:-1] == (7777,) else name + (7777, 1)
             time.sleep(0.5)
             agent.socket.sendto(message(request_id, [(after, tlv(0x04, b"more"))], community), peer)
-    agent.thread = threading.Thread(target=answer)
+    agent.thread = threading.Thread(target=answer, daemon=True)
     agent.thread.start()
     return agent
 
