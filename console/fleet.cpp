@@ -2,8 +2,9 @@
 // this program (the engine keeps process-wide state and one thread). Each
 // worker is handed one printer's name at a time over its standard input,
 // sets the engine's state afresh, detects it and hands the report back over
-// its standard output. A worker that dies or hangs costs the printer it had:
-// that printer is failed with the reason and a fresh worker takes the rest.
+// its standard output. A worker that dies, hangs or hands back what the
+// parent cannot use (CheckWorkerReport) costs the printer it had: that
+// printer is failed with the reason and a fresh worker takes the rest.
 // The table shows each printer as it completes, the JSON document lists them
 // in the order of their names.
 #include "console/console.h"
