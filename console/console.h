@@ -263,6 +263,17 @@ void GetQueryMapPathUtf8(char *path, size_t pathSize);
 
 // fleet.cpp: --all; returns the exit code.
 int RunAllPrinters(const ConsoleOptions *options, const char *programPath);
+// --printer and --address: DetectOne within the bound a printer has in
+// --all; a walk that the agent keeps going past it is cut, and the printer
+// fails with "no end within N s".
+void DetectWithinBound(const ConsoleOptions *options, PrinterReport *report);
+// 1 when every field of a report that is used as an index, a count or a
+// text lies within its range or buffer; otherwise 0, and why says which.
+int CheckWorkerReport(const PrinterReport *report, char *why, size_t whySize);
+// How the parent waits for its workers' messages: WaitForMultipleObjects,
+// unless a test build puts a failing wait in its place.
+extern DWORD(WINAPI *g_waitForWorkers)(DWORD count, const HANDLE *handles, BOOL all,
+                                        DWORD milliseconds);
 // --worker: printers from standard input, their reports to standard output,
 // until the input ends. 0 at the end of the input, 1 when a pipe broke.
 int RunWorker(const ConsoleOptions *options);

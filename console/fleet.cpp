@@ -2,8 +2,9 @@
 // this program (the engine keeps process-wide state and one thread). Each
 // worker is handed one printer's name at a time over its standard input,
 // sets the engine's state afresh, detects it and hands the report back over
-// its standard output. A worker that dies or hangs costs the printer it had:
-// that printer is failed with the reason and a fresh worker takes the rest.
+// its standard output. A worker that dies, hangs or hands back what the
+// parent cannot use (CheckWorkerReport) costs the printer it had: that
+// printer is failed with the reason and a fresh worker takes the rest.
 // The table shows each printer as it completes, the JSON document lists them
 // in the order of their names.
 #include "console/console.h"
@@ -34,7 +35,11 @@ enum {
     PRINTER_MARGIN_MS = 15000,
     // A worker whose input has ended and which does not end in this time is
     // stopped (it has no printer left to cost).
-    WORKER_EXIT_MS = 10000
+    WORKER_EXIT_MS = 10000,
+    // The time-outs a worker may tell: the number in the first two
+    // characters of the field ("-9" to "99").
+    LEAST_TIMEOUT_SECONDS = -9,
+    MOST_TIMEOUT_SECONDS = 99
 };
 
 // What a worker hands back: a header, then its body.
@@ -71,6 +76,7 @@ struct Worker {
     int stopped;                // stopped by the parent past its deadline
     // The message in hand: the reader's until ready is set, then the parent's.
     int ended;                  // the output ended or broke: nothing more comes
+    int unknown;                // ended on a header that is not this program's
     WorkerMessage header;
     DWORD received;             // body bytes read
     WorkerAsking asking;
@@ -83,6 +89,8 @@ static ReportSecurity s_security;
 // The worker's standard output, for its asking observer.
 static HANDLE s_workerOutput;
 static PrinterReport s_workerReport;
+
+DWORD(WINAPI *g_waitForWorkers)(DWORD, const HANDLE *, BOOL, DWORD) = WaitForMultipleObjects;
 
 // As the spooler orders names, on their UTF-16 form.
 static int ComparePrinterNames(const void *a, const void *b)
@@ -337,6 +345,7 @@ static DWORD WINAPI ReadWorkerMessages(void *parameter)
                      worker->header.size == sizeof(PrinterReport))
                 body = &worker->report;
             // Anything else is not this program's: nothing more is read.
+            worker->unknown = body == NULL;
             if (body == NULL || !ReadFully(worker->output, body, worker->header.size,
                                            &worker->received))
                 worker->ended = 1;
@@ -596,12 +605,148 @@ static void StartWorkers(Fleet *fleet)
     }
 }
 
+// ---------------------------------------------------------------- the checks
+
+static int Ended(const char *text, size_t size)
+{
+    return memchr(text, '\0', size) != NULL;
+}
+
+static int InRange(int value, int least, int most)
+{
+    return value >= least && value <= most;
+}
+
+static int CheckWalk(const WalkReport *walk, const char *label, char *why, size_t whySize)
+{
+    if (!InRange(walk->outcome, OUTCOME_NOT_WALKED_SILENT, OUTCOME_V3_CRYPTO_FAILED)) {
+        FormatText(why, whySize, "%s: outcome %d out of range", label, walk->outcome);
+        return 0;
+    }
+    if (!InRange(walk->valueCount, 0, SNMP_VALUE_SLOTS)) {
+        FormatText(why, whySize, "%s: %d values for %d slots", label, walk->valueCount,
+                   (int)SNMP_VALUE_SLOTS);
+        return 0;
+    }
+    // Counts the output shows or counts down from.
+    if (walk->diagnosticCount < 0 || walk->exchanges < 0) {
+        FormatText(why, whySize, "%s: %d messages, %d exchanges", label,
+                   walk->diagnosticCount, walk->exchanges);
+        return 0;
+    }
+    int ended = Ended(walk->oidText, sizeof(walk->oidText));
+    for (int i = 0; i < SNMP_VALUE_SLOTS; i++)
+        ended = ended && Ended(walk->values[i], sizeof(walk->values[i]));
+    for (int i = 0; i < DIAGNOSTIC_SLOTS; i++)
+        ended = ended && Ended(walk->diagnostics[i], sizeof(walk->diagnostics[i]));
+    if (!ended) {
+        FormatText(why, whySize, "%s: a text without its end", label);
+        return 0;
+    }
+    return 1;
+}
+
+static int CheckValues(const RawValue *values, const char *which, char *why, size_t whySize)
+{
+    for (int i = 0; i < STORED_VALUE_COUNT; i++) {
+        if (!InRange(values[i].present, 0, 1) || values[i].byteCount > STORED_VALUE_BYTES) {
+            FormatText(why, whySize, "%s %s: %lu bytes for %d", which, g_storedValueNames[i],
+                       (unsigned long)values[i].byteCount, (int)STORED_VALUE_BYTES);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int CheckWorkerReport(const PrinterReport *report, char *why, size_t whySize)
+{
+    const struct {
+        const char *name;
+        const char *text;
+        size_t size;
+    } texts[] = {
+        {"reason", report->reason, sizeof(report->reason)},
+        {"printer", report->printer, sizeof(report->printer)},
+        {"driver", report->driver, sizeof(report->driver)},
+        {"port", report->port, sizeof(report->port)},
+        {"address", report->fields.address, sizeof(report->fields.address)},
+        {"community", report->fields.community, sizeof(report->fields.community)},
+        {"time-out", report->fields.timeoutText, sizeof(report->fields.timeoutText)},
+        {"user", report->security.user, sizeof(report->security.user)},
+        {"resolved address", report->resolved, sizeof(report->resolved)},
+    };
+    if (report->size != sizeof(PrinterReport)) {
+        FormatText(why, whySize, "a size of %lu bytes", (unsigned long)report->size);
+        return 0;
+    }
+    if (!InRange(report->status, PRINTER_DETECTED, PRINTER_SKIPPED) ||
+        !InRange(report->storeOutcome, STORE_NOT_ASKED, STORE_FAILED)) {
+        FormatText(why, whySize, "status %d, store outcome %d out of range", report->status,
+                   report->storeOutcome);
+        return 0;
+    }
+    for (int i = 0; i < STORED_VALUE_COUNT; i++) {
+        if (!InRange(report->changes[i], CHANGE_KEPT, CHANGE_NOT_STORED)) {
+            FormatText(why, whySize, "%s: change %d out of range", g_storedValueNames[i],
+                       report->changes[i]);
+            return 0;
+        }
+    }
+    for (size_t i = 0; i < COUNTOF(texts); i++) {
+        if (!Ended(texts[i].text, texts[i].size)) {
+            FormatText(why, whySize, "its %s without its end", texts[i].name);
+            return 0;
+        }
+    }
+    if (!CheckValues(report->stored, "stored", why, whySize) ||
+        !CheckValues(report->detected, "detected", why, whySize) ||
+        !CheckWalk(&report->sysDescr, "sysDescr.0", why, whySize))
+        return 0;
+    for (int option = 0; option < FEATURE_OPTION_COUNT; option++) {
+        if (!CheckWalk(&report->options[option], g_featureOptions[option].optionName, why,
+                       whySize))
+            return 0;
+    }
+    return 1;
+}
+
+// What a worker sent instead of a sound message for its printer; empty when
+// the message is sound. An "asking" message is sound once per printer.
+static void JudgeMessage(const Fleet *fleet, const Worker *worker, char *what, size_t whatSize)
+{
+    char why[REASON_SIZE];
+    what[0] = '\0';
+    if (worker->unknown) {
+        FormatText(why, COUNTOF(why), "a message of kind %lu and %lu bytes",
+                   (unsigned long)worker->header.kind, (unsigned long)worker->header.size);
+    } else if (worker->header.kind == MESSAGE_ASKING) {
+        if (worker->timeoutSeconds >= 0)
+            CopyText(why, COUNTOF(why), "a second \"asking\" message");
+        else if (!InRange(worker->asking.timeoutSeconds, LEAST_TIMEOUT_SECONDS,
+                          MOST_TIMEOUT_SECONDS))
+            FormatText(why, COUNTOF(why), "asking with a time-out of %d s",
+                       worker->asking.timeoutSeconds);
+        else
+            return;
+    } else if (!CheckWorkerReport(&worker->report, why, COUNTOF(why))) {
+        // A report whose fields cannot be used.
+    } else if (strcmp(worker->report.printer, fleet->printers[worker->printer].name) != 0) {
+        CopyText(what, whatSize, "its worker process handed back something else than this "
+                 "printer's report, and was stopped");
+        return;
+    } else {
+        return;
+    }
+    FormatText(what, whatSize, "its worker process handed back a malformed report (%s), and "
+               "was stopped", why);
+}
+
 // One message (or the end) from a worker.
 static void TakeMessage(Fleet *fleet, Worker *worker)
 {
     char why[REASON_SIZE];
     int index = worker->printer;
-    if (worker->ended) {
+    if (worker->ended && !worker->unknown) {
         if (index >= 0) {
             DescribeLoss(worker, why, COUNTOF(why));
             ReportWorkerFailure(&fleet->reports[index], fleet->printers[index].name, why);
@@ -611,38 +756,46 @@ static void TakeMessage(Fleet *fleet, Worker *worker)
         EndWorker(worker);
         return;
     }
-    if (worker->header.kind == MESSAGE_ASKING && index >= 0) {
-        worker->timeoutSeconds = worker->asking.timeoutSeconds;
-        worker->deadline = GetTickCount64() + PrinterBound(worker->timeoutSeconds);
-    } else if (worker->header.kind == MESSAGE_REPORT && index >= 0 &&
-               worker->report.size == sizeof(PrinterReport) &&
-               strcmp(worker->report.printer, fleet->printers[index].name) == 0) {
-        fleet->reports[index] = worker->report;
-        worker->printer = -1;
-        CompletePrinter(fleet, index);
-        HandNextPrinter(fleet, worker);
-    } else {
-        // Out of turn, or another printer's: the worker is not to be
-        // trusted with more.
-        if (index >= 0) {
-            FailPrinter(fleet, index, "its worker process handed back something else than "
-                        "this printer's report, and was stopped");
-            worker->printer = -1;
-        }
+    if (index < 0) {
+        // Out of turn: the worker is not to be trusted with more.
         TerminateProcess(worker->process, 1);
+    } else {
+        JudgeMessage(fleet, worker, why, COUNTOF(why));
+        if (why[0] != '\0') {
+            // Its printer costs it; the worker is not to be trusted with more.
+            FailPrinter(fleet, index, why);
+            fleet->reports[index].milliseconds = (DWORD)(GetTickCount64() - worker->handedAt);
+            worker->printer = -1;
+            TerminateProcess(worker->process, 1);
+        } else if (worker->header.kind == MESSAGE_ASKING) {
+            worker->timeoutSeconds = worker->asking.timeoutSeconds;
+            worker->deadline = GetTickCount64() + PrinterBound(worker->timeoutSeconds);
+        } else {
+            fleet->reports[index] = worker->report;
+            worker->printer = -1;
+            CompletePrinter(fleet, index);
+            HandNextPrinter(fleet, worker);
+        }
     }
-    SetEvent(worker->taken);
+    // A reader that ended on an unknown header reads no more.
+    if (worker->ended)
+        EndWorker(worker);
+    else
+        SetEvent(worker->taken);
 }
 
-// Stops the workers past their deadline; their output's end follows.
+// Stops the workers past their deadline; their output's end follows. A
+// stopped worker is stopped again while its end does not come, so that the
+// wait always has a deadline.
 static void StopLateWorkers(Fleet *fleet)
 {
     ULONGLONG now = GetTickCount64();
     for (int slot = 0; slot < fleet->options->jobs; slot++) {
         Worker *worker = &fleet->workers[slot];
-        if (worker->process == NULL || worker->stopped || now < worker->deadline)
+        if (worker->process == NULL || now < worker->deadline)
             continue;
         worker->stopped = 1;
+        worker->deadline = now + WORKER_EXIT_MS;
         TerminateProcess(worker->process, 1);
     }
 }
@@ -658,21 +811,20 @@ static void RunFleet(Fleet *fleet, char *lost, size_t lostSize)
         StartWorkers(fleet);
         int count = 0;
         ULONGLONG now = GetTickCount64(), soonest = 0;
+        // Every running worker has a deadline, a stopped one too.
         for (int slot = 0; slot < fleet->options->jobs; slot++) {
             const Worker *worker = &fleet->workers[slot];
             if (worker->process == NULL)
                 continue;
-            if (!worker->stopped && (count == 0 || worker->deadline < soonest))
+            if (count == 0 || worker->deadline < soonest)
                 soonest = worker->deadline;
             slots[count] = slot;
             waits[count++] = worker->ready;
         }
         if (count == 0)
             return;     // every printer done, every worker ended
-        DWORD wait = INFINITE;
-        if (soonest != 0)
-            wait = soonest > now ? (DWORD)(soonest - now) : 0;
-        DWORD which = WaitForMultipleObjects((DWORD)count, waits, FALSE, wait);
+        DWORD wait = soonest > now ? (DWORD)(soonest - now) : 0;
+        DWORD which = g_waitForWorkers((DWORD)count, waits, FALSE, wait);
         if (which == WAIT_TIMEOUT)
             StopLateWorkers(fleet);
         else if (which < WAIT_OBJECT_0 + (DWORD)count)
@@ -779,4 +931,80 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
     free(fleet.reports);
     free(fleet.printers);
     return exitCode;
+}
+
+// ---------------------------------------------------------------- one printer
+
+// --printer and --address have the bound of a printer in --all, from the
+// moment the agent is first asked. The engine's wait takes a quit request
+// as the end of its loop (handed on, so every later walk ends at once too);
+// a hook on this thread's messages, which the wait retrieves at least every
+// time its timer ticks and at every answer, posts it once the bound passes.
+static ULONGLONG s_boundDeadline;       // 0: the agent not asked yet
+static int s_boundPassed;
+
+static LRESULT CALLBACK WatchBound(int code, WPARAM removed, LPARAM message)
+{
+    if (code == HC_ACTION && s_boundDeadline != 0 && !s_boundPassed &&
+        GetTickCount64() >= s_boundDeadline) {
+        s_boundPassed = 1;
+        PostQuitMessage(0);
+    }
+    return CallNextHookEx(NULL, code, removed, message);
+}
+
+static void StartBound(const PrinterReport *report)
+{
+    s_boundDeadline = GetTickCount64() + PrinterBound(report->fields.timeoutSeconds);
+}
+
+// The walk the quit request cut ends as one whose request failed, without a
+// message, and so do those after it: the first is the walk with no end, the
+// others were not walked.
+static void TellBoundPassed(PrinterReport *report)
+{
+    WalkReport *walks[1 + FEATURE_OPTION_COUNT];
+    const char *labels[1 + FEATURE_OPTION_COUNT];
+    const char *cut = NULL;
+    walks[0] = &report->sysDescr;
+    labels[0] = "sysDescr.0";
+    for (int option = 0; option < FEATURE_OPTION_COUNT; option++) {
+        walks[1 + option] = &report->options[option];
+        labels[1 + option] = g_featureOptions[option].optionName;
+    }
+    for (size_t i = 0; i < COUNTOF(walks); i++) {
+        if (walks[i]->outcome != OUTCOME_REQUEST_FAILED || walks[i]->diagnosticCount != 0)
+            continue;
+        if (cut == NULL) {
+            cut = labels[i];
+            walks[i]->outcome = OUTCOME_TOO_LONG;
+        } else {
+            walks[i]->outcome = OUTCOME_NOT_WALKED_CHAIN;
+            walks[i]->exchanges = 0;
+        }
+    }
+    if (cut == NULL)
+        return;     // the bound passed after the last walk had ended
+    report->status = PRINTER_FAILED;
+    FormatText(report->reason, COUNTOF(report->reason), "%s: no end within %lu s (the bound "
+               "for a time-out of %d s): the agent kept the walk going", cut,
+               (unsigned long)(PrinterBound(report->fields.timeoutSeconds) / 1000),
+               report->fields.timeoutSeconds);
+}
+
+void DetectWithinBound(const ConsoleOptions *options, PrinterReport *report)
+{
+    MSG quit;
+    s_boundDeadline = 0;
+    s_boundPassed = 0;
+    HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, WatchBound, NULL, GetCurrentThreadId());
+    SetAskingObserver(StartBound);
+    DetectOne(options, report);
+    SetAskingObserver(NULL);
+    if (hook != NULL)
+        UnhookWindowsHookEx(hook);
+    if (s_boundPassed) {
+        PeekMessageA(&quit, NULL, WM_QUIT, WM_QUIT, PM_REMOVE);
+        TellBoundPassed(report);
+    }
 }

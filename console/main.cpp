@@ -87,7 +87,7 @@ int main(int argc, char **argv)
         WipeV3Security();
     } else {
         ReleaseQueryMap();
-        DetectOne(&options, &s_report);
+        DetectWithinBound(&options, &s_report);
         WipeV3Security();
         int detected = s_report.status == PRINTER_DETECTED;
         int failed = s_report.status == PRINTER_FAILED;

@@ -73,10 +73,13 @@ DWORD WINAPI RefusingSetPrinterData(HANDLE, LPSTR, DWORD, LPBYTE, DWORD)
     return ERROR_ACCESS_DENIED;
 }
 
+// The error a refused open leaves; a spooler may leave none at all.
+DWORD g_refusalError = ERROR_ACCESS_DENIED;
+
 BOOL WINAPI RefusingOpenPrinter(LPSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSA defaults)
 {
     if (defaults != NULL && (defaults->DesiredAccess & PRINTER_ACCESS_ADMINISTER)) {
-        SetLastError(ERROR_ACCESS_DENIED);
+        SetLastError(g_refusalError);
         return FALSE;
     }
     return OpenPrinterA(name, printer, defaults);
@@ -249,8 +252,14 @@ TEST_F(PrinterData, PrinterThatCannotBeOpenedWritesAndChangesNothing)
 TEST_F(PrinterData, RefusedAccessOrRefusedWriteIsReportedAsFailure)
 {
     g_spoolerCalls.openPrinter = RefusingOpenPrinter;
-    EXPECT_EQ(0, WriteAutoCfgValue("QV_AutoCfgSuccess", 1));
-    EXPECT_FALSE(ReadValueFromRegistry(PRINTER, "QV_AutoCfgSuccess").present);
+    for (DWORD error : {(DWORD)ERROR_ACCESS_DENIED, (DWORD)ERROR_SUCCESS}) {
+        SCOPED_TRACE(error);
+        g_refusalError = error;
+        EXPECT_EQ(0, WriteAutoCfgValue("QV_AutoCfgSuccess", 1));
+        EXPECT_NE((DWORD)ERROR_SUCCESS, StoreAutoCfgValue("QV_AutoCfgDisk", 1));
+        EXPECT_FALSE(ReadValueFromRegistry(PRINTER, "QV_AutoCfgSuccess").present);
+    }
+    g_refusalError = ERROR_ACCESS_DENIED;
 
     g_spoolerCalls.openPrinter = saved.openPrinter;
     g_spoolerCalls.setPrinterData = RefusingSetPrinterData;

@@ -5,11 +5,17 @@
 //   deny-write-open   an open for writing fails with access denied; reading works
 //   fail-third-write  the process's third SetPrinterData fails (disk full)
 //   misread           a value this process wrote reads back with its first byte changed
+//   misread-cassettes the same for QV_AutoCfgCassettes alone
+//   fail-wait         the parent of --all cannot wait for its workers (an invalid handle)
 //   short-report      a worker of --all hands its report over one byte short, then ends
-//   hang-report       a worker of --all keeps its report of "VRPool 1" and waits for
-//                     ever, as a worker that hangs
-//   other-report      a worker of --all hands its report of "VRPool 1" over as one of
-//                     "VRPool 9"
+// and for the report of "VRPool 1" in a worker of --all:
+//   hang-report       kept, and the worker waits for ever, as a worker that hangs
+//   other-report      handed over as one of "VRPool 9"
+//   outcome-report    its HardDisk walk with an outcome out of range
+//   count-report      its HardDisk walk with one value more than it has slots
+//   text-report       its reason without its end
+//   size-report       under a header one byte short, the worker going on
+//   asking-report     the "asking" message for it told twice
 // Every run prints "spooler writes: N" on standard error at its end.
 #undef main
 
@@ -73,7 +79,9 @@ static DWORD WINAPI FaultyGet(HANDLE printer, LPSTR name, LPDWORD type, LPBYTE d
                               LPDWORD needed)
 {
     DWORD status = GetPrinterDataA(printer, name, type, data, size, needed);
-    if (status != ERROR_SUCCESS || strcmp(s_fault, "misread") != 0 || *needed == 0)
+    if (status != ERROR_SUCCESS || strncmp(s_fault, "misread", 7) != 0 || *needed == 0)
+        return status;
+    if (strcmp(s_fault, "misread-cassettes") == 0 && strcmp(name, "QV_AutoCfgCassettes") != 0)
         return status;
     // The success flag is left alone: the list read back is what differs.
     for (int i = 0; i < 8; i++) {
@@ -81,6 +89,12 @@ static DWORD WINAPI FaultyGet(HANDLE printer, LPSTR name, LPDWORD type, LPBYTE d
             data[0] ^= 0x20;
     }
     return status;
+}
+
+static DWORD WINAPI FailingWait(DWORD, const HANDLE *, BOOL, DWORD)
+{
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
 }
 
 // A worker's messages pass through this relay to the parent. short-report:
@@ -115,12 +129,25 @@ static DWORD WINAPI RelayWorkerMessages(void *)
            ReadWhole(body, header[1])) {
         int report = header[0] == 2;
         PrinterReport *printer = (PrinterReport *)body;
+        // The worker tells that it asks while it detects that printer.
+        if (header[0] == 1 && strcmp(g_printerName, "VRPool 1") == 0 &&
+            strcmp(s_fault, "asking-report") == 0 &&
+            (!Forward(header, sizeof(header)) || !Forward(body, header[1])))
+            break;
         if (report && header[1] == sizeof(PrinterReport) &&
             strcmp(printer->printer, "VRPool 1") == 0) {
             if (strcmp(s_fault, "hang-report") == 0)
                 Sleep(INFINITE);
             if (strcmp(s_fault, "other-report") == 0)
                 CopyText(printer->printer, COUNTOF(printer->printer), "VRPool 9");
+            if (strcmp(s_fault, "outcome-report") == 0)
+                printer->options[0].outcome = 1000;
+            if (strcmp(s_fault, "count-report") == 0)
+                printer->options[0].valueCount = SNMP_VALUE_SLOTS + 1;
+            if (strcmp(s_fault, "text-report") == 0)
+                memset(printer->reason, 'x', sizeof(printer->reason));
+            if (strcmp(s_fault, "size-report") == 0)
+                header[1]--;
         }
         if (!Forward(header, sizeof(header)) ||
             !Forward(body, report && shorten ? header[1] - 1 : header[1]) || (report && shorten))
@@ -151,6 +178,8 @@ int main(int argc, char **argv)
     g_spoolerCalls.getPrinterData = FaultyGet;
     for (int i = 1; i < argc; i++)
         child |= strcmp(argv[i], "--worker") == 0;
+    if (!child && strcmp(s_fault, "fail-wait") == 0)
+        g_waitForWorkers = FailingWait;
     int relayed = strstr(s_fault, "-report") != NULL;
     int code = child && relayed ? RunRelayed(argc, argv) : RunConsoleProgram(argc, argv);
     fprintf(stderr, "spooler writes: %d\n", s_writes);

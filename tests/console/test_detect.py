@@ -93,6 +93,9 @@ private_secrets = os.path.join(scratch, "private.secrets")
 with open(private_secrets, "w") as f:
     f.write("auth=shaaes-auth\r\npriv=shaaes-priv\r\n")
 os.chmod(private_secrets, 0o600)
+# A folder where --output names a file: the report cannot be moved there.
+os.makedirs(os.path.join(scratch, "a-folder"), exist_ok=True)
+open(os.path.join(scratch, "a-folder", "kept"), "w").close()
 
 
 def windows_path(path):
@@ -192,6 +195,20 @@ CASES = [
     ("misread", MAP, PORT + ["--write"], 1,
      ['"VRDetect Port": QV_AutoCfgFinisher reads back other bytes than were written'], DETECTED,
      {"before": dict(DETECTED, QV_AutoCfgFinisher=OLD), "fault": "misread"}),
+    # Every value written is read back, not the first alone.
+    ("misread-later", MAP, PORT + ["--write"], 1,
+     ['"VRDetect Port": QV_AutoCfgCassettes reads back other bytes than were written',
+      "QV_AutoCfgDisk       changed", "QV_AutoCfgCassettes  not stored"], DETECTED,
+     {"before": dict(DETECTED, QV_AutoCfgDisk=OLD, QV_AutoCfgCassettes=OLD),
+      "fault": "misread-cassettes"}),
+    # The same bytes under another type are another value: written again.
+    ("other-type", MAP, PORT + ["--write"], 0,
+     ['QV_AutoCfgFinisher   changed      stored 53 52 33 30 30 30 00', "spooler writes: 3"],
+     DETECTED, {"before": dict(DETECTED, QV_AutoCfgFinisher=("hex", b"SR3000\0")),
+                "fault": "count"}),
+    # A report that cannot be put in its place fails the run.
+    ("output-not-moved", MAP, PORT + ["--output", windows_path(os.path.join(scratch, "a-folder"))],
+     1, ["--output: the report could not be moved over "], None),
     ("refusing", REFUSING_MAP, ["--address", "127.0.0.44", "--community", "public", "--timeout", "1"], 1,
      ["Address 127.0.0.44  (no printer)", "the agent refused the request: error status 5 (genErr)",
       "! Warning: Walk incomplete: the agent answered with error status 5 (genErr)",
@@ -295,6 +312,8 @@ def store(printer, values):
     lines = ["REGEDIT4", "", "[%s]" % key.replace("HKLM", "HKEY_LOCAL_MACHINE")]
     for name, body in values.items():
         kind = TYPES.get(name, "hex(7)")
+        if isinstance(body, tuple):
+            kind, body = body
         if kind == "sz":
             lines.append('"%s"="%s"' % (name, body.decode("latin-1")))
         else:
@@ -303,7 +322,8 @@ def store(printer, values):
     with open(path, "w", encoding="latin-1") as f:
         f.write("\r\n".join(lines) + "\r\n")
     wine("reg", "import", "Z:" + path.replace("/", "\\"))
-    check(stored(printer) == values, "%s: stored before %r" % (printer, stored(printer)))
+    check(stored(printer) == {k: v[1] if isinstance(v, tuple) else v for k, v in values.items()},
+          "%s: stored before %r" % (printer, stored(printer)))
 
 
 def start(*args, extra_env=None):
@@ -313,17 +333,19 @@ def start(*args, extra_env=None):
                             stderr=subprocess.PIPE)
 
 
-def workers_of(case):
+def workers_of(case, marker=b" --worker"):
     """The running worker processes of a copy of the program (Wine shows each
-    process's Windows command line, which names the copy's directory)."""
-    directory = ("Z:" + os.path.abspath(os.path.join(scratch, case)).replace("/", "\\") + "\\").encode()
+    process's Windows command line, which names the copy's directory); with
+    marker b"", every process of it."""
+    unix = os.path.abspath(os.path.join(scratch, case))
+    directory = ("Z:" + unix.replace("/", "\\") + "\\").encode()
     found = set()
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             line = open("/proc/%s/cmdline" % pid, "rb").read().replace(b"\0", b" ")
         except OSError:
             continue
-        if b" --worker" in line and line.startswith(directory):
+        if marker in line and (line.startswith(directory) or line.startswith(unix.encode() + b"/")):
             found.add(int(pid))
     return found
 
@@ -346,6 +368,32 @@ def silent_agent():
     requests and never answers."""
     agent = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     agent.bind(("127.0.0.58", 161))
+    return agent
+
+
+def endless_agent():
+    """127.0.0.59:161 taken by the test: every GetNext answered half a second
+    late with a name one further inside the sub-tree asked, so that a walk
+    never ends (until the engine's 4,096 exchanges, some 34 minutes)."""
+    sys.path.insert(0, os.path.join(here, "..", "agents"))
+    from snmp_ber import Malformed, message, parse_request, tlv
+    agent = threading.Event()
+    agent.socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    agent.socket.bind(("127.0.0.59", 161))
+    agent.socket.settimeout(0.5)
+
+    def answer():
+        while not agent.is_set():
+            try:
+                data, peer = agent.socket.recvfrom(2048)
+                community, _, request_id, name = parse_request(data)
+            except (socket.timeout, Malformed, ValueError):
+                continue
+            after = name[:-1] + (name[-1] + 1,) if name[-2:-1] == (7777,) else name + (7777, 1)
+            time.sleep(0.5)
+            agent.socket.sendto(message(request_id, [(after, tlv(0x04, b"more"))], community), peer)
+    agent.thread = threading.Thread(target=answer, daemon=True)
+    agent.thread.start()
     return agent
 
 
@@ -392,18 +440,40 @@ only = [n for n in os.environ.get("VR_DETECT_ONLY", "").split(",") if n]
 # Workers that cannot be trusted with "VRPool 1", one at a time, so that a
 # fresh worker must take the rest; beside the table. One hangs after it asked
 # (its report held back): stopped at the printer's bound, which for a
-# time-out of 1 s is 50 s. One hands its report over as another printer's.
+# time-out of 1 s is 50 s. The others hand back what the parent must not
+# use: each costs VRPool 1 only, and its worker is stopped at once (a worker
+# left running would hold the only slot until that bound). The reason's
+# beginning, and the run's time.
+MALFORMED = "its worker process handed back a malformed report ("
 BROKEN_WORKERS = [
     ("pool-hang", "hang-report", "its worker process gave no report within 50 s of asking (the "
-     "bound for a time-out of 1 s), and was stopped", (50000, 60000)),
+     "bound for a time-out of 1 s), and was stopped", (50000, 150000)),
     ("pool-other", "other-report", "its worker process handed back something else than this "
-     "printer's report, and was stopped", (0, 20000)),
+     "printer's report, and was stopped", (0, 50000)),
+    ("pool-outcome", "outcome-report", MALFORMED + "HardDisk: outcome 1000 out of range), and "
+     "was stopped", (0, 50000)),
+    ("pool-count", "count-report", MALFORMED + "HardDisk: 17 values for 16 slots)", (0, 50000)),
+    ("pool-text", "text-report", MALFORMED + "its reason without its end)", (0, 50000)),
+    ("pool-size", "size-report", MALFORMED + "a message of kind 2 and ", (0, 50000)),
+    ("pool-asking", "asking-report", MALFORMED + 'a second "asking" message)', (0, 50000)),
+    # The wait itself fails: every printer without a report is failed.
+    ("pool-wait", "fail-wait", "the run could not wait for its worker processes (error 6)",
+     (0, 50000)),
 ]
 broken = {}
-for case, fault, _, _ in ([] if only else BROKEN_WORKERS):
+# VR_DETECT_ONLY may name these rows too, and "bound".
+broken_rows = [row for row in BROKEN_WORKERS if not only or row[0] in only]
+for case, fault, _, _ in broken_rows:
     broken[case] = start(install(case, MAP, faults), "--all", "--driver", "VR Detect Pool Driver",
                          "--jobs", "1", "--timeout", "1", "--json",
                          extra_env={"VR_TEST_SPOOLER_FAULT": fault})
+# One printer has the bound a printer has in --all: an agent that keeps a
+# walk going ends it there (beside the table).
+endless = None
+if not only or "bound" in only:
+    endless = endless_agent()
+    endless.run = start(install("bound", MAP), "--address", "127.0.0.59", "--community", "public",
+                        "--timeout", "1")
 for name, query_map, args, code, words, expected, *more in CASES:
     if only and name not in only:
         continue
@@ -435,6 +505,43 @@ for name, query_map, args, code, words, expected, *more in CASES:
         check(len(lines) == 2 and all(w in lines[0] for w in more["log"]), "%s: --log %r" % (name, lines))
     if expected is not None:
         check(stored(printer) == expected, "%s: values %r, not %r" % (name, stored(printer), expected))
+
+POOL = ["VRPool %d" % n for n in range(1, 6)]
+for case, fault, reason, (least, most) in broken_rows:
+    try:
+        out, err = broken[case].communicate(timeout=240)
+    except subprocess.TimeoutExpired:
+        # Never stopped: the hung worker goes, and the run with it.
+        for pid in workers_of(case):
+            os.kill(pid, signal.SIGKILL)
+        out, err = broken[case].communicate(timeout=60)
+    try:
+        pool = json.loads(out)["printers"]
+    except ValueError:
+        pool = [{"printer": "", "status": "no JSON: %r" % err}]
+    print("---- %s: %r" % (case, [(p["printer"], p["status"], p.get("reason")) for p in pool]))
+    detected = [] if fault == "fail-wait" else POOL[2:]
+    check([(p["printer"], p["status"]) for p in pool] ==
+          [(n, "detected" if n in detected else "failed") for n in POOL], "%s: %r" % (case, pool))
+    took = json.loads(out)["summary"]["milliseconds"] if pool[0]["printer"] else -1
+    check(pool[0].get("reason", "").startswith(reason) and least <= took < most,
+          "%s: %r, the run %d ms" % (case, pool[0], took))
+
+if endless:
+    try:
+        out, err = endless.run.communicate(timeout=150)
+    except subprocess.TimeoutExpired:
+        for pid in workers_of("bound", b""):
+            os.kill(pid, signal.SIGKILL)
+        out, err = endless.run.communicate(timeout=60)
+    endless.set()
+    endless.thread.join()
+    endless.socket.close()
+    out = out.decode("utf-8", "replace")
+    print("---- bound: exit %d\n%s" % (endless.run.returncode, out))
+    check(endless.run.returncode == 1 and "=> FAILED (sysDescr.0: no end within 50 s (the bound for "
+          "a time-out of 1 s): the agent kept the walk going)" in out and
+          "HardDisk      1.3.6.1.4.1.55555.20.1   not walked" in out, "bound: %r" % out[-600:])
 
 if only:
     print("%d failure(s)" % len(failures))
@@ -666,25 +773,6 @@ for label, body, code, said in SECRET_FILES:
           windows_path in out), "secrets %s: exit %d, %r" % (label, run.returncode, out))
     check(not [w for w in ["shaaes", STRAY] if w in out.replace("user \"shaaes\"", "")],
           "secrets %s: a line of the file shown: %r" % (label, out))
-
-POOL = ["VRPool %d" % n for n in range(1, 6)]
-for case, fault, reason, (least, most) in BROKEN_WORKERS:
-    try:
-        out, err = broken[case].communicate(timeout=240)
-    except subprocess.TimeoutExpired:
-        # Never stopped: the hung worker goes, and the run with it.
-        for pid in workers_of(case):
-            os.kill(pid, signal.SIGKILL)
-        out, err = broken[case].communicate(timeout=60)
-    try:
-        pool = json.loads(out)["printers"]
-    except ValueError:
-        pool = [{"printer": "", "status": "no JSON: %r" % err}]
-    print("---- %s: %r" % (case, [(p["printer"], p["status"], p.get("reason")) for p in pool]))
-    check([(p["printer"], p["status"]) for p in pool] ==
-          [(n, "detected" if n in POOL[2:] else "failed") for n in POOL], "%s: %r" % (case, pool))
-    check(pool[0].get("reason") == reason and least <= pool[0]["milliseconds"] < most,
-          "%s: %r" % (case, pool[0]))
 
 # The pool's workers: a printer that never answers keeps its worker and
 # no other printer waits for it (each printer's table comes as it
