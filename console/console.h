@@ -194,6 +194,10 @@ void WriteErrorText(const char *utf8);
 void RedirectOutput(HANDLE file);
 // 1 when a write of the report did not take every byte.
 int OutputFailed(void);
+// Control characters (C0, DEL, C1) as visible escapes (\x1b, \u009b), for
+// the table and the log; cut at a whole escape.
+enum { ESCAPED_FACTOR = 4 };
+void EscapeControls(const char *text, char *shown, size_t shownSize);
 
 // options.cpp: 1 when the arguments are valid; otherwise error holds the
 // one-line message naming the option.
@@ -254,6 +258,28 @@ const char *OutcomeToken(int outcome);
 int AppendLogLine(const char *path, const PrinterReport *report, char *error, size_t errorSize);
 // The query map beside the program: its path as the report shows it (UTF-8).
 void GetQueryMapPathUtf8(char *path, size_t pathSize);
+
+// admin_files.cpp: the files made for the administrators. SYSTEM, the
+// Administrators and the running account are trusted (1); DescribeAccount
+// names any other (or gives its SID).
+int IsTrustedAccount(PSID sid);
+void DescribeAccount(PSID sid, char *text, size_t textSize);
+// Security attributes holding a protected list: full control for SYSTEM,
+// the Administrators and the running account, nothing inherited (1 or 0);
+// FreeAdminSecurity releases it.
+int MakeAdminSecurity(SECURITY_ATTRIBUTES *attributes);
+void FreeAdminSecurity(SECURITY_ATTRIBUTES *attributes);
+// A new file "BASE.<random>SUFFIX" (UTF-8 path into path), with that list,
+// made only when no file of the name exists (another random name on a
+// collision); INVALID_HANDLE_VALUE with the last error set when none can be.
+// The random bytes come from g_fillNameRandom (BCryptGenRandom).
+HANDLE CreateUniqueFile(const char *base, const char *suffix, char *path, size_t pathSize);
+extern int (*g_fillNameRandom)(BYTE *bytes, ULONG size);
+// --log: made new with that list, or an existing file appended to only when
+// JudgeExistingLog accepts what its open handle tells (1; 0 with error).
+HANDLE OpenAdminLog(const char *path, char *error, size_t errorSize);
+int JudgeExistingLog(PSID owner, DWORD attributes, DWORD links, const char *path, char *error,
+                     size_t errorSize);
 
 // fleet.cpp: --all; returns the exit code.
 int RunAllPrinters(const ConsoleOptions *options, const char *programPath);
