@@ -214,12 +214,12 @@ int ParsePrivProtocol(const char *text, int *protocol);
 // of --all takes the keys it was handed instead.
 int LoadV3Security(const ConsoleOptions *options, char *error, size_t errorSize);
 void WipeV3Security(void);
-// The secrets file is refused when Everyone, Users or Authenticated Users
-// may read it, or when that cannot be checked (1 when it may be used;
-// otherwise error says why). CheckSecretsDacl judges one access list.
-int CheckSecretsFileAccess(const char *path, char *error, size_t errorSize);
-int CheckSecretsDacl(const ACL *dacl, int present, const char *path, char *error,
-                     size_t errorSize);
+// The secrets file, checked on its open handle, is used only when its owner
+// and every account an entry lets read it, or change its list or owner, is
+// SYSTEM, the Administrators or the running account (1; otherwise error
+// names the owner or the entry, never the content). This judges one list.
+int CheckSecretsSecurity(PSID owner, const ACL *dacl, int present, const char *path,
+                         char *error, size_t errorSize);
 // The children of --all: their environment without any VR_SNMP_*_PASSWORD
 // (malloc'd, NULL when it cannot be made), and the run's keys (or an empty
 // block for SNMPv1) written to a child's standard input and read there

@@ -143,6 +143,8 @@ static int DecodeSecretsFile(const unsigned char *bytes, DWORD count, char *text
     return 0;
 }
 
+static int CheckOpenSecretsFile(HANDLE file, const char *path, char *error, size_t errorSize);
+
 // The secrets file's lines auth=... and priv=... (CR LF or LF) into the
 // setting's passwords; a password there wins over the environment's.
 // Nothing of a line is ever quoted in a message.
@@ -165,6 +167,8 @@ static int ReadSecretsFile(const char *path, char *error, size_t errorSize)
                    path, GetLastError());
         goto done;
     }
+    if (!CheckOpenSecretsFile(file, path, error, errorSize))
+        goto done;
     if (!ReadFile(file, bytes, SECRETS_FILE_MAX, &got, NULL)) {
         FormatText(error, errorSize, "--v3-secrets: the file \"%s\" cannot be read (error %lu)",
                    path, GetLastError());
@@ -216,85 +220,96 @@ done:
 
 // ---- who may read the secrets file ---------------------------------------
 
-struct ReaderGroup {
-    WELL_KNOWN_SID_TYPE type;
-    const char *name;
-};
-static const ReaderGroup WIDE_READERS[] = {
-    {WinWorldSid, "Everyone"},
-    {WinBuiltinUsersSid, "Users"},
-    {WinAuthenticatedUserSid, "Authenticated Users"},
-};
+// What an entry must not grant anyone but SYSTEM, the Administrators and the
+// running account: reading, or changing the list or the owner (which gives
+// reading next); a generic right holds some of these.
 static const DWORD READ_RIGHTS = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
+static const DWORD CONTROL_RIGHTS = WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_EXECUTE;
 
-int CheckSecretsDacl(const ACL *dacl, int present, const char *path, char *error,
-                     size_t errorSize)
+// An allow list: the owner and every entry that grants one of those rights
+// must be a trusted account. Rights the same account was denied by an
+// earlier entry are not granted (the system reads the list in order).
+int CheckSecretsSecurity(PSID owner, const ACL *dacl, int present, const char *path,
+                         char *error, size_t errorSize)
 {
+    static GENERIC_MAPPING FILE_MAPPING = {FILE_GENERIC_READ, FILE_GENERIC_WRITE,
+                                           FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    char account[LONG_TEXT_SIZE];
+    if (!IsTrustedAccount(owner)) {
+        DescribeAccount(owner, account, COUNTOF(account));
+        FormatText(error, errorSize, "--v3-secrets: the file \"%s\" is owned by %s, who may "
+                   "always let others read it: make SYSTEM or the Administrators its owner",
+                   path, account);
+        return 0;
+    }
     if (!present || dacl == NULL) {
         FormatText(error, errorSize, "--v3-secrets: the file \"%s\" has no access list, so "
                    "everyone may read it: allow only the administrators and SYSTEM", path);
         return 0;
     }
-    for (size_t g = 0; g < COUNTOF(WIDE_READERS); g++) {
-        BYTE sid[SECURITY_MAX_SID_SIZE];
-        DWORD sidSize = sizeof(sid);
-        DWORD denied = 0;
-        if (!CreateWellKnownSid(WIDE_READERS[g].type, NULL, sid, &sidSize))
-            continue;
-        // In order, as the system grants: a right denied before it is
-        // allowed stays denied.
-        for (DWORD i = 0; i < dacl->AceCount; i++) {
-            ACE_HEADER *ace = NULL;
-            if (!GetAce((PACL)dacl, i, (LPVOID *)&ace) || (ace->AceFlags & INHERIT_ONLY_ACE))
-                continue;
-            if (ace->AceType == ACCESS_DENIED_ACE_TYPE) {
-                ACCESS_DENIED_ACE *deny = (ACCESS_DENIED_ACE *)ace;
-                if (EqualSid(&deny->SidStart, sid))
-                    denied |= deny->Mask;
-            } else if (ace->AceType == ACCESS_ALLOWED_ACE_TYPE) {
-                ACCESS_ALLOWED_ACE *allow = (ACCESS_ALLOWED_ACE *)ace;
-                DWORD reads = allow->Mask & READ_RIGHTS & ~denied;
-                if ((denied & (GENERIC_READ | GENERIC_ALL)) != 0)
-                    reads = 0;
-                if (EqualSid(&allow->SidStart, sid) && reads != 0) {
-                    FormatText(error, errorSize, "--v3-secrets: %s may read the file \"%s\": "
-                               "allow only the administrators and SYSTEM", WIDE_READERS[g].name,
-                               path);
-                    return 0;
-                }
-            }
+    for (DWORD i = 0; i < dacl->AceCount; i++) {
+        ACE_HEADER *ace = NULL;
+        if (!GetAce((PACL)dacl, i, (LPVOID *)&ace)) {
+            FormatText(error, errorSize, "--v3-secrets: entry %lu of the access list of \"%s\" "
+                       "cannot be read", (unsigned long)(i + 1), path);
+            return 0;
         }
+        if ((ace->AceFlags & INHERIT_ONLY_ACE) || ace->AceType != ACCESS_ALLOWED_ACE_TYPE)
+            continue;
+        ACCESS_ALLOWED_ACE *allow = (ACCESS_ALLOWED_ACE *)ace;
+        PSID sid = (PSID)&allow->SidStart;
+        DWORD granted = allow->Mask & (READ_RIGHTS | CONTROL_RIGHTS);
+        if (granted == 0 || IsTrustedAccount(sid))
+            continue;
+        DWORD denied = 0;
+        for (DWORD j = 0; j < i; j++) {
+            ACE_HEADER *before = NULL;
+            if (GetAce((PACL)dacl, j, (LPVOID *)&before) &&
+                before->AceType == ACCESS_DENIED_ACE_TYPE &&
+                !(before->AceFlags & INHERIT_ONLY_ACE) &&
+                EqualSid(&((ACCESS_DENIED_ACE *)before)->SidStart, sid))
+                denied |= ((ACCESS_DENIED_ACE *)before)->Mask;
+        }
+        MapGenericMask(&denied, &FILE_MAPPING);
+        if ((denied & FILE_ALL_ACCESS) == FILE_ALL_ACCESS)
+            continue;
+        granted &= ~denied;
+        if (granted == 0)
+            continue;
+        DescribeAccount(sid, account, COUNTOF(account));
+        if (granted & READ_RIGHTS)
+            FormatText(error, errorSize, "--v3-secrets: %s may read the file \"%s\": allow only "
+                       "the administrators and SYSTEM", account, path);
+        else
+            FormatText(error, errorSize, "--v3-secrets: %s may change who may read the file "
+                       "\"%s\" (entry %lu grants write-DAC, write-owner or a generic right): "
+                       "allow only the administrators and SYSTEM", account, path,
+                       (unsigned long)(i + 1));
+        return 0;
     }
     return 1;
 }
 
-// Before the file is read. A file system that keeps no access lists (FAT,
-// or a Wine prefix) answers without a list or fails: said, and the file is
-// refused, since nothing then keeps other users out.
-int CheckSecretsFileAccess(const char *path, char *error, size_t errorSize)
+// On the open file, so that what is read is what was judged. A file system
+// that keeps no access lists (FAT) answers without a list or fails: said,
+// and the file is refused, since nothing then keeps other users out.
+static int CheckOpenSecretsFile(HANDLE file, const char *path, char *error, size_t errorSize)
 {
     PSECURITY_DESCRIPTOR descriptor = NULL;
+    PSID owner = NULL;
     PACL dacl = NULL;
     BOOL present = FALSE, defaulted = FALSE;
     int ok = 0;
-    WCHAR widePath[PATH_TEXT_SIZE];
-    DWORD result = ERROR_INVALID_NAME;
-    // The path is UTF-8 here, as every name the console holds.
-    if (Utf8ToWide(path, widePath, COUNTOF(widePath)))
-        result = GetNamedSecurityInfoW(widePath, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                       NULL, NULL, &dacl, NULL, &descriptor);
-    if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND) {
-        FormatText(error, errorSize, "--v3-secrets: the file \"%s\" cannot be read (error %lu)",
-                   path, result);
-        goto done;
-    }
+    DWORD result = GetSecurityInfo(file, SE_FILE_OBJECT,
+                                   OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                   NULL, &dacl, NULL, &descriptor);
     if (result != ERROR_SUCCESS ||
         !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
         FormatText(error, errorSize, "--v3-secrets: who may read the file \"%s\" cannot be "
                    "checked (error %lu)", path, result != ERROR_SUCCESS ? result : GetLastError());
         goto done;
     }
-    ok = CheckSecretsDacl(dacl, present, path, error, errorSize);
+    ok = CheckSecretsSecurity(owner, dacl, present, path, error, errorSize);
 done:
     if (descriptor != NULL)
         LocalFree(descriptor);
@@ -358,8 +373,7 @@ int LoadV3Security(const ConsoleOptions *options, char *error, size_t errorSize)
         SecureZeroMemory(&s_handedOver, sizeof(s_handedOver));
         return 1;
     }
-    if (options->hasV3Secrets && (!CheckSecretsFileAccess(options->v3Secrets, error, errorSize) ||
-                                  !ReadSecretsFile(options->v3Secrets, error, errorSize)))
+    if (options->hasV3Secrets && !ReadSecretsFile(options->v3Secrets, error, errorSize))
         goto failed;
     // What the level does not use is not kept.
     if (v3->authProtocol == VR_SNMP_AUTH_NONE)

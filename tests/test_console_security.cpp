@@ -159,38 +159,85 @@ TEST(ConsoleSecurity, ChildRefusesPasswordVariablesAndTheirEnvironmentHasNone)
         << error;
 }
 
-TEST(ConsoleSecurity, SecretsFileReadableByEveryoneIsRefused)
+// The running account's SID as SDDL text.
+std::string RunningAccount()
 {
+    HANDLE token = NULL;
+    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD got = 0;
+    char *text = NULL;
+    std::string sid;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+        GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &got) &&
+        ConvertSidToStringSidA(((TOKEN_USER *)buffer)->User.Sid, &text)) {
+        sid = text;
+        LocalFree(text);
+    }
+    if (token != NULL)
+        CloseHandle(token);
+    return sid;
+}
+
+// SDDL with "ME" standing for the running account.
+std::string WithAccount(const char *sddl, const std::string &me)
+{
+    std::string text = sddl;
+    for (size_t at; (at = text.find("ME")) != std::string::npos;)
+        text.replace(at, 2, me);
+    return text;
+}
+
+TEST(ConsoleSecurity, SecretsFileOnlyForTrustedOwnerAndReaders)
+{
+    const std::string me = RunningAccount();
+    ASSERT_FALSE(me.empty());
     struct Case {
-        const char *sddl;           // NULL: no access list at all
+        const char *sddl;           // without a D: part: no access list at all
         const char *who;            // named in the refusal; NULL: accepted
     } cases[] = {
-        {"D:P(A;;FA;;;SY)(A;;FA;;;BA)", NULL},
-        {"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;WD)", "Everyone"},
-        {"D:P(A;;FA;;;SY)(A;;GR;;;BU)", "Users"},
-        {"D:P(A;;FA;;;BA)(A;;FA;;;AU)", "Authenticated Users"},
-        {"D:P(A;;FA;;;SY)(A;;FW;;;WD)", NULL},                  // may write, not read
-        {"D:P(D;;FA;;;WD)(A;;FA;;;WD)(A;;FA;;;SY)", NULL},      // denied first
-        {"D:P(A;OICIIO;FA;;;WD)(A;;FA;;;SY)", NULL},            // for children only
-        {NULL, "no access list"},
+        {"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", NULL},
+        {"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;ME)", NULL},
+        {"O:MED:P(A;;FR;;;ME)", NULL},
+        {"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;WD)", "Everyone may read"},
+        {"O:BAD:P(A;;FA;;;SY)(A;;GR;;;BU)", "Users may read"},
+        {"O:BAD:P(A;;FA;;;BA)(A;;FA;;;AU)", "Authenticated Users may read"},
+        {"O:BAD:P(A;;FA;;;SY)(A;;GA;;;WD)", "Everyone may read"},   // a generic right
+        {"O:BAD:P(A;;FA;;;SY)(A;;FR;;;IU)", "INTERACTIVE may read"},
+        {"O:BAD:P(A;;FA;;;SY)(A;;FR;;;BG)", "Guests may read"},
+        {"O:BAD:P(A;;FA;;;SY)(A;;FR;;;S-1-5-21-1-2-3-1001)", "S-1-5-21-1-2-3-1001 may read"},
+        {"O:BAD:P(A;;FA;;;SY)(A;;WD;;;BU)", "Users may change who may read"},
+        {"O:BAD:P(A;;FA;;;SY)(A;;WO;;;AU)", "Authenticated Users may change who may read"},
+        {"O:BAD:P(A;;FA;;;SY)(A;;GW;;;WD)", "Everyone may change who may read"},
+        {"O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;SY)(A;;FA;;;BA)", "owned by S-1-5-21-1-2-3-1001"},
+        {"O:BUD:P(A;;FA;;;SY)", "owned by BUILTIN\\Users"},
+        {"O:BAD:P(A;;FA;;;SY)(A;;FW;;;WD)", NULL},                  // may write data, not read
+        {"O:BAD:P(D;;FA;;;WD)(A;;FA;;;WD)(A;;FA;;;SY)", NULL},      // denied first
+        {"O:BAD:P(D;;GA;;;WD)(A;;GA;;;WD)(A;;FA;;;SY)", NULL},
+        {"O:BAD:P(D;;FR;;;WD)(A;;FA;;;WD)(A;;FA;;;SY)", "Everyone may change who may read"},
+        {"O:BAD:P(A;;FA;;;WD)(D;;FA;;;WD)(A;;FA;;;SY)", "Everyone may read"},  // denied too late
+        {"O:BAD:P(A;OICIIO;FA;;;WD)(A;;FA;;;SY)", NULL},            // for children only
+        {"O:BA", "no access list"},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.sddl != NULL ? c.sddl : "no list");
+        std::string sddl = WithAccount(c.sddl, me);
+        SCOPED_TRACE(sddl);
         PSECURITY_DESCRIPTOR descriptor = NULL;
         PACL dacl = NULL;
+        PSID owner = NULL;
         BOOL present = FALSE, defaulted = FALSE;
-        if (c.sddl != NULL) {
-            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-                c.sddl, SDDL_REVISION_1, &descriptor, NULL));
-            ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
-        }
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            sddl.c_str(), SDDL_REVISION_1, &descriptor, NULL));
+        ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+        ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor, &owner, &defaulted));
         char error[LONG_TEXT_SIZE] = "";
-        int ok = CheckSecretsDacl(dacl, present, "C:\\VR\\snmpv3.secrets", error, COUNTOF(error));
-        if (descriptor != NULL)
-            LocalFree(descriptor);
-        EXPECT_EQ(ok, c.who == NULL ? 1 : 0);
+        int ok = CheckSecretsSecurity(owner, dacl, present, "C:\\VR\\snmpv3.secrets", error,
+                                      COUNTOF(error));
+        LocalFree(descriptor);
+        EXPECT_EQ(ok, c.who == NULL ? 1 : 0) << error;
         if (c.who != NULL) {
             EXPECT_NE(std::string(error).find(c.who), std::string::npos) << error;
+            EXPECT_NE(std::string(error).find("\"C:\\VR\\snmpv3.secrets\""), std::string::npos)
+                << error;
         }
     }
 }

@@ -532,6 +532,8 @@ SECRET_FILES = [
     ("utf8-bom-lf", b"\xef\xbb\xbf" + (PAIR + "\n").encode(), 0, "=> DETECTED"),
     ("nul", PAIR.replace("priv", "\0priv").encode(), 2, "holds a NUL byte"),
     ("utf16-be", b"\xfe\xff" + (PAIR + "\n").encode("utf-16-be"), 2, "is UTF-16 big-endian"),
+    # Not the first line only, with the rest silently dropped.
+    ("utf16-nul", PAIR.replace("\npriv", "\n\0priv").encode("utf-16"), 2, "holds a NUL character"),
     ("ansi", "auth=shaaes-äuth\npriv=shaaes-priv\n".encode("cp1252"), 2, "is neither UTF-8 nor UTF-16"),
     ("stray-line", ("auth=shaaes-auth\n%s\npriv=shaaes-priv\n" % STRAY).encode(), 2,
      "line 2 of \"%s\" is neither auth=... nor priv=..."),
