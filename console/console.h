@@ -220,13 +220,16 @@ void WipeV3Security(void);
 // names the owner or the entry, never the content). This judges one list.
 int CheckSecretsSecurity(PSID owner, const ACL *dacl, int present, const char *path,
                          char *error, size_t errorSize);
-// The children of --all: their environment without any VR_SNMP_*_PASSWORD
-// (malloc'd, NULL when it cannot be made), and the run's keys (or an empty
-// block for SNMPv1) written to a child's standard input and read there
-// before anything else. 1 or 0.
-char *MakeChildEnvironment(void);
+// The children of --all: their wide environment without any
+// VR_SNMP_*_PASSWORD (malloc'd, NULL when it cannot be made), and the run's
+// --community and keys (or no keys for SNMPv1) written to a child's
+// standard input and read there before anything else. 1 or 0.
+// TakeHandedCommunity puts the community a child was handed into its
+// options (1 when there was one).
+WCHAR *MakeChildEnvironment(void);
 int WriteV3Handover(HANDLE pipe);
 int ReadV3Handover(HANDLE input, char *error, size_t errorSize);
+int TakeHandedCommunity(ConsoleOptions *options);
 const char *SecurityLevelName(const ReportSecurity *security);
 const char *AuthProtocolName(int protocol);
 const char *PrivProtocolName(int protocol);

@@ -12,6 +12,7 @@
 #include <aclapi.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 enum {
     // Two lines of at most 128 characters and their keys, in UTF-16 or UTF-8.
@@ -21,19 +22,29 @@ enum {
 };
 
 // What a parent of --all writes first on a child's standard input: this
-// header, then `size` bytes: nothing (SNMPv1) or the run's credentials with
-// the keys made and the passwords empty.
+// header, with the community the command line gave (never on the child's
+// command line, which process auditing records), then `size` bytes:
+// nothing (SNMPv1) or the run's credentials with the keys made and the
+// passwords empty.
 struct V3Handover {
     DWORD magic;
     DWORD size;
+    DWORD hasCommunity;
+    char community[SHORT_TEXT_SIZE * UTF8_PER_UNIT];
 };
 
 // The keys a child of --all was handed, until LoadV3Security takes them.
 static VrSnmpSecurity s_handedOver;
+// The parent's --community for its children; in a child, the one handed
+// over until TakeHandedCommunity takes it.
+static int s_hasCommunity;
+static char s_community[SHORT_TEXT_SIZE * UTF8_PER_UNIT];
 static int ChildSeesPasswordVariable(void);
 
 static const char AUTH_VARIABLE[] = "VR_SNMP_AUTH_PASSWORD";
 static const char PRIV_VARIABLE[] = "VR_SNMP_PRIV_PASSWORD";
+static const WCHAR AUTH_VARIABLE_WIDE[] = L"VR_SNMP_AUTH_PASSWORD";
+static const WCHAR PRIV_VARIABLE_WIDE[] = L"VR_SNMP_PRIV_PASSWORD";
 
 struct ProtocolName {
     const char *name;
@@ -344,13 +355,37 @@ static int TakePassword(char *password, size_t room, const char *variable, const
     return 1;
 }
 
+// The passwords the level uses, from the file or the environment; what it
+// does not use is not kept.
+static int TakePasswords(VrSnmpSecurity *v3, int fromFile, char *error, size_t errorSize)
+{
+    if (v3->authProtocol == VR_SNMP_AUTH_NONE)
+        SecureZeroMemory(v3->authPassword, sizeof(v3->authPassword));
+    if (v3->privProtocol == VR_SNMP_PRIV_NONE)
+        SecureZeroMemory(v3->privPassword, sizeof(v3->privPassword));
+    if (v3->authProtocol != VR_SNMP_AUTH_NONE &&
+        !TakePassword(v3->authPassword, COUNTOF(v3->authPassword), AUTH_VARIABLE,
+                      "authentication", fromFile, error, errorSize))
+        return 0;
+    if (v3->privProtocol != VR_SNMP_PRIV_NONE &&
+        !TakePassword(v3->privPassword, COUNTOF(v3->privPassword), PRIV_VARIABLE, "privacy",
+                      fromFile, error, errorSize))
+        return 0;
+    return 1;
+}
+
 int LoadV3Security(const ConsoleOptions *options, char *error, size_t errorSize)
 {
     VrSnmpSecurity *v3 = &g_snmpSecurity.v3;
+    int ok = 0;
     // Not the keys a child was handed: they are taken below.
     SecureZeroMemory(&g_snmpSecurity.v3, sizeof(g_snmpSecurity.v3));
     g_snmpSecurity.version = 1;
     error[0] = '\0';
+    if (!options->child) {
+        s_hasCommunity = options->hasCommunity;
+        CopyText(s_community, COUNTOF(s_community), options->community);
+    }
     if (!options->hasV3User)
         return 1;
     g_snmpSecurity.version = 3;
@@ -375,18 +410,11 @@ int LoadV3Security(const ConsoleOptions *options, char *error, size_t errorSize)
     }
     if (options->hasV3Secrets && !ReadSecretsFile(options->v3Secrets, error, errorSize))
         goto failed;
-    // What the level does not use is not kept.
-    if (v3->authProtocol == VR_SNMP_AUTH_NONE)
-        SecureZeroMemory(v3->authPassword, sizeof(v3->authPassword));
-    if (v3->privProtocol == VR_SNMP_PRIV_NONE)
-        SecureZeroMemory(v3->privPassword, sizeof(v3->privPassword));
-    if (v3->authProtocol != VR_SNMP_AUTH_NONE &&
-        !TakePassword(v3->authPassword, COUNTOF(v3->authPassword), AUTH_VARIABLE,
-                      "authentication", options->hasV3Secrets, error, errorSize))
-        goto failed;
-    if (v3->privProtocol != VR_SNMP_PRIV_NONE &&
-        !TakePassword(v3->privPassword, COUNTOF(v3->privPassword), PRIV_VARIABLE, "privacy",
-                      options->hasV3Secrets, error, errorSize))
+    ok = TakePasswords(v3, options->hasV3Secrets, error, errorSize);
+    // Read once: nothing started later (a worker, a tool) finds them.
+    SetEnvironmentVariableW(AUTH_VARIABLE_WIDE, NULL);
+    SetEnvironmentVariableW(PRIV_VARIABLE_WIDE, NULL);
+    if (!ok)
         goto failed;
     // Once for the run: every walk's session localises these keys.
     if (VrSnmpMakeKeys(v3) == SNMPAPI_FAILURE) {
@@ -404,57 +432,65 @@ void WipeV3Security(void)
 {
     SecureZeroMemory(&g_snmpSecurity.v3, sizeof(g_snmpSecurity.v3));
     SecureZeroMemory(&s_handedOver, sizeof(s_handedOver));
+    SecureZeroMemory(s_community, sizeof(s_community));
+    s_hasCommunity = 0;
     g_snmpSecurity.version = 1;
 }
 
 // ---- the children of --all ------------------------------------------------
 
-static int IsPasswordVariable(const char *entry)
+static int IsPasswordVariable(const WCHAR *entry)
 {
-    const char *equals = strchr(entry, '=');
-    size_t length = equals != NULL ? (size_t)(equals - entry) : strlen(entry);
-    static const char PREFIX[] = "VR_SNMP_";
-    static const char SUFFIX[] = "_PASSWORD";
-    size_t prefix = sizeof(PREFIX) - 1, suffix = sizeof(SUFFIX) - 1;
-    return length >= prefix + suffix && _strnicmp(entry, PREFIX, prefix) == 0 &&
-           _strnicmp(entry + length - suffix, SUFFIX, suffix) == 0;
+    const WCHAR *equals = wcschr(entry, L'=');
+    // "=C:=C:\..." entries: the name starts after the first character.
+    if (equals == entry)
+        equals = wcschr(entry + 1, L'=');
+    size_t length = equals != NULL ? (size_t)(equals - entry) : wcslen(entry);
+    static const WCHAR PREFIX[] = L"VR_SNMP_";
+    static const WCHAR SUFFIX[] = L"_PASSWORD";
+    size_t prefix = COUNTOF(PREFIX) - 1, suffix = COUNTOF(SUFFIX) - 1;
+    return length >= prefix + suffix && _wcsnicmp(entry, PREFIX, prefix) == 0 &&
+           _wcsnicmp(entry + length - suffix, SUFFIX, suffix) == 0;
 }
 
 static int ChildSeesPasswordVariable(void)
 {
-    char *block = GetEnvironmentStringsA();
+    WCHAR *block = GetEnvironmentStringsW();
     int found = 0;
     if (block == NULL)
         return 0;
-    for (const char *entry = block; *entry != '\0'; entry += strlen(entry) + 1)
+    for (const WCHAR *entry = block; *entry != 0; entry += wcslen(entry) + 1)
         found |= IsPasswordVariable(entry);
-    FreeEnvironmentStringsA(block);
+    FreeEnvironmentStringsW(block);
     return found;
 }
 
-char *MakeChildEnvironment(void)
+// Wide, so that a TEMP or PATH outside the ANSI code page reaches the
+// worker as it is (CREATE_UNICODE_ENVIRONMENT).
+WCHAR *MakeChildEnvironment(void)
 {
-    char *block = GetEnvironmentStringsA();
-    char *copy = NULL;
-    size_t size = 0;
+    WCHAR *block = GetEnvironmentStringsW();
+    WCHAR *copy = NULL;
+    size_t units = 0;
     if (block == NULL)
         return NULL;
-    for (const char *entry = block; *entry != '\0'; entry += strlen(entry) + 1)
-        size += strlen(entry) + 1;
-    copy = (char *)malloc(size + 2);
+    for (const WCHAR *entry = block; *entry != 0; entry += wcslen(entry) + 1)
+        units += wcslen(entry) + 1;
+    copy = (WCHAR *)malloc((units + 2) * sizeof(WCHAR));
     if (copy != NULL) {
-        char *out = copy;
-        for (const char *entry = block; *entry != '\0'; entry += strlen(entry) + 1) {
-            size_t length = strlen(entry) + 1;
+        WCHAR *out = copy;
+        for (const WCHAR *entry = block; *entry != 0; entry += wcslen(entry) + 1) {
+            size_t length = wcslen(entry) + 1;
             if (IsPasswordVariable(entry))
                 continue;
-            memcpy(out, entry, length);
+            memcpy(out, entry, length * sizeof(WCHAR));
             out += length;
         }
-        out[0] = '\0';
-        out[1] = '\0';
+        // An empty block still ends with two NULs.
+        out[0] = 0;
+        out[1] = 0;
     }
-    FreeEnvironmentStringsA(block);
+    FreeEnvironmentStringsW(block);
     return copy;
 }
 
@@ -466,12 +502,33 @@ static int WriteAll(HANDLE pipe, const void *bytes, DWORD size)
 
 int WriteV3Handover(HANDLE pipe)
 {
-    V3Handover header = {HANDOVER_MAGIC, 0};
-    if (g_snmpSecurity.version != 3)
-        return WriteAll(pipe, &header, sizeof(header));
-    header.size = sizeof(VrSnmpSecurity);
-    return WriteAll(pipe, &header, sizeof(header)) &&
-           WriteAll(pipe, &g_snmpSecurity.v3, sizeof(VrSnmpSecurity));
+    V3Handover header;
+    int ok = 0;
+    memset(&header, 0, sizeof(header));
+    header.magic = HANDOVER_MAGIC;
+    header.hasCommunity = (DWORD)s_hasCommunity;
+    CopyText(header.community, COUNTOF(header.community), s_community);
+    if (g_snmpSecurity.version != 3) {
+        ok = WriteAll(pipe, &header, sizeof(header));
+    } else {
+        header.size = sizeof(VrSnmpSecurity);
+        ok = WriteAll(pipe, &header, sizeof(header)) &&
+             WriteAll(pipe, &g_snmpSecurity.v3, sizeof(VrSnmpSecurity));
+    }
+    SecureZeroMemory(&header, sizeof(header));
+    return ok;
+}
+
+int TakeHandedCommunity(ConsoleOptions *options)
+{
+    int had = s_hasCommunity;
+    if (had) {
+        options->hasCommunity = 1;
+        CopyText(options->community, COUNTOF(options->community), s_community);
+    }
+    SecureZeroMemory(s_community, sizeof(s_community));
+    s_hasCommunity = 0;
+    return had;
 }
 
 static int ReadAll(HANDLE input, void *bytes, DWORD size)
@@ -488,19 +545,30 @@ static int ReadAll(HANDLE input, void *bytes, DWORD size)
 
 int ReadV3Handover(HANDLE input, char *error, size_t errorSize)
 {
-    V3Handover header = {0, 0};
+    V3Handover header;
+    memset(&header, 0, sizeof(header));
     SecureZeroMemory(&s_handedOver, sizeof(s_handedOver));
+    SecureZeroMemory(s_community, sizeof(s_community));
+    s_hasCommunity = 0;
     if (!ReadAll(input, &header, sizeof(header)) || header.magic != HANDOVER_MAGIC ||
-        (header.size != 0 && header.size != sizeof(VrSnmpSecurity))) {
+        (header.size != 0 && header.size != sizeof(VrSnmpSecurity)) ||
+        memchr(header.community, 0, sizeof(header.community)) == NULL) {
+        SecureZeroMemory(&header, sizeof(header));
         CopyText(error, errorSize, "the detection process of --all got no handover block on "
                  "its standard input");
         return 0;
     }
-    if (header.size == 0)
+    DWORD size = header.size;
+    s_hasCommunity = header.hasCommunity != 0;
+    CopyText(s_community, COUNTOF(s_community), header.community);
+    SecureZeroMemory(&header, sizeof(header));
+    if (size == 0)
         return 1;
     int ok = ReadAll(input, &s_handedOver, sizeof(s_handedOver));
     if (!ok || !s_handedOver.keysMade) {
         SecureZeroMemory(&s_handedOver, sizeof(s_handedOver));
+        SecureZeroMemory(s_community, sizeof(s_community));
+        s_hasCommunity = 0;
         CopyText(error, errorSize, "the detection process of --all got an incomplete handover "
                  "block");
         return 0;
