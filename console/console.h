@@ -197,6 +197,10 @@ void WriteErrorText(const char *utf8);
 void RedirectOutput(HANDLE file);
 // 1 when a write of the report did not take every byte.
 int OutputFailed(void);
+// Control characters (C0, DEL, C1) as visible escapes (\x1b, \u009b), for
+// the table and the log; cut at a whole escape.
+enum { ESCAPED_FACTOR = 4 };
+void EscapeControls(const char *text, char *shown, size_t shownSize);
 
 // options.cpp: 1 when the arguments are valid; otherwise error holds the
 // one-line message naming the option.
@@ -213,19 +217,22 @@ int ParsePrivProtocol(const char *text, int *protocol);
 // of --all takes the keys it was handed instead.
 int LoadV3Security(const ConsoleOptions *options, char *error, size_t errorSize);
 void WipeV3Security(void);
-// The secrets file is refused when Everyone, Users or Authenticated Users
-// may read it, or when that cannot be checked (1 when it may be used;
-// otherwise error says why). CheckSecretsDacl judges one access list.
-int CheckSecretsFileAccess(const char *path, char *error, size_t errorSize);
-int CheckSecretsDacl(const ACL *dacl, int present, const char *path, char *error,
-                     size_t errorSize);
-// The children of --all: their environment without any VR_SNMP_*_PASSWORD
-// (malloc'd, NULL when it cannot be made), and the run's keys (or an empty
-// block for SNMPv1) written to a child's standard input and read there
-// before anything else. 1 or 0.
-char *MakeChildEnvironment(void);
+// The secrets file, checked on its open handle, is used only when its owner
+// and every account an entry lets read it, or change its list or owner, is
+// SYSTEM, the Administrators or the running account (1; otherwise error
+// names the owner or the entry, never the content). This judges one list.
+int CheckSecretsSecurity(PSID owner, const ACL *dacl, int present, const char *path,
+                         char *error, size_t errorSize);
+// The children of --all: their wide environment without any
+// VR_SNMP_*_PASSWORD (malloc'd, NULL when it cannot be made), and the run's
+// --community and keys (or no keys for SNMPv1) written to a child's
+// standard input and read there before anything else. 1 or 0.
+// TakeHandedCommunity puts the community a child was handed into its
+// options (1 when there was one).
+WCHAR *MakeChildEnvironment(void);
 int WriteV3Handover(HANDLE pipe);
 int ReadV3Handover(HANDLE input, char *error, size_t errorSize);
+int TakeHandedCommunity(ConsoleOptions *options);
 const char *SecurityLevelName(const ReportSecurity *security);
 const char *AuthProtocolName(int protocol);
 const char *PrivProtocolName(int protocol);
@@ -260,6 +267,28 @@ int AppendLogLine(const char *path, const PrinterReport *report, char *error, si
 void ReportNothingAsked(const ConsoleOptions *options, const char *reason);
 // The query map beside the program: its path as the report shows it (UTF-8).
 void GetQueryMapPathUtf8(char *path, size_t pathSize);
+
+// admin_files.cpp: the files made for the administrators. SYSTEM, the
+// Administrators and the running account are trusted (1); DescribeAccount
+// names any other (or gives its SID).
+int IsTrustedAccount(PSID sid);
+void DescribeAccount(PSID sid, char *text, size_t textSize);
+// Security attributes holding a protected list: full control for SYSTEM,
+// the Administrators and the running account, nothing inherited (1 or 0);
+// FreeAdminSecurity releases it.
+int MakeAdminSecurity(SECURITY_ATTRIBUTES *attributes);
+void FreeAdminSecurity(SECURITY_ATTRIBUTES *attributes);
+// A new file "BASE.<random>SUFFIX" (UTF-8 path into path), with that list,
+// made only when no file of the name exists (another random name on a
+// collision); INVALID_HANDLE_VALUE with the last error set when none can be.
+// The random bytes come from g_fillNameRandom (BCryptGenRandom).
+HANDLE CreateUniqueFile(const char *base, const char *suffix, char *path, size_t pathSize);
+extern int (*g_fillNameRandom)(BYTE *bytes, ULONG size);
+// --log: made new with that list, or an existing file appended to only when
+// JudgeExistingLog accepts what its open handle tells (1; 0 with error).
+HANDLE OpenAdminLog(const char *path, char *error, size_t errorSize);
+int JudgeExistingLog(PSID owner, DWORD attributes, DWORD links, const char *path, char *error,
+                     size_t errorSize);
 
 // fleet.cpp: --all; returns the exit code.
 int RunAllPrinters(const ConsoleOptions *options, const char *programPath);

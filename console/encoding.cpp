@@ -235,3 +235,32 @@ int OutputFailed(void)
 {
     return s_output.failed;
 }
+
+// Names (printer, driver, port) and reasons come from whoever made the
+// printer: a control character or an escape sequence in them would act on
+// the administrator's console or split a log line. Each is shown as a
+// visible escape; the JSON escapes them itself.
+void EscapeControls(const char *text, char *shown, size_t shownSize)
+{
+    size_t used = 0;
+    if (shownSize == 0)
+        return;
+    for (const unsigned char *c = (const unsigned char *)text; *c != '\0'; c++) {
+        char piece[8];
+        size_t length = 1;
+        piece[0] = (char)*c;
+        piece[1] = '\0';
+        if (*c < 0x20 || *c == 0x7f) {
+            length = FormatText(piece, COUNTOF(piece), "\\x%02x", *c);
+        } else if (*c == 0xc2 && c[1] >= 0x80 && c[1] <= 0x9f) {
+            // U+0080 to U+009F: the C1 controls, CSI among them.
+            length = FormatText(piece, COUNTOF(piece), "\\u%04x", c[1]);
+            c++;
+        }
+        if (used + length >= shownSize)
+            break;
+        memcpy(shown + used, piece, length);
+        used += length;
+    }
+    shown[used] = '\0';
+}

@@ -172,10 +172,8 @@ static void BuildWorkerCommandLine(const ConsoleOptions *options, const char *pr
     // The program's name leads the line, without the separating blank.
     memmove(line, line + 1, strlen(line));
     AppendText(line, lineSize, " --worker");
-    if (options->hasCommunity) {
-        AppendText(line, lineSize, " --community");
-        AppendArgument(line, lineSize, options->community);
-    }
+    // The community, as the keys, reaches the workers through their standard
+    // input only: a command line is recorded by process auditing.
     if (options->hasTimeout) {
         AppendText(line, lineSize, " --timeout");
         AppendArgument(line, lineSize, options->timeoutText);
@@ -298,6 +296,9 @@ int RunWorker(const ConsoleOptions *options)
     DWORD got = 0;
     int result = 1;
 
+    // The --community its parent was given, handed over with the keys.
+    TakeHandedCommunity(&each);
+
     s_workerOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     SetAskingObserver(TellAsking);
     // The run's keys, which the parent hands every worker ahead of the
@@ -368,13 +369,71 @@ static void CloseWorkerHandles(Worker *worker)
     }
 }
 
+// The worker process with its own pipe ends and standard error as the only
+// handles it inherits (a handle list), and a wide environment.
+static int CreateWorkerProcess(WCHAR *line, WCHAR *environment, HANDLE input, HANDLE output,
+                               PROCESS_INFORMATION *process)
+{
+    STARTUPINFOEXW startup;
+    LPPROC_THREAD_ATTRIBUTE_LIST attributes = NULL;
+    SIZE_T attributesSize = 0;
+    HANDLE error = NULL;
+    HANDLE inherited[3];
+    DWORD inheritedCount = 0;
+    DWORD lastError = 0;
+    int started = 0;
+
+    // A copy of standard error that may be inherited (the parent's own may
+    // not be): the worker's messages go where the parent's do.
+    if (!DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_ERROR_HANDLE), GetCurrentProcess(),
+                         &error, 0, TRUE, DUPLICATE_SAME_ACCESS))
+        error = NULL;
+    inherited[inheritedCount++] = input;
+    inherited[inheritedCount++] = output;
+    if (error != NULL)
+        inherited[inheritedCount++] = error;
+    InitializeProcThreadAttributeList(NULL, 1, 0, &attributesSize);
+    attributes = (LPPROC_THREAD_ATTRIBUTE_LIST)malloc(attributesSize);
+    if (attributes == NULL) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        goto done;
+    }
+    if (!InitializeProcThreadAttributeList(attributes, 1, 0, &attributesSize)) {
+        free(attributes);
+        attributes = NULL;
+        goto done;
+    }
+    if (!UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                   inheritedCount * sizeof(HANDLE), NULL, NULL))
+        goto done;
+    memset(&startup, 0, sizeof(startup));
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = input;
+    startup.StartupInfo.hStdOutput = output;
+    startup.StartupInfo.hStdError = error;
+    startup.lpAttributeList = attributes;
+    started = CreateProcessW(NULL, line, NULL, NULL, TRUE,
+                             CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT,
+                             environment, NULL, &startup.StartupInfo, process) != 0;
+done:
+    lastError = GetLastError();
+    if (attributes != NULL) {
+        DeleteProcThreadAttributeList(attributes);
+        free(attributes);
+    }
+    if (error != NULL)
+        CloseHandle(error);
+    SetLastError(lastError);
+    return started;
+}
+
 // Starts a worker in a free slot; 0 (last error set) when it cannot.
 static int StartWorker(const ConsoleOptions *options, const char *programPath, Worker *worker)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
     HANDLE inputRead = NULL, outputWrite = NULL;
-    char *environment = NULL;
-    STARTUPINFOW startup;
+    WCHAR *environment = NULL;
     PROCESS_INFORMATION process;
     char line[COMMAND_LINE_SIZE];
     WCHAR wideLine[COMMAND_LINE_SIZE];
@@ -394,8 +453,9 @@ static int StartWorker(const ConsoleOptions *options, const char *programPath, W
     environment = MakeChildEnvironment();
     if (environment == NULL)
         goto done;
-    // Only the worker's ends are inherited, and only by it: one thread starts
-    // every worker, and closes these ends before it starts the next.
+    // Only the worker's ends are inherited, and only by it: the handle list
+    // names them, and one thread starts every worker and closes these ends
+    // before it starts the next.
     if (!CreatePipe(&inputRead, &worker->input, &inherit, PIPE_BUFFER_SIZE)) {
         inputRead = worker->input = NULL;
         goto done;
@@ -410,14 +470,7 @@ static int StartWorker(const ConsoleOptions *options, const char *programPath, W
     worker->taken = CreateEventA(NULL, FALSE, FALSE, NULL);
     if (worker->ready == NULL || worker->taken == NULL)
         goto done;
-    memset(&startup, 0, sizeof(startup));
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inputRead;
-    startup.hStdOutput = outputWrite;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    if (!CreateProcessW(NULL, wideLine, NULL, NULL, TRUE, 0, environment, NULL, &startup,
-                        &process))
+    if (!CreateWorkerProcess(wideLine, environment, inputRead, outputWrite, &process))
         goto done;
     CloseHandle(process.hThread);
     worker->process = process.hProcess;

@@ -78,7 +78,7 @@ static void WriteJsonWalk(const WalkReport *walk, int isSystem, int version)
 
 // A value as JSON: its type and its content (a text, a list of texts, or
 // binary bytes in hex); null when absent.
-static void WriteJsonValue(const RawValue *value)
+static void WriteJsonValue(int index, const RawValue *value)
 {
     DWORD count = value->byteCount < (DWORD)STORED_VALUE_BYTES ? value->byteCount
                                                             : (DWORD)STORED_VALUE_BYTES;
@@ -86,6 +86,12 @@ static void WriteJsonValue(const RawValue *value)
     DWORD at = 0;
     if (!value->present) {
         WriteText("null");
+        return;
+    }
+    // The stored community: whether it holds one, never its text.
+    if (index == VALUE_COMMUNITY) {
+        WriteFormatted("{\"type\": \"%s\", \"set\": %s}", TypeName(value->type),
+                       value->byteCount > 0 && value->bytes[0] != 0 ? "true" : "false");
         return;
     }
     WriteFormatted("{\"type\": \"%s\", \"value\": ", TypeName(value->type));
@@ -118,7 +124,7 @@ static void WriteJsonValues(const char *name, const RawValue *values)
     }
     for (int i = 0; i < STORED_VALUE_COUNT; i++) {
         WriteFormatted("%s\"%s\": ", i == 0 ? "{" : ",\n        ", g_storedValueNames[i]);
-        WriteJsonValue(&values[i]);
+        WriteJsonValue(i, &values[i]);
     }
     WriteText("},\n");
 }
@@ -131,6 +137,17 @@ static void WriteJsonSetting(const char *name, const char *value, int source)
     WriteFormatted("      \"%s\": {\"value\": ", name);
     WriteJsonString(shown);
     WriteFormatted(", \"source\": \"%s\"},\n", SourceName(source));
+}
+
+// Never the community itself: whether one is set, where it came from, and
+// whether it differs from the printer's stored one (null for an address).
+static void WriteJsonCommunity(const PrinterReport *report)
+{
+    CommunityFacts facts;
+    TakeCommunityFacts(report, &facts);
+    WriteFormatted("      \"community\": {\"set\": %s, \"source\": \"%s\", \"changed\": %s},\n",
+                   facts.set ? "true" : "false", SourceName(facts.source),
+                   facts.changed < 0 ? "null" : facts.changed ? "true" : "false");
 }
 
 static void WriteJsonPrinter(const PrinterReport *report)
@@ -159,7 +176,7 @@ static void WriteJsonPrinter(const PrinterReport *report)
                        AuthProtocolName(report->security.authProtocol),
                        PrivProtocolName(report->security.privProtocol));
     } else {
-        WriteJsonSetting("community", report->fields.community, report->sources.community);
+        WriteJsonCommunity(report);
         WriteText("      \"security\": {\"version\": 1},\n");
     }
     // The seconds each request waits, as the run used them (a number).

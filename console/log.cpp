@@ -22,10 +22,13 @@ static void DescribeChanges(const PrinterReport *report, char *words, size_t wor
         if (words[0] != '\0')
             AppendText(words, wordsSize, "; ");
         AppendText(words, wordsSize, g_storedValueNames[i]);
-        AppendText(words, wordsSize, " ");
-        AppendText(words, wordsSize, before);
-        AppendText(words, wordsSize, " -> ");
-        AppendText(words, wordsSize, after);
+        // The community's change is told, never the community.
+        if (i != VALUE_COMMUNITY) {
+            AppendText(words, wordsSize, " ");
+            AppendText(words, wordsSize, before);
+            AppendText(words, wordsSize, " -> ");
+            AppendText(words, wordsSize, after);
+        }
         if (change != CHANGE_CHANGED) {
             AppendText(words, wordsSize, " (");
             AppendText(words, wordsSize, CHANGE_NAMES[change]);
@@ -43,18 +46,11 @@ static int AppendLine(const char *path, const char *line, const char *what, char
     char words[LONG_TEXT_SIZE];
     DWORD written = 0;
     // Appends land whole at the end even when another run appends too: one
-    // write per line, through a handle that may only append.
-    WCHAR widePath[PATH_TEXT_SIZE];
-    HANDLE file = INVALID_HANDLE_VALUE;
-    if (Utf8ToWide(path, widePath, COUNTOF(widePath)))
-        file = CreateFileW(widePath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        DescribeSystemWords(GetLastError(), words, COUNTOF(words));
-        FormatText(error, errorSize, "--log: \"%s\" cannot be opened to append: %s", path,
-                   words);
+    // write per line, through a handle that may only append (made with the
+    // administrators' list, or an existing file that passed the checks).
+    HANDLE file = OpenAdminLog(path, error, errorSize);
+    if (file == INVALID_HANDLE_VALUE)
         return 0;
-    }
     DWORD length = (DWORD)strlen(line);
     int ok = WriteFile(file, line, length, &written, NULL) && written == length;
     if (!ok) {
@@ -70,22 +66,28 @@ int AppendNothingAskedLine(const char *path, const char *target, const char *rea
                            char *error, size_t errorSize)
 {
     char line[LOG_LINE_SIZE];
+    char name[CONSOLE_NAME_SIZE * ESCAPED_FACTOR], why[REASON_SIZE * ESCAPED_FACTOR];
+    EscapeControls(target, name, COUNTOF(name));
+    EscapeControls(reason, why, COUNTOF(why));
     FormatText(line, COUNTOF(line), "%s\t%s\t%s\tnothing asked: %s\tno change\r\n", g_runTime,
-               g_runComputer, target, reason);
-    return AppendLine(path, line, target, error, errorSize);
+               g_runComputer, name, why);
+    return AppendLine(path, line, name, error, errorSize);
 }
 
 int AppendLogLine(const char *path, const PrinterReport *report, char *error, size_t errorSize)
 {
     char line[LOG_LINE_SIZE], changes[LOG_LINE_SIZE / 2];
+    char name[CONSOLE_NAME_SIZE * ESCAPED_FACTOR], reason[REASON_SIZE * ESCAPED_FACTOR];
     DescribeChanges(report, changes, COUNTOF(changes));
-    // Tabs between the fields: a printer name holds none.
+    // Tabs between the fields: a tab or line break in a name or a reason is
+    // shown as an escape, as every control character.
+    EscapeControls(report->hasPrinter ? report->printer : report->fields.address, name,
+                   COUNTOF(name));
+    EscapeControls(report->reason, reason, COUNTOF(reason));
     FormatText(line, COUNTOF(line), "%s\t%s\t%s\t%s%s%s%s%s\t%s\r\n", g_runTime, g_runComputer,
-               report->hasPrinter ? report->printer : report->fields.address,
-               STATUS_NAMES[report->status],
+               name, STATUS_NAMES[report->status],
                report->storeOutcome != STORE_NOT_ASKED ? ", " : "",
                report->storeOutcome != STORE_NOT_ASKED ? STORE_NAMES[report->storeOutcome] : "",
-               report->reason[0] != '\0' ? ": " : "", report->reason, changes);
-    return AppendLine(path, line, report->hasPrinter ? report->printer : report->fields.address,
-                      error, errorSize);
+               report->reason[0] != '\0' ? ": " : "", reason, changes);
+    return AppendLine(path, line, name, error, errorSize);
 }

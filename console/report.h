@@ -56,3 +56,17 @@ int TakeStoredText(const RawValue *value, DWORD *at, char *shown, size_t shownSi
 // A value as the demonstration's value table shows it: a text quoted, a
 // list as its quoted texts, binary bytes in hex.
 void DescribeValue(const RawValue *value, char *words, size_t wordsSize);
+
+// community.cpp: a community is never shown, only whether it is set, where
+// it came from and whether it differs from the printer's stored one
+// (changed: 1 or 0; -1 when nothing stored is known, as for an address).
+struct CommunityFacts {
+    int set;
+    int source;
+    int changed;
+};
+void TakeCommunityFacts(const PrinterReport *report, CommunityFacts *facts);
+// "set (from port monitor), changed"
+void DescribeCommunity(const PrinterReport *report, char *words, size_t wordsSize);
+// DescribeValue, but for QV_AutoComName only whether it holds a community.
+void DescribeStoredValue(int index, const RawValue *value, char *words, size_t wordsSize);

@@ -12,7 +12,7 @@
 
 static HANDLE s_outFile = INVALID_HANDLE_VALUE;
 static char s_outputPath[CONSOLE_PATH_SIZE];
-static char s_partialPath[CONSOLE_PATH_SIZE + 32];
+static char s_partialPath[CONSOLE_PATH_SIZE + 64];
 char g_runTime[32];
 char g_runComputer[(MAX_COMPUTERNAME_LENGTH + 1) * UTF8_PER_UNIT];
 char g_runQueryMap[CONSOLE_PATH_SIZE];
@@ -100,7 +100,6 @@ static int CheckFolder(const char *option, const char *path, char *error, size_t
 
 int BeginReport(const ConsoleOptions *options, char *error, size_t errorSize)
 {
-    WCHAR partial[PATH_TEXT_SIZE + 32];
     char words[LONG_TEXT_SIZE];
     TakeRunFacts(options);
     s_outFile = INVALID_HANDLE_VALUE;
@@ -113,16 +112,16 @@ int BeginReport(const ConsoleOptions *options, char *error, size_t errorSize)
         return 0;
     if (options->hasOutput) {
         CopyText(s_outputPath, COUNTOF(s_outputPath), options->output);
-        // Beside the file, so that the move is a rename on the same volume.
-        FormatText(s_partialPath, COUNTOF(s_partialPath), "%s.%lu.partial", s_outputPath,
-                   (unsigned long)GetCurrentProcessId());
-        if (Utf8ToWide(s_partialPath, partial, COUNTOF(partial)))
-            s_outFile = CreateFileW(partial, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, NULL);
+        // Beside the file, so that the move is a rename on the same volume;
+        // a name nobody can guess or make first, with the administrators'
+        // own access list, which the report keeps when it is moved.
+        s_outFile = CreateUniqueFile(s_outputPath, ".partial", s_partialPath,
+                                     COUNTOF(s_partialPath));
         if (s_outFile == INVALID_HANDLE_VALUE) {
             DescribeSystemWords(GetLastError(), words, COUNTOF(words));
-            FormatText(error, errorSize, "--output: \"%s\" cannot be written beside \"%s\": %s",
-                       s_partialPath, s_outputPath, words);
+            FormatText(error, errorSize, "--output: no file could be made beside \"%s\": %s",
+                       s_outputPath, words);
+            s_partialPath[0] = '\0';
             return 0;
         }
         // A file takes the report as UTF-8, whatever standard output is.

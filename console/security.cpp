@@ -12,6 +12,7 @@
 #include <aclapi.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 enum {
     // Two lines of at most 128 characters and their keys, in UTF-16 or UTF-8.
@@ -21,19 +22,29 @@ enum {
 };
 
 // What a parent of --all writes first on a child's standard input: this
-// header, then `size` bytes: nothing (SNMPv1) or the run's credentials with
-// the keys made and the passwords empty.
+// header, with the community the command line gave (never on the child's
+// command line, which process auditing records), then `size` bytes:
+// nothing (SNMPv1) or the run's credentials with the keys made and the
+// passwords empty.
 struct V3Handover {
     DWORD magic;
     DWORD size;
+    DWORD hasCommunity;
+    char community[SHORT_TEXT_SIZE * UTF8_PER_UNIT];
 };
 
 // The keys a child of --all was handed, until LoadV3Security takes them.
 static VrSnmpSecurity s_handedOver;
+// The parent's --community for its children; in a child, the one handed
+// over until TakeHandedCommunity takes it.
+static int s_hasCommunity;
+static char s_community[SHORT_TEXT_SIZE * UTF8_PER_UNIT];
 static int ChildSeesPasswordVariable(void);
 
 static const char AUTH_VARIABLE[] = "VR_SNMP_AUTH_PASSWORD";
 static const char PRIV_VARIABLE[] = "VR_SNMP_PRIV_PASSWORD";
+static const WCHAR AUTH_VARIABLE_WIDE[] = L"VR_SNMP_AUTH_PASSWORD";
+static const WCHAR PRIV_VARIABLE_WIDE[] = L"VR_SNMP_PRIV_PASSWORD";
 
 struct ProtocolName {
     const char *name;
@@ -143,6 +154,8 @@ static int DecodeSecretsFile(const unsigned char *bytes, DWORD count, char *text
     return 0;
 }
 
+static int CheckOpenSecretsFile(HANDLE file, const char *path, char *error, size_t errorSize);
+
 // The secrets file's lines auth=... and priv=... (CR LF or LF) into the
 // setting's passwords; a password there wins over the environment's.
 // Nothing of a line is ever quoted in a message.
@@ -165,6 +178,8 @@ static int ReadSecretsFile(const char *path, char *error, size_t errorSize)
                    path, GetLastError());
         goto done;
     }
+    if (!CheckOpenSecretsFile(file, path, error, errorSize))
+        goto done;
     if (!ReadFile(file, bytes, SECRETS_FILE_MAX, &got, NULL)) {
         FormatText(error, errorSize, "--v3-secrets: the file \"%s\" cannot be read (error %lu)",
                    path, GetLastError());
@@ -216,85 +231,96 @@ done:
 
 // ---- who may read the secrets file ---------------------------------------
 
-struct ReaderGroup {
-    WELL_KNOWN_SID_TYPE type;
-    const char *name;
-};
-static const ReaderGroup WIDE_READERS[] = {
-    {WinWorldSid, "Everyone"},
-    {WinBuiltinUsersSid, "Users"},
-    {WinAuthenticatedUserSid, "Authenticated Users"},
-};
+// What an entry must not grant anyone but SYSTEM, the Administrators and the
+// running account: reading, or changing the list or the owner (which gives
+// reading next); a generic right holds some of these.
 static const DWORD READ_RIGHTS = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
+static const DWORD CONTROL_RIGHTS = WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_EXECUTE;
 
-int CheckSecretsDacl(const ACL *dacl, int present, const char *path, char *error,
-                     size_t errorSize)
+// An allow list: the owner and every entry that grants one of those rights
+// must be a trusted account. Rights the same account was denied by an
+// earlier entry are not granted (the system reads the list in order).
+int CheckSecretsSecurity(PSID owner, const ACL *dacl, int present, const char *path,
+                         char *error, size_t errorSize)
 {
+    static GENERIC_MAPPING FILE_MAPPING = {FILE_GENERIC_READ, FILE_GENERIC_WRITE,
+                                           FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    char account[LONG_TEXT_SIZE];
+    if (!IsTrustedAccount(owner)) {
+        DescribeAccount(owner, account, COUNTOF(account));
+        FormatText(error, errorSize, "--v3-secrets: the file \"%s\" is owned by %s, who may "
+                   "always let others read it: make SYSTEM or the Administrators its owner",
+                   path, account);
+        return 0;
+    }
     if (!present || dacl == NULL) {
         FormatText(error, errorSize, "--v3-secrets: the file \"%s\" has no access list, so "
                    "everyone may read it: allow only the administrators and SYSTEM", path);
         return 0;
     }
-    for (size_t g = 0; g < COUNTOF(WIDE_READERS); g++) {
-        BYTE sid[SECURITY_MAX_SID_SIZE];
-        DWORD sidSize = sizeof(sid);
-        DWORD denied = 0;
-        if (!CreateWellKnownSid(WIDE_READERS[g].type, NULL, sid, &sidSize))
-            continue;
-        // In order, as the system grants: a right denied before it is
-        // allowed stays denied.
-        for (DWORD i = 0; i < dacl->AceCount; i++) {
-            ACE_HEADER *ace = NULL;
-            if (!GetAce((PACL)dacl, i, (LPVOID *)&ace) || (ace->AceFlags & INHERIT_ONLY_ACE))
-                continue;
-            if (ace->AceType == ACCESS_DENIED_ACE_TYPE) {
-                ACCESS_DENIED_ACE *deny = (ACCESS_DENIED_ACE *)ace;
-                if (EqualSid(&deny->SidStart, sid))
-                    denied |= deny->Mask;
-            } else if (ace->AceType == ACCESS_ALLOWED_ACE_TYPE) {
-                ACCESS_ALLOWED_ACE *allow = (ACCESS_ALLOWED_ACE *)ace;
-                DWORD reads = allow->Mask & READ_RIGHTS & ~denied;
-                if ((denied & (GENERIC_READ | GENERIC_ALL)) != 0)
-                    reads = 0;
-                if (EqualSid(&allow->SidStart, sid) && reads != 0) {
-                    FormatText(error, errorSize, "--v3-secrets: %s may read the file \"%s\": "
-                               "allow only the administrators and SYSTEM", WIDE_READERS[g].name,
-                               path);
-                    return 0;
-                }
-            }
+    for (DWORD i = 0; i < dacl->AceCount; i++) {
+        ACE_HEADER *ace = NULL;
+        if (!GetAce((PACL)dacl, i, (LPVOID *)&ace)) {
+            FormatText(error, errorSize, "--v3-secrets: entry %lu of the access list of \"%s\" "
+                       "cannot be read", (unsigned long)(i + 1), path);
+            return 0;
         }
+        if ((ace->AceFlags & INHERIT_ONLY_ACE) || ace->AceType != ACCESS_ALLOWED_ACE_TYPE)
+            continue;
+        ACCESS_ALLOWED_ACE *allow = (ACCESS_ALLOWED_ACE *)ace;
+        PSID sid = (PSID)&allow->SidStart;
+        DWORD granted = allow->Mask & (READ_RIGHTS | CONTROL_RIGHTS);
+        if (granted == 0 || IsTrustedAccount(sid))
+            continue;
+        DWORD denied = 0;
+        for (DWORD j = 0; j < i; j++) {
+            ACE_HEADER *before = NULL;
+            if (GetAce((PACL)dacl, j, (LPVOID *)&before) &&
+                before->AceType == ACCESS_DENIED_ACE_TYPE &&
+                !(before->AceFlags & INHERIT_ONLY_ACE) &&
+                EqualSid(&((ACCESS_DENIED_ACE *)before)->SidStart, sid))
+                denied |= ((ACCESS_DENIED_ACE *)before)->Mask;
+        }
+        MapGenericMask(&denied, &FILE_MAPPING);
+        if ((denied & FILE_ALL_ACCESS) == FILE_ALL_ACCESS)
+            continue;
+        granted &= ~denied;
+        if (granted == 0)
+            continue;
+        DescribeAccount(sid, account, COUNTOF(account));
+        if (granted & READ_RIGHTS)
+            FormatText(error, errorSize, "--v3-secrets: %s may read the file \"%s\": allow only "
+                       "the administrators and SYSTEM", account, path);
+        else
+            FormatText(error, errorSize, "--v3-secrets: %s may change who may read the file "
+                       "\"%s\" (entry %lu grants write-DAC, write-owner or a generic right): "
+                       "allow only the administrators and SYSTEM", account, path,
+                       (unsigned long)(i + 1));
+        return 0;
     }
     return 1;
 }
 
-// Before the file is read. A file system that keeps no access lists (FAT,
-// or a Wine prefix) answers without a list or fails: said, and the file is
-// refused, since nothing then keeps other users out.
-int CheckSecretsFileAccess(const char *path, char *error, size_t errorSize)
+// On the open file, so that what is read is what was judged. A file system
+// that keeps no access lists (FAT) answers without a list or fails: said,
+// and the file is refused, since nothing then keeps other users out.
+static int CheckOpenSecretsFile(HANDLE file, const char *path, char *error, size_t errorSize)
 {
     PSECURITY_DESCRIPTOR descriptor = NULL;
+    PSID owner = NULL;
     PACL dacl = NULL;
     BOOL present = FALSE, defaulted = FALSE;
     int ok = 0;
-    WCHAR widePath[PATH_TEXT_SIZE];
-    DWORD result = ERROR_INVALID_NAME;
-    // The path is UTF-8 here, as every name the console holds.
-    if (Utf8ToWide(path, widePath, COUNTOF(widePath)))
-        result = GetNamedSecurityInfoW(widePath, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                       NULL, NULL, &dacl, NULL, &descriptor);
-    if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND) {
-        FormatText(error, errorSize, "--v3-secrets: the file \"%s\" cannot be read (error %lu)",
-                   path, result);
-        goto done;
-    }
+    DWORD result = GetSecurityInfo(file, SE_FILE_OBJECT,
+                                   OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                   NULL, &dacl, NULL, &descriptor);
     if (result != ERROR_SUCCESS ||
         !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
         FormatText(error, errorSize, "--v3-secrets: who may read the file \"%s\" cannot be "
                    "checked (error %lu)", path, result != ERROR_SUCCESS ? result : GetLastError());
         goto done;
     }
-    ok = CheckSecretsDacl(dacl, present, path, error, errorSize);
+    ok = CheckSecretsSecurity(owner, dacl, present, path, error, errorSize);
 done:
     if (descriptor != NULL)
         LocalFree(descriptor);
@@ -329,13 +355,37 @@ static int TakePassword(char *password, size_t room, const char *variable, const
     return 1;
 }
 
+// The passwords the level uses, from the file or the environment; what it
+// does not use is not kept.
+static int TakePasswords(VrSnmpSecurity *v3, int fromFile, char *error, size_t errorSize)
+{
+    if (v3->authProtocol == VR_SNMP_AUTH_NONE)
+        SecureZeroMemory(v3->authPassword, sizeof(v3->authPassword));
+    if (v3->privProtocol == VR_SNMP_PRIV_NONE)
+        SecureZeroMemory(v3->privPassword, sizeof(v3->privPassword));
+    if (v3->authProtocol != VR_SNMP_AUTH_NONE &&
+        !TakePassword(v3->authPassword, COUNTOF(v3->authPassword), AUTH_VARIABLE,
+                      "authentication", fromFile, error, errorSize))
+        return 0;
+    if (v3->privProtocol != VR_SNMP_PRIV_NONE &&
+        !TakePassword(v3->privPassword, COUNTOF(v3->privPassword), PRIV_VARIABLE, "privacy",
+                      fromFile, error, errorSize))
+        return 0;
+    return 1;
+}
+
 int LoadV3Security(const ConsoleOptions *options, char *error, size_t errorSize)
 {
     VrSnmpSecurity *v3 = &g_snmpSecurity.v3;
+    int ok = 0;
     // Not the keys a child was handed: they are taken below.
     SecureZeroMemory(&g_snmpSecurity.v3, sizeof(g_snmpSecurity.v3));
     g_snmpSecurity.version = 1;
     error[0] = '\0';
+    if (!options->child) {
+        s_hasCommunity = options->hasCommunity;
+        CopyText(s_community, COUNTOF(s_community), options->community);
+    }
     if (!options->hasV3User)
         return 1;
     g_snmpSecurity.version = 3;
@@ -358,21 +408,13 @@ int LoadV3Security(const ConsoleOptions *options, char *error, size_t errorSize)
         SecureZeroMemory(&s_handedOver, sizeof(s_handedOver));
         return 1;
     }
-    if (options->hasV3Secrets && (!CheckSecretsFileAccess(options->v3Secrets, error, errorSize) ||
-                                  !ReadSecretsFile(options->v3Secrets, error, errorSize)))
+    if (options->hasV3Secrets && !ReadSecretsFile(options->v3Secrets, error, errorSize))
         goto failed;
-    // What the level does not use is not kept.
-    if (v3->authProtocol == VR_SNMP_AUTH_NONE)
-        SecureZeroMemory(v3->authPassword, sizeof(v3->authPassword));
-    if (v3->privProtocol == VR_SNMP_PRIV_NONE)
-        SecureZeroMemory(v3->privPassword, sizeof(v3->privPassword));
-    if (v3->authProtocol != VR_SNMP_AUTH_NONE &&
-        !TakePassword(v3->authPassword, COUNTOF(v3->authPassword), AUTH_VARIABLE,
-                      "authentication", options->hasV3Secrets, error, errorSize))
-        goto failed;
-    if (v3->privProtocol != VR_SNMP_PRIV_NONE &&
-        !TakePassword(v3->privPassword, COUNTOF(v3->privPassword), PRIV_VARIABLE, "privacy",
-                      options->hasV3Secrets, error, errorSize))
+    ok = TakePasswords(v3, options->hasV3Secrets, error, errorSize);
+    // Read once: nothing started later (a worker, a tool) finds them.
+    SetEnvironmentVariableW(AUTH_VARIABLE_WIDE, NULL);
+    SetEnvironmentVariableW(PRIV_VARIABLE_WIDE, NULL);
+    if (!ok)
         goto failed;
     // Once for the run: every walk's session localises these keys.
     if (VrSnmpMakeKeys(v3) == SNMPAPI_FAILURE) {
@@ -390,57 +432,65 @@ void WipeV3Security(void)
 {
     SecureZeroMemory(&g_snmpSecurity.v3, sizeof(g_snmpSecurity.v3));
     SecureZeroMemory(&s_handedOver, sizeof(s_handedOver));
+    SecureZeroMemory(s_community, sizeof(s_community));
+    s_hasCommunity = 0;
     g_snmpSecurity.version = 1;
 }
 
 // ---- the children of --all ------------------------------------------------
 
-static int IsPasswordVariable(const char *entry)
+static int IsPasswordVariable(const WCHAR *entry)
 {
-    const char *equals = strchr(entry, '=');
-    size_t length = equals != NULL ? (size_t)(equals - entry) : strlen(entry);
-    static const char PREFIX[] = "VR_SNMP_";
-    static const char SUFFIX[] = "_PASSWORD";
-    size_t prefix = sizeof(PREFIX) - 1, suffix = sizeof(SUFFIX) - 1;
-    return length >= prefix + suffix && _strnicmp(entry, PREFIX, prefix) == 0 &&
-           _strnicmp(entry + length - suffix, SUFFIX, suffix) == 0;
+    const WCHAR *equals = wcschr(entry, L'=');
+    // "=C:=C:\..." entries: the name starts after the first character.
+    if (equals == entry)
+        equals = wcschr(entry + 1, L'=');
+    size_t length = equals != NULL ? (size_t)(equals - entry) : wcslen(entry);
+    static const WCHAR PREFIX[] = L"VR_SNMP_";
+    static const WCHAR SUFFIX[] = L"_PASSWORD";
+    size_t prefix = COUNTOF(PREFIX) - 1, suffix = COUNTOF(SUFFIX) - 1;
+    return length >= prefix + suffix && _wcsnicmp(entry, PREFIX, prefix) == 0 &&
+           _wcsnicmp(entry + length - suffix, SUFFIX, suffix) == 0;
 }
 
 static int ChildSeesPasswordVariable(void)
 {
-    char *block = GetEnvironmentStringsA();
+    WCHAR *block = GetEnvironmentStringsW();
     int found = 0;
     if (block == NULL)
         return 0;
-    for (const char *entry = block; *entry != '\0'; entry += strlen(entry) + 1)
+    for (const WCHAR *entry = block; *entry != 0; entry += wcslen(entry) + 1)
         found |= IsPasswordVariable(entry);
-    FreeEnvironmentStringsA(block);
+    FreeEnvironmentStringsW(block);
     return found;
 }
 
-char *MakeChildEnvironment(void)
+// Wide, so that a TEMP or PATH outside the ANSI code page reaches the
+// worker as it is (CREATE_UNICODE_ENVIRONMENT).
+WCHAR *MakeChildEnvironment(void)
 {
-    char *block = GetEnvironmentStringsA();
-    char *copy = NULL;
-    size_t size = 0;
+    WCHAR *block = GetEnvironmentStringsW();
+    WCHAR *copy = NULL;
+    size_t units = 0;
     if (block == NULL)
         return NULL;
-    for (const char *entry = block; *entry != '\0'; entry += strlen(entry) + 1)
-        size += strlen(entry) + 1;
-    copy = (char *)malloc(size + 2);
+    for (const WCHAR *entry = block; *entry != 0; entry += wcslen(entry) + 1)
+        units += wcslen(entry) + 1;
+    copy = (WCHAR *)malloc((units + 2) * sizeof(WCHAR));
     if (copy != NULL) {
-        char *out = copy;
-        for (const char *entry = block; *entry != '\0'; entry += strlen(entry) + 1) {
-            size_t length = strlen(entry) + 1;
+        WCHAR *out = copy;
+        for (const WCHAR *entry = block; *entry != 0; entry += wcslen(entry) + 1) {
+            size_t length = wcslen(entry) + 1;
             if (IsPasswordVariable(entry))
                 continue;
-            memcpy(out, entry, length);
+            memcpy(out, entry, length * sizeof(WCHAR));
             out += length;
         }
-        out[0] = '\0';
-        out[1] = '\0';
+        // An empty block still ends with two NULs.
+        out[0] = 0;
+        out[1] = 0;
     }
-    FreeEnvironmentStringsA(block);
+    FreeEnvironmentStringsW(block);
     return copy;
 }
 
@@ -452,12 +502,33 @@ static int WriteAll(HANDLE pipe, const void *bytes, DWORD size)
 
 int WriteV3Handover(HANDLE pipe)
 {
-    V3Handover header = {HANDOVER_MAGIC, 0};
-    if (g_snmpSecurity.version != 3)
-        return WriteAll(pipe, &header, sizeof(header));
-    header.size = sizeof(VrSnmpSecurity);
-    return WriteAll(pipe, &header, sizeof(header)) &&
-           WriteAll(pipe, &g_snmpSecurity.v3, sizeof(VrSnmpSecurity));
+    V3Handover header;
+    int ok = 0;
+    memset(&header, 0, sizeof(header));
+    header.magic = HANDOVER_MAGIC;
+    header.hasCommunity = (DWORD)s_hasCommunity;
+    CopyText(header.community, COUNTOF(header.community), s_community);
+    if (g_snmpSecurity.version != 3) {
+        ok = WriteAll(pipe, &header, sizeof(header));
+    } else {
+        header.size = sizeof(VrSnmpSecurity);
+        ok = WriteAll(pipe, &header, sizeof(header)) &&
+             WriteAll(pipe, &g_snmpSecurity.v3, sizeof(VrSnmpSecurity));
+    }
+    SecureZeroMemory(&header, sizeof(header));
+    return ok;
+}
+
+int TakeHandedCommunity(ConsoleOptions *options)
+{
+    int had = s_hasCommunity;
+    if (had) {
+        options->hasCommunity = 1;
+        CopyText(options->community, COUNTOF(options->community), s_community);
+    }
+    SecureZeroMemory(s_community, sizeof(s_community));
+    s_hasCommunity = 0;
+    return had;
 }
 
 static int ReadAll(HANDLE input, void *bytes, DWORD size)
@@ -474,19 +545,30 @@ static int ReadAll(HANDLE input, void *bytes, DWORD size)
 
 int ReadV3Handover(HANDLE input, char *error, size_t errorSize)
 {
-    V3Handover header = {0, 0};
+    V3Handover header;
+    memset(&header, 0, sizeof(header));
     SecureZeroMemory(&s_handedOver, sizeof(s_handedOver));
+    SecureZeroMemory(s_community, sizeof(s_community));
+    s_hasCommunity = 0;
     if (!ReadAll(input, &header, sizeof(header)) || header.magic != HANDOVER_MAGIC ||
-        (header.size != 0 && header.size != sizeof(VrSnmpSecurity))) {
+        (header.size != 0 && header.size != sizeof(VrSnmpSecurity)) ||
+        memchr(header.community, 0, sizeof(header.community)) == NULL) {
+        SecureZeroMemory(&header, sizeof(header));
         CopyText(error, errorSize, "the detection process of --all got no handover block on "
                  "its standard input");
         return 0;
     }
-    if (header.size == 0)
+    DWORD size = header.size;
+    s_hasCommunity = header.hasCommunity != 0;
+    CopyText(s_community, COUNTOF(s_community), header.community);
+    SecureZeroMemory(&header, sizeof(header));
+    if (size == 0)
         return 1;
     int ok = ReadAll(input, &s_handedOver, sizeof(s_handedOver));
     if (!ok || !s_handedOver.keysMade) {
         SecureZeroMemory(&s_handedOver, sizeof(s_handedOver));
+        SecureZeroMemory(s_community, sizeof(s_community));
+        s_hasCommunity = 0;
         CopyText(error, errorSize, "the detection process of --all got an incomplete handover "
                  "block");
         return 0;

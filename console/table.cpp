@@ -14,8 +14,12 @@ static void WriteDiagnostic(const char *text)
     for (const char *c = text; *c != '\0'; c++) {
         if (*c == '\r')
             continue;
-        char one[2] = {*c, '\0'};
-        WriteText(one);
+        char one[2] = {*c, '\0'}, shown[8];
+        if (*c == '\n')
+            CopyText(shown, COUNTOF(shown), one);
+        else
+            EscapeControls(one, shown, COUNTOF(shown));
+        WriteText(shown);
         if (*c == '\n')
             WriteText("        ");
     }
@@ -69,13 +73,11 @@ static void WriteWalkLine(const char *label, const WalkReport *walk, int isSyste
 // The engine's fields, in the ANSI code page, as the report shows them.
 struct ShownFields {
     char address[SHORT_TEXT_SIZE * UTF8_PER_UNIT];
-    char community[SHORT_TEXT_SIZE * UTF8_PER_UNIT];
     char timeoutText[TIMEOUT_TEXT_SIZE * UTF8_PER_UNIT];
 };
 static void ShowFields(const QueryFields *fields, ShownFields *shown)
 {
     AnsiToUtf8(fields->address, shown->address, COUNTOF(shown->address));
-    AnsiToUtf8(fields->community, shown->community, COUNTOF(shown->community));
     AnsiToUtf8(fields->timeoutText, shown->timeoutText, COUNTOF(shown->timeoutText));
 }
 static void DescribeChange(const PrinterReport *report, int value, char *words,
@@ -90,9 +92,9 @@ static void WriteValueLines(const PrinterReport *report)
 {
     char stored[VALUE_WORDS_SIZE], detected[VALUE_WORDS_SIZE], change[64];
     for (int i = 0; i < STORED_VALUE_COUNT; i++) {
-        DescribeValue(&report->stored[i], stored, COUNTOF(stored));
+        DescribeStoredValue(i, &report->stored[i], stored, COUNTOF(stored));
         if (report->detected[i].present)
-            DescribeValue(&report->detected[i], detected, COUNTOF(detected));
+            DescribeStoredValue(i, &report->detected[i], detected, COUNTOF(detected));
         else if (report->changes[i] == CHANGE_NOT_GIVEN)
             CopyText(detected, COUNTOF(detected), i == VALUE_COMMUNITY
                          ? "- (stored only when --community is given)"
@@ -108,16 +110,37 @@ static void WriteValueLines(const PrinterReport *report)
     }
 }
 
+// Never the community itself: where it came from, and whether it changed.
+static void WriteCommunityLine(const PrinterReport *report)
+{
+    char words[WORDS_SIZE];
+    DescribeCommunity(report, words, COUNTOF(words));
+    WriteFormatted("  %-13s %s\n", "community", words);
+}
+
+// A name or a reason, its control characters shown as escapes.
+static void WriteEscaped(const char *text)
+{
+    char shown[REASON_SIZE * ESCAPED_FACTOR];
+    EscapeControls(text, shown, COUNTOF(shown));
+    WriteText(shown);
+}
+
 void WritePrinterTable(const PrinterReport *report)
 {
     ShownFields shown;
     const ShownFields *fields = &shown;
     ShowFields(&report->fields, &shown);
     char duration[32];
-    if (report->hasPrinter)
-        WriteFormatted("Printer \"%s\"  (driver \"%s\", port \"%s\")\n", report->printer,
-                       report->driver, report->port);
-    else
+    if (report->hasPrinter) {
+        WriteText("Printer \"");
+        WriteEscaped(report->printer);
+        WriteText("\"  (driver \"");
+        WriteEscaped(report->driver);
+        WriteText("\", port \"");
+        WriteEscaped(report->port);
+        WriteText("\")\n");
+    } else
         WriteFormatted("Address %s  (no printer)\n", fields->address);
     // The settings once they are known: a name that does not resolve is
     // shown with them although nothing was asked.
@@ -137,8 +160,7 @@ void WritePrinterTable(const PrinterReport *report)
                            AuthProtocolName(report->security.authProtocol),
                            PrivProtocolName(report->security.privProtocol));
         else
-            WriteFormatted("  %-13s %-24s from %s\n", "community", fields->community,
-                           SourceName(report->sources.community));
+            WriteCommunityLine(report);
         WriteFormatted("  %-13s %-24s from %s\n", "time-out", fields->timeoutText,
                        SourceName(report->sources.timeout));
     }
@@ -163,10 +185,13 @@ void WritePrinterTable(const PrinterReport *report)
         WriteFormatted("  => DETECTED in %s", duration);
         break;
     case PRINTER_FAILED:
-        WriteFormatted("  => FAILED (%s) in %s", report->reason, duration);
+        WriteText("  => FAILED (");
+        WriteEscaped(report->reason);
+        WriteFormatted(") in %s", duration);
         break;
     default:
-        WriteFormatted("  => SKIPPED: %s", report->reason);
+        WriteText("  => SKIPPED: ");
+        WriteEscaped(report->reason);
         break;
     }
     switch (report->storeOutcome) {

@@ -17,6 +17,11 @@
 //   size-report       under a header one byte short, the worker going on
 //   asking-report     the "asking" message for it told twice
 // Every run prints "spooler writes: N" on standard error at its end.
+// VR_TEST_RECORD_WORKER=FILE: the parent of --all gives itself a TEMP
+// outside the ANSI code page and an inheritable event (signalled, its value
+// in VR_TEST_PLANTED_HANDLE) that no worker should get; each worker appends
+// to FILE, in UTF-8, its command line, its TEMP and whether it holds that
+// event.
 #undef main
 
 #include <windows.h>
@@ -167,6 +172,44 @@ static int RunRelayed(int argc, char **argv)
     return RunConsoleProgram(argc, argv);
 }
 
+static const WCHAR WORKER_TEMP[] = L"C:\\temp-\u0142\u00f3d\u017a-\u5370";
+
+static void PlantForWorkers(void)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
+    HANDLE planted = CreateEventA(&inherit, TRUE, TRUE, NULL);
+    char value[32];
+    SetEnvironmentVariableW(L"TEMP", WORKER_TEMP);
+    FormatText(value, COUNTOF(value), "%llu", (unsigned long long)(ULONG_PTR)planted);
+    SetEnvironmentVariableA("VR_TEST_PLANTED_HANDLE", value);
+}
+
+static void RecordWorker(const char *path)
+{
+    WCHAR temp[512], widePath[512];
+    char line[8192], commandLine[4096], tempText[1024], planted[32];
+    HANDLE handle = NULL;
+    DWORD flags = 0, written = 0;
+    if (GetEnvironmentVariableA("VR_TEST_PLANTED_HANDLE", planted, sizeof(planted)) > 0)
+        handle = (HANDLE)(ULONG_PTR)_strtoui64(planted, NULL, 10);
+    // Held when the value is a handle here and it is the signalled event.
+    int held = handle != NULL && GetHandleInformation(handle, &flags) &&
+               WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
+    if (GetEnvironmentVariableW(L"TEMP", temp, 512) == 0)
+        temp[0] = 0;
+    WideToUtf8(GetCommandLineW(), commandLine, sizeof(commandLine));
+    WideToUtf8(temp, tempText, sizeof(tempText));
+    FormatText(line, sizeof(line), "command line: %s\ntemp: %s\nplanted handle: %s\n",
+               commandLine, tempText, held ? "inherited" : "not inherited");
+    Utf8ToWide(path, widePath, 512);
+    HANDLE file = CreateFileW(widePath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        WriteFile(file, line, (DWORD)strlen(line), &written, NULL);
+        CloseHandle(file);
+    }
+}
+
 int main(int argc, char **argv)
 {
     const char *fault = getenv("VR_TEST_SPOOLER_FAULT");
@@ -180,6 +223,11 @@ int main(int argc, char **argv)
         child |= strcmp(argv[i], "--worker") == 0;
     if (!child && strcmp(s_fault, "fail-wait") == 0)
         g_waitForWorkers = FailingWait;
+    const char *record = getenv("VR_TEST_RECORD_WORKER");
+    if (record != NULL && child)
+        RecordWorker(record);
+    else if (record != NULL)
+        PlantForWorkers();
     int relayed = strstr(s_fault, "-report") != NULL;
     int code = child && relayed ? RunRelayed(argc, argv) : RunConsoleProgram(argc, argv);
     fprintf(stderr, "spooler writes: %d\n", s_writes);

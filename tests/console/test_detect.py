@@ -81,6 +81,9 @@ SHAAES = {"env": {"VR_SNMP_AUTH_PASSWORD": "shaaes-auth", "VR_SNMP_PRIV_PASSWORD
 LONG_COMMUNITY = "kept-" + "c" * 65
 SECRETS = ["shaaes-auth", "shaaes-priv", "privonly-auth", "md5aes-auth", "md5aes-priv",
            "wrong-auth1"]
+# Every community the runs use, given, stored or the port's: none is ever shown.
+COMMUNITIES = ["vrtest", "v1test", "public", "qomtan", "other-c0mm", "wrong-c0mm", "c0mm-w0rker",
+               LONG_COMMUNITY]
 secrets_file = os.path.join(scratch, "md5aes.secrets")
 # Wine shows a file's Unix permissions as its access list: what others may
 # read, Everyone may read.
@@ -117,8 +120,12 @@ CASES = [
     # Stored settings are written only when given.
     ("detected-write", MAP, PORT + ["--write"], 0, ["changed values written and read back"], GOOD),
     ("settings-given", MAP, PORT + ["--write", "--community", "vrtest", "--timeout", "6"], 0,
-     ['QV_AutoComName       changed      stored "other"; detected "vrtest"'], DETECTED,
-     {"before": dict(GOOD, QV_AutoComName=b"other")}),
+     ["community     set (from command line), changed\r\n",
+      "QV_AutoComName       changed      stored a community (not shown); detected a community "
+      "(not shown)"], DETECTED,
+     {"before": dict(GOOD, QV_AutoComName=b"other-c0mm")}),
+    ("settings-same", MAP, PORT + ["--community", "vrtest"], 0,
+     ["community     set (from command line), unchanged\r\n"], DETECTED, {"before": DETECTED}),
     # Only what differs is written: nothing, or the one list.
     ("unchanged", MAP, PORT + ["--write"], 0,
      ["unchanged: nothing differed, nothing written", "spooler writes: 0"], DETECTED,
@@ -170,8 +177,8 @@ CASES = [
      [NO_ANSWER, "not walked: an earlier walk got no answer", "FAILED (" + SILENT_PRINTER,
       "[4 attempts, no reply in 4.", "! Warning: A connection to the printer could not be established."], None),
     # Not all four detected: an earlier good run stays byte for byte.
-    ("silent-kept", MAP, PORT + ["--community", "wrong", "--timeout", "1", "--write"], 1,
-     ["community     wrong                    from command line", NO_ANSWER, SILENT_PRINTER, KEPT],
+    ("silent-kept", MAP, PORT + ["--community", "wrong-c0mm", "--timeout", "1", "--write"], 1,
+     ["community     set (from command line), changed", NO_ANSWER, SILENT_PRINTER, KEPT],
      DETECTED, {"before": DETECTED}),
     ("half-kept", MAP, ["--printer", "VRDetect Half", "--timeout", "1", "--write"], 1,
      ['detected: "HDD only"', "3000Finisher  1.3.6.1.4.1.55555.20.2   " + NO_ANSWER,
@@ -492,6 +499,7 @@ for name, query_map, args, code, words, expected, *more in CASES:
                extra_env=extra)
     out = (run.stdout + run.stderr).decode("utf-8")
     check(not [p for p in SECRETS if p in out], "%s: a password in the output" % name)
+    check(not [c for c in COMMUNITIES if c in out], "%s: a community in the output" % name)
     print("---- %s: exit %d\n%s" % (name, run.returncode, out))
     check(run.returncode == code, "%s: exit code %d, not %d" % (name, run.returncode, code))
     for w in words:
@@ -629,6 +637,64 @@ check(len(lines) == 3 and lines[2] == "" and
       "--log: %r" % lines)
 store("VRDetect Port", {})
 
+# Files for the administrators only: the report and the log made with their
+# own protected list (under Wine a file made with it is not readable by
+# others, one made without is 0644) ...
+for f in (report, log):
+    check(os.stat(f).st_mode & 0o007 == 0, "%s: mode %o" % (f, os.stat(f).st_mode))
+# ... a log with a second link is not written (exit 1, said why) ...
+linked = os.path.join(scratch, "linked.log")
+for f in (linked, linked + ".other"):
+    if os.path.exists(f):
+        os.remove(f)
+with open(linked, "wb") as f:
+    f.write(b"before\r\n")
+os.link(linked, linked + ".other")
+run = wine(exe, *PORT, "--log", windows_path(linked))
+check(run.returncode == 1 and ('--log: "%s" has 2 links' % windows_path(linked)).encode() in run.stderr
+      and open(linked, "rb").read() == b"before\r\n", "--log linked: %d %r" % (run.returncode, run.stderr))
+os.remove(linked + ".other")
+
+# ... and no community in the table, the JSON, --output, --log or standard
+# error: where it came from, whether set, whether it differs from the
+# stored one; in a SNMPv1 run with --community given and changed, and in an
+# SNMPv3 run over a printer with a community stored.
+for f in (report, log):
+    if os.path.exists(f):
+        os.remove(f)
+COMMUNITY_RUNS = [
+    ("v1", "VRDetect Port", MAP, ["--community", "vrtest", "--write"],
+     dict(DETECTED, QV_AutoComName=b"other-c0mm"),
+     {"set": True, "source": "command line", "changed": True}, "QV_AutoComName\r\n"),
+    ("v3", "VRDetect V3", V3_MAP, ["--timeout", "1"] + SHA_AES,
+     {"QV_AutoComName": LONG_COMMUNITY.encode()}, None, None),
+]
+for label, printer, query_map, args, before, community, change in COMMUNITY_RUNS:
+    exe = install("community-" + label, query_map)
+    store(printer, before)
+    extra = SHAAES["env"] if label == "v3" else {}
+    table = wine(exe, "--printer", printer, *args, extra_env=extra)
+    store(printer, before)
+    run = wine(exe, "--printer", printer, *args, "--json", "--output", windows_path(report), "--log",
+               windows_path(log), extra_env=extra)
+    kept = open(report, "rb").read() if os.path.exists(report) else b""
+    logged = open(log, "rb").read() if os.path.exists(log) else b""
+    everything = table.stdout + table.stderr + run.stdout + run.stderr + kept + logged
+    print("---- community %s: %r\n%r" % (label, table.stdout[-1500:], logged))
+    check(not [c for c in COMMUNITIES if c.encode() in everything],
+          "community %s: a community shown" % label)
+    try:
+        shown = json.loads(kept)["printers"][0]
+    except ValueError:
+        shown = {"community": "no JSON: %r" % run.stderr}
+    check(shown["community"] == community and shown["stored"]["QV_AutoComName"] ==
+          {"type": "REG_SZ", "set": True}, "community %s: %r" % (label, shown))
+    changes = logged.decode("utf-8").split("\t")[-1]
+    check(run.returncode == 0 and (changes == change if change else "QV_AutoComName" not in changes),
+          "community %s: exit %d, log %r" % (label, run.returncode, logged))
+    os.remove(log)
+    store(printer, {})
+
 # A run that asks nothing (exit 3) replaces an earlier report whole with one
 # that says what was asked for and why nothing was, and logs one line.
 NOTHING_ASKED = [
@@ -731,6 +797,39 @@ except ValueError as e:
 check(sorted((p["printer"], p["status"]) for p in named) == sorted((n, "detected") for n in NAMES)
       if isinstance(named, list) else False, "names --all --json: %r" % (named,))
 
+# A name with an escape sequence and a bell: shown as escapes in the table
+# and the log, never sent raw to a console or a log reader.
+escaped = "VRNames Esc\x1b[31mRed\x07"
+escape_log = os.path.join(scratch, "escape.log")
+if os.path.exists(escape_log):
+    os.remove(escape_log)
+run = wine(exe, "--printer", escaped, "--timeout", "1", "--log", windows_path(escape_log))
+shown = run.stdout + run.stderr + (open(escape_log, "rb").read() if os.path.exists(escape_log) else b"")
+check(run.returncode == 0 and b'Printer "VRNames Esc\\x1b[31mRed\\x07"  (driver "VR Detect Escape Driver"'
+      in run.stdout and b"\tVRNames Esc\\x1b[31mRed\\x07\tdetected" in shown and b"\x1b" not in shown
+      and b"\x07" not in shown, "escape: exit %d, %r" % (run.returncode, shown[:600]))
+
+# What a worker of --all sees (the test build records it): its command
+# line without the community, which it is handed on its standard input; a
+# TEMP outside the ANSI code page as it is; not the parent's other handles.
+record = os.path.join(scratch, "worker.txt")
+if os.path.exists(record):
+    os.remove(record)
+run = wine(install("worker-sees", MAP, faults), "--all", "--driver", "VR Detect Skip Driver",
+           "--jobs", "1", "--community", "c0mm-w0rker", "--json",
+           extra_env={"VR_TEST_RECORD_WORKER": windows_path(record)})
+seen = open(record, "rb").read().decode("utf-8") if os.path.exists(record) else ""
+print("---- worker-sees: %r" % seen)
+try:
+    skipped = json.loads(run.stdout)["printers"]
+except ValueError:
+    skipped = [{"community": "no JSON: %r" % run.stderr}]
+check(" --worker" in seen and "c0mm-w0rker" not in seen + run.stdout.decode() + run.stderr.decode()
+      and "temp: C:\\temp-\u0142\u00f3d\u017a-\u5370\n" in seen and "planted handle: not inherited\n" in seen,
+      "worker-sees: %r" % seen)
+check([p["community"] for p in skipped] == [{"set": True, "source": "command line", "changed": True}],
+      "worker-sees: the community did not reach the worker: %r" % skipped)
+
 # A console (Wine's, on a pseudo-terminal) shows the name as the table
 # wrote it, whatever its code page.
 if shutil.which("script"):
@@ -754,6 +853,8 @@ SECRET_FILES = [
     ("utf8-bom-lf", b"\xef\xbb\xbf" + (PAIR + "\n").encode(), 0, "=> DETECTED"),
     ("nul", PAIR.replace("priv", "\0priv").encode(), 2, "holds a NUL byte"),
     ("utf16-be", b"\xfe\xff" + (PAIR + "\n").encode("utf-16-be"), 2, "is UTF-16 big-endian"),
+    # Not the first line only, with the rest silently dropped.
+    ("utf16-nul", PAIR.replace("\npriv", "\n\0priv").encode("utf-16"), 2, "holds a NUL character"),
     ("ansi", "auth=shaaes-äuth\npriv=shaaes-priv\n".encode("cp1252"), 2, "is neither UTF-8 nor UTF-16"),
     ("stray-line", ("auth=shaaes-auth\n%s\npriv=shaaes-priv\n" % STRAY).encode(), 2,
      "line 2 of \"%s\" is neither auth=... nor priv=..."),
