@@ -539,6 +539,7 @@ static void CompletePrinter(Fleet *fleet, int index)
     const PrinterReport *report = &fleet->reports[index];
     fleet->counts[report->status]++;
     fleet->done++;
+    ReportPrinterEvent(report);
     if (!fleet->options->json) {
         ClearProgress();
         WritePrinterTable(report);
@@ -714,6 +715,7 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
         FormatText(text, COUNTOF(text), "VRAutoDetect: the spooler could not list the local "
                    "printers (error %lu): nothing was asked\n", GetLastError());
         WriteErrorText(text);
+        ReportRunEvent(EXIT_NOTHING_ASKED, text);
         free(fleet.printers);
         return EXIT_NOTHING_ASKED;
     }
@@ -726,6 +728,7 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
         else
             CopyText(said, COUNTOF(said), "VRAutoDetect: no local printer: nothing was asked\n");
         WriteErrorText(said);
+        ReportRunEvent(EXIT_NOTHING_ASKED, said);
         free(fleet.printers);
         return EXIT_NOTHING_ASKED;
     }

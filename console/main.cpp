@@ -15,6 +15,8 @@ int main(int argc, char **argv)
     ConsoleOptions options;
     char error[LONG_TEXT_SIZE];
     char programPath[CONSOLE_PATH_SIZE];
+    // What else made the run fail, for its event (--event-log).
+    char problem[LONG_TEXT_SIZE] = "";
     WCHAR widePath[PATH_TEXT_SIZE];
 
     // The query map is read beside this module.
@@ -51,6 +53,7 @@ int main(int argc, char **argv)
         return EXIT_USAGE;
     }
     InstallDiagnosticReporter();
+    OpenRunEventLog(&options);
 
     // A worker of --all detects the printers its parent hands it.
     if (options.child)
@@ -64,6 +67,9 @@ int main(int argc, char **argv)
         WriteErrorText("\nNothing was asked and nothing written. Put VRUnPQ.xml beside the "
                        "program.\n");
         WipeV3Security();
+        FormatText(problem, COUNTOF(problem), "the query map cannot be read: %s. Nothing was "
+                   "asked and nothing written. Put VRUnPQ.xml beside the program.", programPath);
+        ReportRunEvent(EXIT_NOTHING_ASKED, problem);
         return EXIT_NOTHING_ASKED;
     }
     ReleaseQueryMap();
@@ -85,6 +91,7 @@ int main(int argc, char **argv)
     } else {
         DetectOne(&options, &s_report);
         WipeV3Security();
+        ReportPrinterEvent(&s_report);
         int detected = s_report.status == PRINTER_DETECTED;
         int failed = s_report.status == PRINTER_FAILED;
         int skipped = s_report.status == PRINTER_SKIPPED;
@@ -100,6 +107,7 @@ int main(int argc, char **argv)
             WriteErrorText("VRAutoDetect: ");
             WriteErrorText(error);
             WriteErrorText("\n");
+            CopyText(problem, COUNTOF(problem), error);
             if (exitCode == EXIT_ALL_DETECTED)
                 exitCode = EXIT_NOT_DETECTED;
         }
@@ -109,8 +117,10 @@ int main(int argc, char **argv)
         WriteErrorText("VRAutoDetect: ");
         WriteErrorText(error);
         WriteErrorText("\n");
+        CopyText(problem, COUNTOF(problem), error);
         if (exitCode == EXIT_ALL_DETECTED)
             exitCode = EXIT_NOT_DETECTED;
     }
+    ReportRunEvent(exitCode, problem);
     return exitCode;
 }

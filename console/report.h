@@ -23,6 +23,10 @@ extern char g_runComputer[(MAX_COMPUTERNAME_LENGTH + 1) * UTF8_PER_UNIT];
 extern char g_runQueryMap[CONSOLE_PATH_SIZE];
 void WriteFormatted(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
+// log.cpp: what changed (or, without --write, would change), as the --log
+// line says it: "NAME old -> new; ...", or "no change".
+void DescribeChanges(const PrinterReport *report, char *words, size_t wordsSize);
+
 // words.cpp
 const char *SourceName(int source);
 // A value for the table: quoted, control characters shown as dots.
