@@ -27,7 +27,6 @@ const int g_eventMessageIdCount = (int)COUNTOF(g_eventMessageIds);
 
 static HANDLE s_source;         // NULL: not asked for, or not to be had
 static int s_failureSaid;       // the log's trouble is said once per run
-static int s_runReported;
 static int s_counts[3];         // PrinterStatus
 static char s_asked[ASKED_SIZE];
 // The report as the event tells it (the community's value left out); large.
@@ -141,9 +140,7 @@ void ReportRunEvent(int exitCode, const char *reason)
     char counts[3][16], why[LONG_TEXT_SIZE];
     WORD type;
     DWORD id;
-    if (s_runReported)
-        return;
-    s_runReported = 1;
+    // Once: the source is closed after the run's event.
     if (s_source == NULL)
         return;
     // The line said on standard error serves as it is: the event names its

@@ -204,6 +204,13 @@ CASES = [
     ("events-unchanged", MAP, PORT + ["--write", "--event-log"], 0, ["=> DETECTED"], DETECTED,
      {"before": DETECTED, "events": [
          ("information", 1000, ['--printer "VRDetect Port" --write', "1", "0", "0", ""])]}),
+    # Only the community changed: said so, its value never shown.
+    ("events-community-only", MAP, PORT + ["--write", "--community", "vrtest", "--event-log"], 0,
+     ["=> DETECTED"], DETECTED, {"before": dict(DETECTED, QV_AutoComName=b"other"), "events": [
+         ("information", 2010, ["VRDetect Port", "detected, written", "",
+                                "QV_AutoComName (its value not shown) changed",
+                                '--printer "VRDetect Port" --write']),
+         ("information", 1000, ['--printer "VRDetect Port" --write', "1", "0", "0", ""])]}),
     ("events-not-stored", MAP, PORT + ["--write", "--event-log"], 1, ["NOT STORED"],
      dict(DETECTED, QV_AutoCfgFinisher=OLD, QV_AutoCfgSuccess=b"\x00"),
      {"before": dict(DETECTED, QV_AutoCfgDisk=OLD, QV_AutoCfgFinisher=OLD),
