@@ -65,6 +65,7 @@ struct ConsoleOptions {
     int hasOutput, hasLog;
     char output[CONSOLE_PATH_SIZE]; // --output FILE: the report, whole or not at all
     char log[CONSOLE_PATH_SIZE];    // --log FILE: one line per printer appended
+    int eventLog;               // --event-log: the Application log, source VRAutoDetect
     int child;                  // internal: a worker of --all (printers on stdin)
     // SNMPv3: a user makes the run speak v3; the passwords never come from
     // the command line (see security.cpp).
@@ -289,6 +290,20 @@ extern int (*g_fillNameRandom)(BYTE *bytes, ULONG size);
 HANDLE OpenAdminLog(const char *path, char *error, size_t errorSize);
 int JudgeExistingLog(PSID owner, DWORD attributes, DWORD links, const char *path, char *error,
                      size_t errorSize);
+// event_log.cpp: --event-log. The run's parent reports, never a worker of
+// --all. Nothing here changes the run's outcome: a log that cannot be
+// opened or written is said once on standard error.
+void OpenRunEventLog(const ConsoleOptions *options);
+// Each printer once its report is final: a warning when it failed, was
+// kept or skipped, information when its values were written; counted for
+// the run's event either way.
+void ReportPrinterEvent(const PrinterReport *report);
+// The run's end (once; later calls do nothing), with the counts of the
+// printers reported and, when there is more to say, why (exit code 3).
+void ReportRunEvent(int exitCode, const char *reason);
+// The IDs the program reports, for the test of its message table.
+extern const DWORD g_eventMessageIds[];
+extern const int g_eventMessageIdCount;
 
 // fleet.cpp: --all; returns the exit code.
 int RunAllPrinters(const ConsoleOptions *options, const char *programPath);

@@ -601,6 +601,7 @@ static void CompletePrinter(Fleet *fleet, int index)
     const PrinterReport *report = &fleet->reports[index];
     fleet->counts[report->status]++;
     fleet->done++;
+    ReportPrinterEvent(report);
     if (!fleet->options->json) {
         ClearProgress();
         WritePrinterTable(report);
@@ -923,6 +924,7 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
         FormatText(text, COUNTOF(text), "the spooler could not list the local printers (error "
                    "%lu)", error);
         ReportNothingAsked(options, text);
+        ReportRunEvent(EXIT_NOTHING_ASKED, text);
         free(fleet.printers);
         return EXIT_NOTHING_ASKED;
     }
@@ -937,6 +939,7 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
         FormatText(said, COUNTOF(said), "VRAutoDetect: %s: nothing was asked\n", reason);
         WriteErrorText(said);
         ReportNothingAsked(options, reason);
+        ReportRunEvent(EXIT_NOTHING_ASKED, reason);
         free(fleet.printers);
         return EXIT_NOTHING_ASKED;
     }

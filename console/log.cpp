@@ -9,7 +9,7 @@
 enum { LOG_LINE_SIZE = 8192 };
 
 // What changed (or, without --write, would change), as "NAME old -> new".
-static void DescribeChanges(const PrinterReport *report, char *words, size_t wordsSize)
+void DescribeChanges(const PrinterReport *report, char *words, size_t wordsSize)
 {
     char before[VALUE_WORDS_SIZE], after[VALUE_WORDS_SIZE];
     words[0] = '\0';

@@ -15,6 +15,8 @@ int main(int argc, char **argv)
     ConsoleOptions options;
     char error[LONG_TEXT_SIZE];
     char programPath[CONSOLE_PATH_SIZE];
+    // What else made the run fail, for its event (--event-log).
+    char problem[LONG_TEXT_SIZE] = "";
     WCHAR widePath[PATH_TEXT_SIZE];
 
     // The query map is read beside this module.
@@ -51,6 +53,7 @@ int main(int argc, char **argv)
         return EXIT_USAGE;
     }
     InstallDiagnosticReporter();
+    OpenRunEventLog(&options);
 
     // A worker of --all detects the printers its parent hands it.
     if (options.child)
@@ -63,6 +66,7 @@ int main(int argc, char **argv)
         WriteErrorText(error);
         WriteErrorText("; nothing was asked\n");
         ReportNothingAsked(&options, error);
+        CopyText(problem, COUNTOF(problem), error);
         WipeV3Security();
         exitCode = EXIT_NOTHING_ASKED;
     } else if (!LoadQueryMap()) {
@@ -77,6 +81,8 @@ int main(int argc, char **argv)
         FormatText(reason, COUNTOF(reason), "the query map cannot be read: %s", programPath);
         ReportNothingAsked(&options, reason);
         WipeV3Security();
+        FormatText(problem, COUNTOF(problem), "the query map cannot be read: %s. Nothing was "
+                   "asked and nothing written. Put VRUnPQ.xml beside the program.", programPath);
         exitCode = EXIT_NOTHING_ASKED;
     } else if (options.mode == MODE_ALL) {
         ReleaseQueryMap();
@@ -99,19 +105,24 @@ int main(int argc, char **argv)
             WriteErrorText(s_report.reason);
             WriteErrorText(": nothing was asked\n");
             ReportNothingAsked(&options, s_report.reason);
+            CopyText(problem, COUNTOF(problem), s_report.reason);
             exitCode = EXIT_NOTHING_ASKED;
-        } else if (options.json) {
-            WriteJsonDocument(&s_report, 1, detected, failed, skipped, s_report.milliseconds,
-                              exitCode);
         } else {
-            WritePrinterTable(&s_report);
-            WriteSummaryLine(detected, failed, skipped, s_report.milliseconds);
+            ReportPrinterEvent(&s_report);
+            if (options.json) {
+                WriteJsonDocument(&s_report, 1, detected, failed, skipped,
+                                  s_report.milliseconds, exitCode);
+            } else {
+                WritePrinterTable(&s_report);
+                WriteSummaryLine(detected, failed, skipped, s_report.milliseconds);
+            }
         }
         if (options.hasLog && !s_report.noSuchPrinter &&
             !AppendLogLine(options.log, &s_report, error, COUNTOF(error))) {
             WriteErrorText("VRAutoDetect: ");
             WriteErrorText(error);
             WriteErrorText("\n");
+            CopyText(problem, COUNTOF(problem), error);
             if (exitCode == EXIT_ALL_DETECTED)
                 exitCode = EXIT_NOT_DETECTED;
         }
@@ -121,8 +132,10 @@ int main(int argc, char **argv)
         WriteErrorText("VRAutoDetect: ");
         WriteErrorText(error);
         WriteErrorText("\n");
+        CopyText(problem, COUNTOF(problem), error);
         if (exitCode == EXIT_ALL_DETECTED)
             exitCode = EXIT_NOT_DETECTED;
     }
+    ReportRunEvent(exitCode, problem);
     return exitCode;
 }

@@ -8,7 +8,7 @@
 enum OptionId {
     OPT_PRINTER, OPT_ADDRESS, OPT_COMMUNITY, OPT_TIMEOUT, OPT_ALL, OPT_DRIVER, OPT_JOBS,
     OPT_WRITE, OPT_ACCEPT_NO_OPTIONS, OPT_JSON, OPT_HELP, OPT_CHILD, OPT_V3_USER, OPT_V3_AUTH,
-    OPT_V3_PRIV, OPT_V3_SECRETS, OPT_VERSION, OPT_OUTPUT, OPT_LOG
+    OPT_V3_PRIV, OPT_V3_SECRETS, OPT_VERSION, OPT_OUTPUT, OPT_LOG, OPT_EVENT_LOG
 };
 
 // The dialog's typing limits hold here too: what --write stores is what
@@ -45,6 +45,7 @@ static const OptionRow OPTION_TABLE[] = {
     {"--version", OPT_VERSION, 0},
     {"--output", OPT_OUTPUT, 1},
     {"--log", OPT_LOG, 1},
+    {"--event-log", OPT_EVENT_LOG, 0},
 };
 
 static const char USAGE[] =
@@ -58,7 +59,7 @@ static const char USAGE[] =
     "  VRAutoDetect.exe --all --driver NAME --write [--jobs N] [--community TEXT]\n"
     "                   [--timeout SECONDS] [REPORT]\n"
     "  VRAutoDetect.exe --help | /? | --version\n"
-    "REPORT: [--json] [--output FILE] [--log FILE]\n"
+    "REPORT: [--json] [--output FILE] [--log FILE] [--event-log]\n"
     "Each form but --help and --version also takes SNMPv3 instead of --community:\n"
     "                   --v3-user NAME [--v3-auth MD5|SHA|SHA256 [--v3-priv AES|none]]\n"
     "                   [--v3-secrets FILE]\n"
@@ -87,6 +88,8 @@ static const char USAGE[] =
     "  --output FILE      the report into FILE, whole or not at all\n"
     "  --log FILE         append one line per printer to FILE (time, computer,\n"
     "                     printer, outcome, what changed)\n"
+    "  --event-log        report to the Application log (source VRAutoDetect): the\n"
+    "                     run's outcome, and each printer failed, kept or changed\n"
     "  --v3-user NAME     ask over SNMPv3 as this user (USM); alone: noAuthNoPriv\n"
     "  --v3-auth PROTOCOL authentication MD5, SHA or SHA256: authNoPriv\n"
     "  --v3-priv AES|none privacy AES-128 (needs --v3-auth): authPriv\n"
@@ -253,6 +256,9 @@ static void TakeFlag(const OptionRow *row, ConsoleOptions *options)
         break;
     case OPT_CHILD:
         options->child = 1;
+        break;
+    case OPT_EVENT_LOG:
+        options->eventLog = 1;
         break;
     default:
         break;

@@ -36,6 +36,10 @@ extern char g_runTarget[CONSOLE_NAME_SIZE + 32];
 int AppendNothingAskedLine(const char *path, const char *target, const char *reason,
                            char *error, size_t errorSize);
 
+// log.cpp: what changed (or, without --write, would change), as the --log
+// line says it: "NAME old -> new; ...", or "no change".
+void DescribeChanges(const PrinterReport *report, char *words, size_t wordsSize);
+
 // words.cpp
 const char *SourceName(int source);
 // A value for the table: quoted, control characters shown as dots.

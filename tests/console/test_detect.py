@@ -11,6 +11,7 @@ end-to-end tests pin for the same agents.
 Usage: test_detect.py PROGRAM SCRATCH_DIR AGENT_DIR... (exit 77: skipped)"""
 import json
 import os
+import re
 import runpy
 import shlex
 import shutil
@@ -262,6 +263,37 @@ CASES = [
       'and SYSTEM' % windows_path(world_secrets)], None),
     ("v3-secrets-private", V3_MAP, V3 + SHA_AES + ["--v3-secrets", windows_path(private_secrets)], 0,
      ['detected: "HDD 500 GB"'], None),
+    # --event-log ("events": each event as Wine's stubs show it, in order; an
+    # insert ending in "..." is matched as a prefix). An unchanged printer
+    # has none of its own; the run's ID is 1000 + the exit code.
+    ("events-unchanged", MAP, PORT + ["--write", "--event-log"], 0, ["=> DETECTED"], DETECTED,
+     {"before": DETECTED, "events": [
+         ("information", 1000, ['--printer "VRDetect Port" --write', "1", "0", "0", ""])]}),
+    # Only the community changed: said so, its value never shown.
+    ("events-community-only", MAP, PORT + ["--write", "--community", "vrtest", "--event-log"], 0,
+     ["=> DETECTED"], DETECTED, {"before": dict(DETECTED, QV_AutoComName=b"other"), "events": [
+         ("information", 2010, ["VRDetect Port", "detected, written", "",
+                                "QV_AutoComName",
+                                '--printer "VRDetect Port" --write']),
+         ("information", 1000, ['--printer "VRDetect Port" --write', "1", "0", "0", ""])]}),
+    ("events-not-stored", MAP, PORT + ["--write", "--event-log"], 1, ["NOT STORED"],
+     dict(DETECTED, QV_AutoCfgFinisher=OLD, QV_AutoCfgSuccess=b"\x00"),
+     {"before": dict(DETECTED, QV_AutoCfgDisk=OLD, QV_AutoCfgFinisher=OLD),
+      "fault": "fail-third-write", "events": [
+          ("warning", 2002, ["VRDetect Port", "failed, failed",
+                             '"VRDetect Port": QV_AutoCfgFinisher could not be written: ...',
+                             'QV_AutoCfgDisk "old" -> "HDD 320 GB", "RAM 2 GB"; '
+                             'QV_AutoCfgFinisher "old" -> "SR3000" (not stored); '
+                             'QV_AutoCfgSuccess 01 -> 01 (not stored)',
+                             '--printer "VRDetect Port" --write']),
+          ("warning", 1001, ['--printer "VRDetect Port" --write', "0", "1", "0", "Each printer ..."])]}),
+    ("events-nothing-asked", MAP, ["--all", "--driver", "VR Detect Typo Driver", "--event-log"], 3,
+     ["nothing was asked"], None, {"events": [
+         ("error", 1003, ['--all --driver "VR Detect Typo Driver"', "0", "0", "0",
+                          'no local printer of driver "VR Detect Typo Driver": nothing was asked'])]}),
+    ("events-no-map", None, PORT + ["--event-log"], 3, ["Nothing was asked"], {}, {"events": [
+        ("error", 1003, ['--printer "VRDetect Port"', "0", "0", "0",
+                         "the query map cannot be read: Z:\\..."])]}),
 ]
 USAGE_ERRORS = [
     (["--bogus"], "unknown option --bogus"),
@@ -290,6 +322,46 @@ USAGE_ERRORS = [
     (["--all", "--driver", "VR Detect Test Driver", "--write", "--accept-no-options"],
      "--accept-no-options: only with --printer NAME --write"),
 ]
+
+
+# Under Wine the event log's calls are stubs that show what they are given:
+# the ID and type in the line of ReportEventW's arguments, then each insert
+# string on a line of its own, on the channel of the event's type.
+EVENT_DEBUG = "-all,fixme+advapi,err+eventlog,warn+eventlog,trace+eventlog"
+EVENT_TYPES = {1: "error", 2: "warning", 4: "information"}
+
+
+def wine_text(quoted):
+    """A string as Wine's debug output quotes it (L"..."), back to text."""
+    return re.sub(r'\\(x[0-9a-fA-F]{2}|[0-9a-fA-F]{4}|.)', lambda m: {
+        "n": "\n", "r": "\r", "t": "\t"}.get(m.group(1), chr(int(m.group(1).lstrip("x"), 16))
+                                          if len(m.group(1)) > 1 else m.group(1)), quoted)
+
+
+def reported_events(stderr):
+    """(type, ID, inserts) of each event the run reported, in order."""
+    events, lines = [], stderr.decode("utf-8", "replace").splitlines()
+    for i, line in enumerate(lines):
+        call = re.search(r"fixme:advapi:ReportEventW \([0-9A-Fa-f]+,0x([0-9a-f]+),0x[0-9a-f]+,"
+                         r"0x([0-9a-f]+),[0-9A-Fa-f]+,0x([0-9a-f]+),", line)
+        if not call:
+            continue
+        count = int(call.group(3), 16)
+        inserts = [wine_text(m.group(1)) for m in (
+            re.search(r':eventlog:ReportEventW L"(.*)"$', l) for l in lines[i + 1:i + 1 + count]) if m]
+        events.append((EVENT_TYPES.get(int(call.group(1), 16), call.group(1)), int(call.group(2), 16),
+                       inserts))
+    return events
+
+
+def events_match(events, expected):
+    """The events as expected; an expected insert ending in "..." is a prefix."""
+    def same(insert, wanted):
+        return insert.startswith(wanted[:-3]) if wanted.endswith("...") else insert == wanted
+    return len(events) == len(expected) and all(
+        kind == want_kind and number == want_number and len(inserts) == len(want_inserts)
+        and all(same(a, b) for a, b in zip(inserts, want_inserts))
+        for (kind, number, inserts), (want_kind, want_number, want_inserts) in zip(events, expected))
 
 
 def wine(*args, extra_env=None):
@@ -495,6 +567,8 @@ for name, query_map, args, code, words, expected, *more in CASES:
     history = os.path.join(scratch, name + ".log")
     if os.path.exists(history):
         os.remove(history)
+    if "events" in more:
+        extra["WINEDEBUG"] = EVENT_DEBUG
     run = wine(exe, *args, *(["--log", windows_path(history)] if "log" in more else []),
                extra_env=extra)
     out = (run.stdout + run.stderr).decode("utf-8")
@@ -513,6 +587,43 @@ for name, query_map, args, code, words, expected, *more in CASES:
         check(len(lines) == 2 and all(w in lines[0] for w in more["log"]), "%s: --log %r" % (name, lines))
     if expected is not None:
         check(stored(printer) == expected, "%s: values %r, not %r" % (name, stored(printer), expected))
+    if "events" in more:
+        check(events_match(reported_events(run.stderr), more["events"]),
+              "%s: events %r" % (name, reported_events(run.stderr)))
+
+# --event-log over every printer of the test driver, with --write: an event
+# for each printer failed and kept, skipped or changed, none for the
+# unchanged ones, in the words of the report (the JSON's reasons); the
+# community said to have changed, never its value; the run's last.
+if not only or "events-all" in only:
+    SETTLED = dict(DETECTED, QV_AutoTimeOut=b"1")
+    store("VRDetect Port", dict(SETTLED, QV_AutoCfgFinisher=OLD, QV_AutoComName=b"other"))
+    store("VRDetect Port B", SETTLED)
+    store("VRDetect Port C", SETTLED)
+    store("VRDetect Half", OLD_LISTS)
+    run = wine(install("events-all", MAP), "--all", "--driver", "VR Detect Test Driver", "--write",
+               "--community", "vrtest", "--timeout", "1", "--json", "--event-log",
+               extra_env={"WINEDEBUG": EVENT_DEBUG})
+    reasons = {p["printer"]: p["reason"] for p in json.loads(run.stdout)["printers"]}
+    asked = '--all --driver "VR Detect Test Driver" --write'
+    events = reported_events(run.stderr)
+    print("---- events-all: exit %d\n%r" % (run.returncode, events))
+    check(run.returncode == 1 and sorted(events[:-1]) == sorted([
+        ("warning", 2001, ["VRDetect Half", "failed, kept", reasons["VRDetect Half"], "no change", asked]),
+        ("warning", 2001, ["VRDetect Silent", "failed, kept", SILENT_PRINTER, "no change", asked]),
+        ("warning", 2003, ["VRDetect No Address", "skipped", reasons["VRDetect No Address"], "no change",
+                           asked]),
+        ("information", 2010, ["VRDetect Port", "detected, written", "",
+                               'QV_AutoCfgFinisher "old" -> "SR3000"; QV_AutoComName', asked])]) and
+          events[-1:] == [("warning", 1001, [asked, "3", "2", "1", "Each printer not detected, not "
+                                             "stored or skipped has an event of its own."])] and
+          reasons["VRDetect Half"] == "3000Finisher: no answer",
+          "events-all: %r" % events)
+    check(not [e for e in events if "vrtest" in repr(e) or "other" in repr(e)],
+          "events-all: a community's value in an event")
+    check(stored("VRDetect Port").get("QV_AutoComName") == b"vrtest", "events-all: the community not written")
+    for name in ("VRDetect Port", "VRDetect Port B", "VRDetect Port C"):
+        store(name, {})
 
 POOL = ["VRPool %d" % n for n in range(1, 6)]
 for case, fault, reason, (least, most) in broken_rows:

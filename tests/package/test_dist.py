@@ -57,6 +57,18 @@ def installed_products():
     return [b.get("DisplayVersion") for b in blocks if b.get("DisplayName") == "VR AutoDetect"]
 
 
+EVENT_SOURCE = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\VRAutoDetect"
+
+
+def event_source():
+    """The event source's values as (type, data) by name; None without its key."""
+    query = wine("reg", "query", EVENT_SOURCE)
+    if query.returncode != 0:
+        return None
+    return {name: (kind, data) for name, kind, data in
+            re.findall(r"^[ \t]+(\w+)[ \t]+(REG_\w+)[ \t]*(.*?)\r?$", query.stdout, re.M)}
+
+
 shutil.rmtree(work, ignore_errors=True)
 os.makedirs(work)
 # The throwaway certificate and its password, in files only.
@@ -166,6 +178,9 @@ check("install: quiet, the three files in %ProgramFiles%\\VR\\AutoDetect", resul
       and open(program, "rb").read() == open(os.path.join(folder, "VRAutoDetect.exe"), "rb").read(),
       result.stdout + result.stderr)
 check("install: one entry at " + version, installed_products() == [version], str(installed_products()))
+check("install: the event source VRAutoDetect names the installed program", event_source() ==
+      {"EventMessageFile": ("REG_SZ", r"C:\Program Files\VR\AutoDetect\VRAutoDetect.exe"),
+       "TypesSupported": ("REG_DWORD", "0x7")}, str(event_source()))
 usage = wine(r"C:\Program Files\VR\AutoDetect\VRAutoDetect.exe", "--help")
 check("install: the installed program runs --help", usage.returncode == 0 and usage.stdout.startswith("Usage:")
       and "--printer NAME" in usage.stdout, usage.stdout + usage.stderr)
@@ -188,6 +203,8 @@ for label, release_dir, release_version in (("upgrade", unsigned_dir, newer), ("
 result = wine("msiexec", "/i", os.path.join(signed_dir, msi_name), "/qn")
 check("downgrade: refused, the newer one stays", result.returncode != 0 and installed_products() == [rebuild],
       "status %d, %s" % (result.returncode, installed_products()))
+# Kept through the upgrades; the uninstall takes it.
+registered = event_source()
 result = wine("msiexec", "/x", os.path.join(rebuilt_dir, "VRAutoDetect-%s-x64.msi" % rebuild), "/qn")
 check("uninstall: nothing left behind but the site's query map", result.returncode == 0
       and os.path.exists(site_map) and os.listdir(INSTALL) == ["AutoDetect"]
@@ -196,6 +213,9 @@ check("uninstall: nothing left behind but the site's query map", result.returnco
       "status %d, %s, %s" % (result.returncode, installed_products(), list(os.walk(INSTALL))))
 # The map left behind is this test's: the next run starts without it.
 shutil.rmtree(INSTALL, ignore_errors=True)
+check("uninstall: the event source, there after the upgrades, is gone",
+      registered is not None and "EventMessageFile" in registered and event_source() is None,
+      "%s, then %s" % (registered, event_source()))
 
 print("%d failed" % len(failures) if failures else "all rows passed")
 sys.exit(1 if failures else 0)
