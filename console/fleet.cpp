@@ -40,7 +40,8 @@ enum {
 // What a worker hands back: a header, then its body.
 enum WorkerMessageKind {
     MESSAGE_ASKING = 1,         // WorkerAsking: the agent is about to be asked
-    MESSAGE_REPORT = 2          // PrinterReport
+    MESSAGE_REPORT = 2,         // PrinterReport
+    MESSAGE_ENGINE = 3          // WorkerEngine: answered with an EngineVerdict on its input
 };
 struct WorkerMessage {
     DWORD kind;
@@ -48,6 +49,18 @@ struct WorkerMessage {
 };
 struct WorkerAsking {
     int timeoutSeconds;
+};
+// The SNMPv3 engine that authentic answers confirmed for the worker's
+// printer: the parent, which knows every printer's, judges it.
+struct WorkerEngine {
+    char address[ENGINE_ADDRESS_SIZE];
+    char engine[ENGINE_HEX_SIZE];
+};
+// What the parent judged for a printer.
+struct PrinterEngine {
+    int judged;
+    WorkerEngine engine;
+    EngineVerdict verdict;
 };
 
 struct FleetPrinter {
@@ -74,6 +87,7 @@ struct Worker {
     WorkerMessage header;
     DWORD received;             // body bytes read
     WorkerAsking asking;
+    WorkerEngine engine;
     PrinterReport report;
 };
 
@@ -82,6 +96,7 @@ static int s_showProgress;
 static ReportSecurity s_security;
 // The worker's standard output, for its asking observer.
 static HANDLE s_workerOutput;
+static HANDLE s_workerInput;
 static PrinterReport s_workerReport;
 
 // As the spooler orders names, on their UTF-16 form.
@@ -270,6 +285,23 @@ static void TellAsking(const PrinterReport *report)
     SendWorkerMessage(s_workerOutput, MESSAGE_ASKING, &asking, sizeof(asking));
 }
 
+// The worker's engine judge: the parent answers on the worker's input
+// before anything more is walked. 0 when no answer came.
+static int AskParentForVerdict(const char *address, const char *engine, EngineVerdict *verdict)
+{
+    WorkerEngine asked;
+    DWORD got = 0;
+    memset(&asked, 0, sizeof(asked));
+    CopyText(asked.address, COUNTOF(asked.address), address);
+    CopyText(asked.engine, COUNTOF(asked.engine), engine);
+    if (!SendWorkerMessage(s_workerOutput, MESSAGE_ENGINE, &asked, sizeof(asked)) ||
+        !ReadFully(s_workerInput, verdict, sizeof(*verdict), &got))
+        return 0;
+    verdict->reason[COUNTOF(verdict->reason) - 1] = '\0';
+    verdict->since[COUNTOF(verdict->since) - 1] = '\0';
+    return 1;
+}
+
 // A printer the worker could not detect at all.
 static void ReportWorkerTrouble(PrinterReport *report, const char *printer, const char *why)
 {
@@ -291,7 +323,9 @@ int RunWorker(const ConsoleOptions *options)
     int result = 1;
 
     s_workerOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    s_workerInput = input;
     SetAskingObserver(TellAsking);
+    SetEngineJudge(AskParentForVerdict);
     // The run's keys, which the parent hands every worker ahead of the
     // printers, were read before this (ReadV3Handover).
     while (ReadFully(input, record, sizeof(record), &got)) {
@@ -312,6 +346,7 @@ int RunWorker(const ConsoleOptions *options)
     result = got == 0 ? 0 : 1;
 done:
     SetAskingObserver(NULL);
+    SetEngineJudge(NULL);
     WipeV3Security();
     return result;
 }
@@ -336,6 +371,9 @@ static DWORD WINAPI ReadWorkerMessages(void *parameter)
             else if (worker->header.kind == MESSAGE_REPORT &&
                      worker->header.size == sizeof(PrinterReport))
                 body = &worker->report;
+            else if (worker->header.kind == MESSAGE_ENGINE &&
+                     worker->header.size == sizeof(WorkerEngine))
+                body = &worker->engine;
             // Anything else is not this program's: nothing more is read.
             if (body == NULL || !ReadFully(worker->output, body, worker->header.size,
                                            &worker->received))
@@ -532,6 +570,7 @@ struct Fleet {
     int total, next, done;
     int counts[3];
     Worker *workers;            // options->jobs slots
+    PrinterEngine *engines;     // per printer: the engine judged for it
 };
 
 static void CompletePrinter(Fleet *fleet, int index)
@@ -596,6 +635,66 @@ static void StartWorkers(Fleet *fleet)
     }
 }
 
+static int IsEngineText(const WorkerEngine *engine)
+{
+    size_t hexLength = strnlen(engine->engine, COUNTOF(engine->engine));
+    size_t addressLength = strnlen(engine->address, COUNTOF(engine->address));
+    if (hexLength == 0 || hexLength >= COUNTOF(engine->engine) || hexLength % 2 != 0 ||
+        addressLength == 0 || addressLength >= COUNTOF(engine->address))
+        return 0;
+    for (size_t i = 0; i < hexLength; i++) {
+        char c = engine->engine[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return 0;
+    }
+    for (size_t i = 0; i < addressLength; i++) {
+        if ((unsigned char)engine->address[i] <= ' ')
+            return 0;
+    }
+    return 1;
+}
+
+// A worker's engine, judged against the file and every printer's of the
+// run, once per printer; the verdict goes back on its input. 0 when the
+// message is not to be trusted.
+static int JudgeWorkerEngine(Fleet *fleet, Worker *worker, int index)
+{
+    PrinterEngine *judged = &fleet->engines[index];
+    if (judged->judged || !IsEngineText(&worker->engine))
+        return 0;
+    judged->judged = 1;
+    judged->engine = worker->engine;
+    JudgeEngine(judged->engine.address, judged->engine.engine, &judged->verdict);
+    // A worker gone already: its output's end tells.
+    WriteFully(worker->input, &judged->verdict, sizeof(judged->verdict));
+    return 1;
+}
+
+// The engine of a worker's report is the one the parent judged, whatever
+// the worker says; a refused one fails the printer.
+static void TakeEngineVerdict(Fleet *fleet, int index, PrinterReport *report)
+{
+    const PrinterEngine *judged = &fleet->engines[index];
+    if (!judged->judged) {
+        if (report->engineState == ENGINE_NONE)
+            return;
+        report->engineState = ENGINE_NONE;
+        report->status = PRINTER_FAILED;
+        CopyText(report->reason, COUNTOF(report->reason), "its worker process reported an "
+                 "SNMPv3 engine that the run never judged");
+        return;
+    }
+    int state = judged->verdict.state;
+    report->engineState = state;
+    CopyText(report->engineAddress, COUNTOF(report->engineAddress), judged->engine.address);
+    CopyText(report->engineId, COUNTOF(report->engineId), judged->engine.engine);
+    CopyText(report->engineSince, COUNTOF(report->engineSince), judged->verdict.since);
+    if (state == ENGINE_REFUSED) {
+        report->status = PRINTER_FAILED;
+        CopyText(report->reason, COUNTOF(report->reason), judged->verdict.reason);
+    }
+}
+
 // One message (or the end) from a worker.
 static void TakeMessage(Fleet *fleet, Worker *worker)
 {
@@ -614,10 +713,14 @@ static void TakeMessage(Fleet *fleet, Worker *worker)
     if (worker->header.kind == MESSAGE_ASKING && index >= 0) {
         worker->timeoutSeconds = worker->asking.timeoutSeconds;
         worker->deadline = GetTickCount64() + PrinterBound(worker->timeoutSeconds);
+    } else if (worker->header.kind == MESSAGE_ENGINE && index >= 0 &&
+               JudgeWorkerEngine(fleet, worker, index)) {
+        // Judged: the worker goes on or stops with the verdict.
     } else if (worker->header.kind == MESSAGE_REPORT && index >= 0 &&
                worker->report.size == sizeof(PrinterReport) &&
                strcmp(worker->report.printer, fleet->printers[index].name) == 0) {
         fleet->reports[index] = worker->report;
+        TakeEngineVerdict(fleet, index, &fleet->reports[index]);
         worker->printer = -1;
         CompletePrinter(fleet, index);
         HandNextPrinter(fleet, worker);
@@ -732,8 +835,10 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
     fleet.reports = (PrinterReport *)calloc(fleet.total > 0 ? (size_t)fleet.total : 1,
                                             sizeof(PrinterReport));
     fleet.workers = (Worker *)calloc((size_t)options->jobs, sizeof(Worker));
-    if (fleet.reports == NULL || fleet.workers == NULL) {
+    fleet.engines = (PrinterEngine *)calloc((size_t)fleet.total, sizeof(PrinterEngine));
+    if (fleet.reports == NULL || fleet.workers == NULL || fleet.engines == NULL) {
         WriteErrorText("VRAutoDetect: out of memory\n");
+        free(fleet.engines);
         free(fleet.workers);
         free(fleet.reports);
         free(fleet.printers);
@@ -769,6 +874,7 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
                 exitCode = EXIT_NOT_DETECTED;
         }
     }
+    free(fleet.engines);
     free(fleet.workers);
     free(fleet.reports);
     free(fleet.printers);

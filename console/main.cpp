@@ -10,6 +10,13 @@
 // Large: a static record, not a stack one.
 static PrinterReport s_report;
 
+// One printer's engine, judged in this process.
+static int JudgeHere(const char *address, const char *engine, EngineVerdict *verdict)
+{
+    JudgeEngine(address, engine, verdict);
+    return 1;
+}
+
 int main(int argc, char **argv)
 {
     ConsoleOptions options;
@@ -67,6 +74,15 @@ int main(int argc, char **argv)
         return EXIT_NOTHING_ASKED;
     }
     ReleaseQueryMap();
+    // The known engines, read before any printer is asked: a line that is
+    // not one asks nothing.
+    if (options.hasV3Engines && !LoadEngineFile(options.v3Engines, error, COUNTOF(error))) {
+        WriteErrorText("VRAutoDetect: ");
+        WriteErrorText(error);
+        WriteErrorText("\nNothing was asked and nothing written.\n");
+        WipeV3Security();
+        return EXIT_NOTHING_ASKED;
+    }
     if (!BeginReport(&options, error, COUNTOF(error))) {
         WriteErrorText("VRAutoDetect: ");
         WriteErrorText(error);
@@ -83,6 +99,7 @@ int main(int argc, char **argv)
         exitCode = RunAllPrinters(&options, programPath);
         WipeV3Security();
     } else {
+        SetEngineJudge(JudgeHere);
         DetectOne(&options, &s_report);
         WipeV3Security();
         int detected = s_report.status == PRINTER_DETECTED;
@@ -103,6 +120,14 @@ int main(int argc, char **argv)
             if (exitCode == EXIT_ALL_DETECTED)
                 exitCode = EXIT_NOT_DETECTED;
         }
+    }
+    // The engines this run trusted first, remembered for the next.
+    if (!SaveEngineFile(error, COUNTOF(error))) {
+        WriteErrorText("VRAutoDetect: ");
+        WriteErrorText(error);
+        WriteErrorText("\n");
+        if (exitCode == EXIT_ALL_DETECTED)
+            exitCode = EXIT_NOT_DETECTED;
     }
     // A report that cannot be kept is a run that did not do what was asked.
     if (!FinishReport(error, COUNTOF(error))) {
