@@ -676,12 +676,19 @@ static void TakeEngineVerdict(Fleet *fleet, int index, PrinterReport *report)
 {
     const PrinterEngine *judged = &fleet->engines[index];
     if (!judged->judged) {
-        if (report->engineState == ENGINE_NONE)
+        // With authentication, an answer used means an engine confirmed,
+        // which the worker must have had judged.
+        int answered = WalkSucceeded(report->sysDescr.outcome);
+        for (int option = 0; option < FEATURE_OPTION_COUNT; option++)
+            answered |= WalkSucceeded(report->options[option].outcome);
+        if (report->engineState == ENGINE_NONE &&
+            (s_security.version != 3 || s_security.authProtocol == VR_SNMP_AUTH_NONE ||
+             !answered))
             return;
         report->engineState = ENGINE_NONE;
         report->status = PRINTER_FAILED;
-        CopyText(report->reason, COUNTOF(report->reason), "its worker process reported an "
-                 "SNMPv3 engine that the run never judged");
+        CopyText(report->reason, COUNTOF(report->reason), "its worker process walked the "
+                 "printer without having its SNMPv3 engine judged by the run");
         return;
     }
     int state = judged->verdict.state;
