@@ -74,6 +74,8 @@ struct ConsoleOptions {
     int v3Auth;                 // VrSnmpAuthProtocol
     int v3Priv;                 // VrSnmpPrivProtocol
     char v3Secrets[CONSOLE_PATH_SIZE];
+    int hasV3Engines;
+    char v3Engines[CONSOLE_PATH_SIZE]; // --v3-engines FILE: the printers' known engines
 };
 
 // How one walk ended, in the words the report uses.
@@ -101,7 +103,8 @@ enum WalkOutcome {
     OUTCOME_V3_UNKNOWN_ENGINE,
     OUTCOME_V3_OTHER_REPORT,
     OUTCOME_V3_NO_RANDOM,       // our side: no random numbers for ids or salts
-    OUTCOME_V3_CRYPTO_FAILED    // our side: a key, digest or cipher failed
+    OUTCOME_V3_CRYPTO_FAILED,   // our side: a key, digest or cipher failed
+    OUTCOME_NOT_WALKED_ENGINE   // the printer's SNMPv3 engine was refused
 };
 struct WalkReport {
     int outcome;                // WalkOutcome
@@ -121,6 +124,26 @@ struct ReportSecurity {
     char user[VR_SNMP_MAX_USER + 1];
     int authProtocol;
     int privProtocol;
+};
+
+// A v3 printer's engine: its id as authentic answers confirmed it, and
+// whether it was known (the engines file's), new (confirmed first in this
+// run; added to the file when one is given) or refused.
+enum {
+    ENGINE_ADDRESS_SIZE = 64,
+    ENGINE_HEX_SIZE = 2 * 32 + 1,
+    ENGINE_DATE_SIZE = 21
+};
+enum EngineState {
+    ENGINE_NONE,                // SNMPv1, or no authentic answer
+    ENGINE_KNOWN,
+    ENGINE_NEW,
+    ENGINE_REFUSED
+};
+struct EngineVerdict {
+    int state;                  // EngineState
+    char since[ENGINE_DATE_SIZE];   // first confirmed (UTC)
+    char reason[REASON_SIZE];   // why refused
 };
 
 // What --write did with a printer's values.
@@ -177,6 +200,10 @@ struct PrinterReport {
     WalkReport sysDescr;
     WalkReport options[FEATURE_OPTION_COUNT];
     DWORD milliseconds;
+    int engineState;            // EngineState
+    char engineAddress[ENGINE_ADDRESS_SIZE];
+    char engineId[ENGINE_HEX_SIZE];
+    char engineSince[ENGINE_DATE_SIZE];
 };
 
 // encoding.cpp: conversions (1; 0 when the text does not fit or convert)
@@ -304,6 +331,21 @@ void ReportRunEvent(int exitCode, const char *reason);
 // The IDs the program reports, for the test of its message table.
 extern const DWORD g_eventMessageIds[];
 extern const int g_eventMessageIdCount;
+// engines.cpp: --v3-engines. LoadEngineFile: 1, or 0 with the error naming
+// the line; a file not there yet is empty. JudgeEngine remembers an engine
+// it accepts for the rest of the run; SaveEngineFile writes the file anew
+// when this run trusted new engines (1, or 0 with the error).
+int LoadEngineFile(const char *path, char *error, size_t errorSize);
+int EngineFileGiven(void);
+const char *EngineFilePath(void);
+void JudgeEngine(const char *address, const char *engine, EngineVerdict *verdict);
+int SaveEngineFile(char *error, size_t errorSize);
+void FormatEngineId(const BYTE *id, UINT length, char *hex, size_t hexSize);
+
+// detect.cpp: who judges the engine that authentic answers confirmed (the
+// engines file, or the parent of a worker): 1 when the verdict came.
+typedef int (*EngineJudge)(const char *address, const char *engine, EngineVerdict *verdict);
+void SetEngineJudge(EngineJudge judge);
 
 // fleet.cpp: --all; returns the exit code.
 int RunAllPrinters(const ConsoleOptions *options, const char *programPath);

@@ -22,6 +22,9 @@ static WalkReport *s_collecting;
 // Told when the agent is about to be asked (a worker of --all tells its
 // parent the time-out); NULL: nobody.
 static AskingObserver s_askingObserver;
+// Judges the SNMPv3 engine confirmed for the printer; NULL: nobody (the
+// engine is shown, not bound).
+static EngineJudge s_engineJudge;
 
 // Keeps a message as a diagnostic of the walk that runs, instead of a box.
 static void CollectDiagnostic(int kind, HWND owner, const char *text, const char *caption,
@@ -47,6 +50,11 @@ void InstallDiagnosticReporter(void)
 void SetAskingObserver(AskingObserver observer)
 {
     s_askingObserver = observer;
+}
+
+void SetEngineJudge(EngineJudge judge)
+{
+    s_engineJudge = judge;
 }
 
 void ResetDetection(void)
@@ -547,6 +555,74 @@ static void SettleValues(const ConsoleOptions *options, PrinterReport *report)
     StoreChanges(report);
 }
 
+// ---- the SNMPv3 engine bound to the printer --------------------------------
+
+static int RefuseEngine(PrinterReport *report, const char *why)
+{
+    report->engineState = ENGINE_REFUSED;
+    CopyText(report->reason, COUNTOF(report->reason), why);
+    return 0;
+}
+
+// The engine that authentic answers confirmed, judged once: 1 when the
+// printer may be walked on (or nothing authentic came, so nothing binds),
+// 0 when refused (reason given). Asked after sysDescr.0, before any option
+// is walked, and again after the options, for an engine that only they
+// confirmed or that changed meanwhile.
+static int CheckEngine(PrinterReport *report)
+{
+    char address[ENGINE_ADDRESS_SIZE], other[ENGINE_ADDRESS_SIZE], engine[ENGINE_HEX_SIZE];
+    BYTE id[ENGINE_HEX_SIZE / 2], otherId[ENGINE_HEX_SIZE / 2];
+    UINT length = 0, otherLength = 0;
+    EngineVerdict verdict;
+    if (report->security.version != 3)
+        return 1;
+    if (VrSnmpGetConfirmedEngine(0, address, COUNTOF(address), id, sizeof(id), &length) ==
+        SNMPAPI_FAILURE)
+        return report->engineState != ENGINE_REFUSED;
+    FormatEngineId(id, length, engine, COUNTOF(engine));
+    // One printer, one agent: the process asked no other.
+    if (VrSnmpGetConfirmedEngine(1, other, COUNTOF(other), otherId, sizeof(otherId),
+                                 &otherLength) == SNMPAPI_SUCCESS)
+        return RefuseEngine(report, "authentic SNMPv3 answers came from more than one agent "
+                                    "for this printer");
+    if (report->engineState != ENGINE_NONE) {
+        if (strcmp(report->engineId, engine) == 0 && strcmp(report->engineAddress, address) == 0)
+            return report->engineState != ENGINE_REFUSED;
+        return RefuseEngine(report, "the printer's SNMPv3 engine changed while it was asked");
+    }
+    CopyText(report->engineAddress, COUNTOF(report->engineAddress), address);
+    CopyText(report->engineId, COUNTOF(report->engineId), engine);
+    if (s_engineJudge == NULL) {
+        report->engineState = ENGINE_NEW;
+        return 1;
+    }
+    if (!s_engineJudge(address, engine, &verdict))
+        return RefuseEngine(report, "the SNMPv3 engine could not be judged: the run that "
+                                    "started this worker did not answer");
+    CopyText(report->engineSince, COUNTOF(report->engineSince), verdict.since);
+    if (verdict.state != ENGINE_REFUSED) {
+        report->engineState = verdict.state == ENGINE_KNOWN ? ENGINE_KNOWN : ENGINE_NEW;
+        return 1;
+    }
+    return RefuseEngine(report, verdict.reason);
+}
+
+// Nothing of a refused engine's answers is kept, shown or stored.
+static void DropRefusedWalks(PrinterReport *report)
+{
+    report->status = PRINTER_FAILED;
+    report->noOptionAnywhere = 0;
+    report->sysDescr.valueCount = 0;
+    report->sysDescr.outcome = OUTCOME_NOT_WALKED_ENGINE;
+    memset(report->sysDescr.values, 0, sizeof(report->sysDescr.values));
+    for (int option = 0; option < FEATURE_OPTION_COUNT; option++) {
+        WalkReport *walk = &report->options[option];
+        memset(walk, 0, sizeof(*walk));
+        walk->outcome = OUTCOME_NOT_WALKED_ENGINE;
+    }
+}
+
 void DetectOne(const ConsoleOptions *options, PrinterReport *report)
 {
     ULONGLONG started = GetTickCount64();
@@ -615,8 +691,12 @@ void DetectOne(const ConsoleOptions *options, PrinterReport *report)
     if (s_askingObserver != NULL)
         s_askingObserver(report);
     AskSystemDescription(report);
-    DetectOptions(report);
-    DecideStatus(report);
+    if (CheckEngine(report)) {
+        DetectOptions(report);
+        DecideStatus(report);
+    }
+    if (!CheckEngine(report))
+        DropRefusedWalks(report);
     if (report->hasPrinter)
         SettleValues(options, report);
 done:

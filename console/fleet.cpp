@@ -45,7 +45,8 @@ enum {
 // What a worker hands back: a header, then its body.
 enum WorkerMessageKind {
     MESSAGE_ASKING = 1,         // WorkerAsking: the agent is about to be asked
-    MESSAGE_REPORT = 2          // PrinterReport
+    MESSAGE_REPORT = 2,         // PrinterReport
+    MESSAGE_ENGINE = 3          // WorkerEngine: answered with an EngineVerdict on its input
 };
 struct WorkerMessage {
     DWORD kind;
@@ -53,6 +54,18 @@ struct WorkerMessage {
 };
 struct WorkerAsking {
     int timeoutSeconds;
+};
+// The SNMPv3 engine that authentic answers confirmed for the worker's
+// printer: the parent, which knows every printer's, judges it.
+struct WorkerEngine {
+    char address[ENGINE_ADDRESS_SIZE];
+    char engine[ENGINE_HEX_SIZE];
+};
+// What the parent judged for a printer.
+struct PrinterEngine {
+    int judged;
+    WorkerEngine engine;
+    EngineVerdict verdict;
 };
 
 struct FleetPrinter {
@@ -80,6 +93,7 @@ struct Worker {
     WorkerMessage header;
     DWORD received;             // body bytes read
     WorkerAsking asking;
+    WorkerEngine engine;
     PrinterReport report;
 };
 
@@ -88,6 +102,7 @@ static int s_showProgress;
 static ReportSecurity s_security;
 // The worker's standard output, for its asking observer.
 static HANDLE s_workerOutput;
+static HANDLE s_workerInput;
 static PrinterReport s_workerReport;
 
 DWORD(WINAPI *g_waitForWorkers)(DWORD, const HANDLE *, BOOL, DWORD) = WaitForMultipleObjects;
@@ -276,6 +291,23 @@ static void TellAsking(const PrinterReport *report)
     SendWorkerMessage(s_workerOutput, MESSAGE_ASKING, &asking, sizeof(asking));
 }
 
+// The worker's engine judge: the parent answers on the worker's input
+// before anything more is walked. 0 when no answer came.
+static int AskParentForVerdict(const char *address, const char *engine, EngineVerdict *verdict)
+{
+    WorkerEngine asked;
+    DWORD got = 0;
+    memset(&asked, 0, sizeof(asked));
+    CopyText(asked.address, COUNTOF(asked.address), address);
+    CopyText(asked.engine, COUNTOF(asked.engine), engine);
+    if (!SendWorkerMessage(s_workerOutput, MESSAGE_ENGINE, &asked, sizeof(asked)) ||
+        !ReadFully(s_workerInput, verdict, sizeof(*verdict), &got))
+        return 0;
+    verdict->reason[COUNTOF(verdict->reason) - 1] = '\0';
+    verdict->since[COUNTOF(verdict->since) - 1] = '\0';
+    return 1;
+}
+
 // A printer the worker could not detect at all.
 static void ReportWorkerTrouble(PrinterReport *report, const char *printer, const char *why)
 {
@@ -300,7 +332,9 @@ int RunWorker(const ConsoleOptions *options)
     TakeHandedCommunity(&each);
 
     s_workerOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    s_workerInput = input;
     SetAskingObserver(TellAsking);
+    SetEngineJudge(AskParentForVerdict);
     // The run's keys, which the parent hands every worker ahead of the
     // printers, were read before this (ReadV3Handover).
     while (ReadFully(input, record, sizeof(record), &got)) {
@@ -321,6 +355,7 @@ int RunWorker(const ConsoleOptions *options)
     result = got == 0 ? 0 : 1;
 done:
     SetAskingObserver(NULL);
+    SetEngineJudge(NULL);
     WipeV3Security();
     return result;
 }
@@ -345,6 +380,9 @@ static DWORD WINAPI ReadWorkerMessages(void *parameter)
             else if (worker->header.kind == MESSAGE_REPORT &&
                      worker->header.size == sizeof(PrinterReport))
                 body = &worker->report;
+            else if (worker->header.kind == MESSAGE_ENGINE &&
+                     worker->header.size == sizeof(WorkerEngine))
+                body = &worker->engine;
             // Anything else is not this program's: nothing more is read.
             worker->unknown = body == NULL;
             if (body == NULL || !ReadFully(worker->output, body, worker->header.size,
@@ -594,6 +632,7 @@ struct Fleet {
     int total, next, done;
     int counts[3];
     Worker *workers;            // options->jobs slots
+    PrinterEngine *engines;     // per printer: the engine judged for it
 };
 
 static void CompletePrinter(Fleet *fleet, int index)
@@ -764,6 +803,25 @@ int CheckWorkerReport(const PrinterReport *report, char *why, size_t whySize)
     return 1;
 }
 
+static int IsEngineText(const WorkerEngine *engine)
+{
+    size_t hexLength = strnlen(engine->engine, COUNTOF(engine->engine));
+    size_t addressLength = strnlen(engine->address, COUNTOF(engine->address));
+    if (hexLength == 0 || hexLength >= COUNTOF(engine->engine) || hexLength % 2 != 0 ||
+        addressLength == 0 || addressLength >= COUNTOF(engine->address))
+        return 0;
+    for (size_t i = 0; i < hexLength; i++) {
+        char c = engine->engine[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return 0;
+    }
+    for (size_t i = 0; i < addressLength; i++) {
+        if ((unsigned char)engine->address[i] <= ' ')
+            return 0;
+    }
+    return 1;
+}
+
 // What a worker sent instead of a sound message for its printer; empty when
 // the message is sound. An "asking" message is sound once per printer.
 static void JudgeMessage(const Fleet *fleet, const Worker *worker, char *what, size_t whatSize)
@@ -782,6 +840,14 @@ static void JudgeMessage(const Fleet *fleet, const Worker *worker, char *what, s
                        worker->asking.timeoutSeconds);
         else
             return;
+    } else if (worker->header.kind == MESSAGE_ENGINE) {
+        // Judged once per printer, and only an engine's text.
+        if (fleet->engines[worker->printer].judged)
+            CopyText(why, COUNTOF(why), "a second engine to judge");
+        else if (!IsEngineText(&worker->engine))
+            CopyText(why, COUNTOF(why), "an engine that is not one");
+        else
+            return;
     } else if (!CheckWorkerReport(&worker->report, why, COUNTOF(why))) {
         // A report whose fields cannot be used.
     } else if (strcmp(worker->report.printer, fleet->printers[worker->printer].name) != 0) {
@@ -793,6 +859,54 @@ static void JudgeMessage(const Fleet *fleet, const Worker *worker, char *what, s
     }
     FormatText(what, whatSize, "its worker process handed back a malformed report (%s), and "
                "was stopped", why);
+}
+
+// A worker's engine, judged against the file and every printer's of the
+// run, once per printer; the verdict goes back on its input. 0 when the
+// message is not to be trusted.
+static int JudgeWorkerEngine(Fleet *fleet, Worker *worker, int index)
+{
+    PrinterEngine *judged = &fleet->engines[index];
+    if (judged->judged || !IsEngineText(&worker->engine))
+        return 0;
+    judged->judged = 1;
+    judged->engine = worker->engine;
+    JudgeEngine(judged->engine.address, judged->engine.engine, &judged->verdict);
+    // A worker gone already: its output's end tells.
+    WriteFully(worker->input, &judged->verdict, sizeof(judged->verdict));
+    return 1;
+}
+
+// The engine of a worker's report is the one the parent judged, whatever
+// the worker says; a refused one fails the printer.
+static void TakeEngineVerdict(Fleet *fleet, int index, PrinterReport *report)
+{
+    const PrinterEngine *judged = &fleet->engines[index];
+    if (!judged->judged) {
+        // With authentication, an answer used means an engine confirmed,
+        // which the worker must have had judged.
+        int answered = WalkSucceeded(report->sysDescr.outcome);
+        for (int option = 0; option < FEATURE_OPTION_COUNT; option++)
+            answered |= WalkSucceeded(report->options[option].outcome);
+        if (report->engineState == ENGINE_NONE &&
+            (s_security.version != 3 || s_security.authProtocol == VR_SNMP_AUTH_NONE ||
+             !answered))
+            return;
+        report->engineState = ENGINE_NONE;
+        report->status = PRINTER_FAILED;
+        CopyText(report->reason, COUNTOF(report->reason), "its worker process walked the "
+                 "printer without having its SNMPv3 engine judged by the run");
+        return;
+    }
+    int state = judged->verdict.state;
+    report->engineState = state;
+    CopyText(report->engineAddress, COUNTOF(report->engineAddress), judged->engine.address);
+    CopyText(report->engineId, COUNTOF(report->engineId), judged->engine.engine);
+    CopyText(report->engineSince, COUNTOF(report->engineSince), judged->verdict.since);
+    if (state == ENGINE_REFUSED) {
+        report->status = PRINTER_FAILED;
+        CopyText(report->reason, COUNTOF(report->reason), judged->verdict.reason);
+    }
 }
 
 // One message (or the end) from a worker.
@@ -824,8 +938,12 @@ static void TakeMessage(Fleet *fleet, Worker *worker)
         } else if (worker->header.kind == MESSAGE_ASKING) {
             worker->timeoutSeconds = worker->asking.timeoutSeconds;
             worker->deadline = GetTickCount64() + PrinterBound(worker->timeoutSeconds);
+        } else if (worker->header.kind == MESSAGE_ENGINE) {
+            // Judged: the worker goes on or stops with the verdict.
+            JudgeWorkerEngine(fleet, worker, index);
         } else {
             fleet->reports[index] = worker->report;
+            TakeEngineVerdict(fleet, index, &fleet->reports[index]);
             worker->printer = -1;
             CompletePrinter(fleet, index);
             HandNextPrinter(fleet, worker);
@@ -946,8 +1064,10 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
     fleet.reports = (PrinterReport *)calloc(fleet.total > 0 ? (size_t)fleet.total : 1,
                                             sizeof(PrinterReport));
     fleet.workers = (Worker *)calloc((size_t)options->jobs, sizeof(Worker));
-    if (fleet.reports == NULL || fleet.workers == NULL) {
+    fleet.engines = (PrinterEngine *)calloc((size_t)fleet.total, sizeof(PrinterEngine));
+    if (fleet.reports == NULL || fleet.workers == NULL || fleet.engines == NULL) {
         WriteErrorText("VRAutoDetect: out of memory\n");
+        free(fleet.engines);
         free(fleet.workers);
         free(fleet.reports);
         free(fleet.printers);
@@ -983,6 +1103,7 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
                 exitCode = EXIT_NOT_DETECTED;
         }
     }
+    free(fleet.engines);
     free(fleet.workers);
     free(fleet.reports);
     free(fleet.printers);

@@ -150,6 +150,27 @@ static void WriteJsonCommunity(const PrinterReport *report)
                    facts.changed < 0 ? "null" : facts.changed ? "true" : "false");
 }
 
+// A v3 printer's engine: its id and whether it was known, new or refused;
+// null while no authentic answer confirmed one.
+static void WriteJsonEngine(const PrinterReport *report)
+{
+    static const char *const STATES[] = {"", "known", "new", "refused"};
+    if (report->engineState <= ENGINE_NONE || report->engineState > ENGINE_REFUSED) {
+        WriteText("      \"engine\": null,\n");
+        return;
+    }
+    WriteText("      \"engine\": {\"id\": ");
+    WriteJsonString(report->engineId);
+    WriteText(", \"address\": ");
+    WriteJsonString(report->engineAddress);
+    WriteFormatted(", \"state\": \"%s\", \"since\": ", STATES[report->engineState]);
+    if (report->engineSince[0] != '\0')
+        WriteJsonString(report->engineSince);
+    else
+        WriteText("null");
+    WriteText("},\n");
+}
+
 static void WriteJsonPrinter(const PrinterReport *report)
 {
     WriteText("    {\n      \"printer\": ");
@@ -187,6 +208,7 @@ static void WriteJsonPrinter(const PrinterReport *report)
     else
         WriteFormatted("      \"timeout\": {\"value\": null, \"source\": \"%s\"},\n",
                        SourceName(report->sources.timeout));
+    WriteJsonEngine(report);
     WriteFormatted("      \"asked\": %s,\n      \"store\": \"%s\",\n      \"written\": %s,\n",
                    report->asked ? "true" : "false", STORE_NAMES[report->storeOutcome],
                    report->written ? "true" : "false");

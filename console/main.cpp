@@ -10,6 +10,13 @@
 // Large: a static record, not a stack one.
 static PrinterReport s_report;
 
+// One printer's engine, judged in this process.
+static int JudgeHere(const char *address, const char *engine, EngineVerdict *verdict)
+{
+    JudgeEngine(address, engine, verdict);
+    return 1;
+}
+
 int main(int argc, char **argv)
 {
     ConsoleOptions options;
@@ -84,6 +91,17 @@ int main(int argc, char **argv)
         FormatText(problem, COUNTOF(problem), "the query map cannot be read: %s. Nothing was "
                    "asked and nothing written. Put VRUnPQ.xml beside the program.", programPath);
         exitCode = EXIT_NOTHING_ASKED;
+    } else if (options.hasV3Engines && !LoadEngineFile(options.v3Engines, error,
+                                                       COUNTOF(error))) {
+        // The known engines, read before any printer is asked: a line that
+        // is not one asks nothing.
+        WriteErrorText("VRAutoDetect: ");
+        WriteErrorText(error);
+        WriteErrorText("\nNothing was asked and nothing written.\n");
+        ReportNothingAsked(&options, error);
+        CopyText(problem, COUNTOF(problem), error);
+        WipeV3Security();
+        exitCode = EXIT_NOTHING_ASKED;
     } else if (options.mode == MODE_ALL) {
         ReleaseQueryMap();
         memset(widePath, 0, sizeof(widePath));
@@ -93,6 +111,7 @@ int main(int argc, char **argv)
         WipeV3Security();
     } else {
         ReleaseQueryMap();
+        SetEngineJudge(JudgeHere);
         DetectWithinBound(&options, &s_report);
         WipeV3Security();
         int detected = s_report.status == PRINTER_DETECTED;
@@ -126,6 +145,15 @@ int main(int argc, char **argv)
             if (exitCode == EXIT_ALL_DETECTED)
                 exitCode = EXIT_NOT_DETECTED;
         }
+    }
+    // The engines this run trusted first, remembered for the next.
+    if (!SaveEngineFile(error, COUNTOF(error))) {
+        WriteErrorText("VRAutoDetect: ");
+        WriteErrorText(error);
+        WriteErrorText("\n");
+        CopyText(problem, COUNTOF(problem), error);
+        if (exitCode == EXIT_ALL_DETECTED)
+            exitCode = EXIT_NOT_DETECTED;
     }
     // A report that cannot be kept is a run that did not do what was asked.
     if (!FinishReport(error, COUNTOF(error))) {

@@ -8,7 +8,7 @@
 enum OptionId {
     OPT_PRINTER, OPT_ADDRESS, OPT_COMMUNITY, OPT_TIMEOUT, OPT_ALL, OPT_DRIVER, OPT_JOBS,
     OPT_WRITE, OPT_ACCEPT_NO_OPTIONS, OPT_JSON, OPT_HELP, OPT_CHILD, OPT_V3_USER, OPT_V3_AUTH,
-    OPT_V3_PRIV, OPT_V3_SECRETS, OPT_VERSION, OPT_OUTPUT, OPT_LOG, OPT_EVENT_LOG
+    OPT_V3_PRIV, OPT_V3_SECRETS, OPT_VERSION, OPT_OUTPUT, OPT_LOG, OPT_EVENT_LOG, OPT_V3_ENGINES
 };
 
 // The dialog's typing limits hold here too: what --write stores is what
@@ -42,6 +42,7 @@ static const OptionRow OPTION_TABLE[] = {
     {"--v3-auth", OPT_V3_AUTH, 1},
     {"--v3-priv", OPT_V3_PRIV, 1},
     {"--v3-secrets", OPT_V3_SECRETS, 1},
+    {"--v3-engines", OPT_V3_ENGINES, 1},
     {"--version", OPT_VERSION, 0},
     {"--output", OPT_OUTPUT, 1},
     {"--log", OPT_LOG, 1},
@@ -62,7 +63,7 @@ static const char USAGE[] =
     "REPORT: [--json] [--output FILE] [--log FILE] [--event-log]\n"
     "Each form but --help and --version also takes SNMPv3 instead of --community:\n"
     "                   --v3-user NAME [--v3-auth MD5|SHA|SHA256 [--v3-priv AES|none]]\n"
-    "                   [--v3-secrets FILE]\n"
+    "                   [--v3-secrets FILE] [--v3-engines FILE]\n"
     "\n"
     "Asks a VR Universal printer over SNMPv1 or SNMPv3 which optional parts it has\n"
     "(hard disk, finisher, punching unit, second cassette) and says why whatever was\n"
@@ -94,6 +95,9 @@ static const char USAGE[] =
     "  --v3-auth PROTOCOL authentication MD5, SHA or SHA256: authNoPriv\n"
     "  --v3-priv AES|none privacy AES-128 (needs --v3-auth): authPriv\n"
     "  --v3-secrets FILE  the passwords from FILE: lines auth=PASSWORD, priv=PASSWORD\n"
+    "  --v3-engines FILE  the printers' known SNMPv3 engines: a printer presenting\n"
+    "                     another engine than its line's is refused; a new one is\n"
+    "                     added on its first authentic answer\n"
     "SNMPv3 passwords (8 to 128 characters) come from the environment variables\n"
     "VR_SNMP_AUTH_PASSWORD and VR_SNMP_PRIV_PASSWORD, or from the --v3-secrets file,\n"
     "whose passwords win over the variables; never from the command line, and they\n"
@@ -220,6 +224,15 @@ static int TakeValue(const OptionRow *row, const char *value, ConsoleOptions *op
             return SetError(error, errorSize, "%s: AES or none", row->name);
         options->hasV3Priv = 1;
         return 1;
+    case OPT_V3_ENGINES:
+        // Room for the name of the copy written beside it.
+        if (value[0] == '\0' || Utf16Length(value) >= PATH_TEXT_SIZE - 16 ||
+            strlen(value) >= sizeof(options->v3Engines))
+            return SetError(error, errorSize, "%s: a file name of 1 to 243 characters",
+                            row->name);
+        CopyText(options->v3Engines, COUNTOF(options->v3Engines), value);
+        options->hasV3Engines = 1;
+        return 1;
     case OPT_V3_SECRETS:
         if (value[0] == '\0' || Utf16Length(value) >= PATH_TEXT_SIZE ||
             strlen(value) >= sizeof(options->v3Secrets))
@@ -269,7 +282,8 @@ static void TakeFlag(const OptionRow *row, ConsoleOptions *options)
 // before it.
 static int CheckV3Combination(const ConsoleOptions *options, char *error, size_t errorSize)
 {
-    if (!options->hasV3User && (options->hasV3Auth || options->hasV3Priv || options->hasV3Secrets))
+    if (!options->hasV3User && (options->hasV3Auth || options->hasV3Priv || options->hasV3Secrets ||
+                                options->hasV3Engines))
         return SetError(error, errorSize, "%s: the SNMPv3 options need --v3-user", "--v3-user");
     if (options->v3Priv != VR_SNMP_PRIV_NONE && !options->hasV3Auth)
         return SetError(error, errorSize, "%s: privacy needs authentication (--v3-auth)",

@@ -48,7 +48,8 @@ static void WriteWalkLine(const char *label, const WalkReport *walk, int isSyste
     WriteFormatted("  %-13s %-24s ", label, walk->oidText);
     WriteText(words);
     if (walk->outcome != OUTCOME_NOT_WALKED_CHAIN && walk->outcome != OUTCOME_NOT_WALKED_SILENT &&
-        walk->outcome != OUTCOME_NO_MAP && walk->outcome != OUTCOME_NO_ENTRY) {
+        walk->outcome != OUTCOME_NO_MAP && walk->outcome != OUTCOME_NO_ENTRY &&
+        walk->outcome != OUTCOME_NOT_WALKED_ENGINE) {
         FormatDuration(duration, COUNTOF(duration), walk->milliseconds);
         if (walk->outcome == OUTCOME_NO_ANSWER && walk->exchanges <= 1)
             WriteFormatted("  [%d attempts, no reply in %lu.%lu s]", REQUEST_ATTEMPTS,
@@ -126,6 +127,30 @@ static void WriteEscaped(const char *text)
     WriteText(shown);
 }
 
+// A v3 printer's engine, once authentic answers confirmed one.
+static void WriteEngineLine(const PrinterReport *report)
+{
+    switch (report->engineState) {
+    case ENGINE_KNOWN:
+        WriteFormatted("  %-13s %s  known since %s\n", "engine", report->engineId,
+                       report->engineSince);
+        break;
+    case ENGINE_NEW:
+        if (EngineFileGiven())
+            WriteFormatted("  %-13s %s  new: added to %s\n", "engine", report->engineId,
+                           EngineFilePath());
+        else
+            WriteFormatted("  %-13s %s  new (not remembered without --v3-engines)\n", "engine",
+                           report->engineId);
+        break;
+    case ENGINE_REFUSED:
+        WriteFormatted("  %-13s %s  refused\n", "engine", report->engineId);
+        break;
+    default:
+        break;
+    }
+}
+
 void WritePrinterTable(const PrinterReport *report)
 {
     ShownFields shown;
@@ -163,6 +188,7 @@ void WritePrinterTable(const PrinterReport *report)
             WriteCommunityLine(report);
         WriteFormatted("  %-13s %-24s from %s\n", "time-out", fields->timeoutText,
                        SourceName(report->sources.timeout));
+        WriteEngineLine(report);
     }
     if (report->asked) {
         const WalkReport *walks[1 + FEATURE_OPTION_COUNT];

@@ -46,6 +46,7 @@ const char *OutcomeToken(int outcome)
     case OUTCOME_V3_OTHER_REPORT: return "refused with a report";
     case OUTCOME_V3_NO_RANDOM: return "no random numbers";
     case OUTCOME_V3_CRYPTO_FAILED: return "cryptography failed";
+    case OUTCOME_NOT_WALKED_ENGINE: return "engine refused";
     default: return "?";
     }
 }
@@ -110,6 +111,12 @@ void DescribeOutcome(const WalkReport *walk, int isSystem, int version, char *wo
     case OUTCOME_NOT_WALKED_SILENT:
         CopyText(words, wordsSize,
                  "not walked: an earlier walk got no answer, and this one would wait as long");
+        return;
+    case OUTCOME_NOT_WALKED_ENGINE:
+        CopyText(words, wordsSize, isSystem ? "answer not used: the printer's SNMPv3 engine "
+                                              "was refused"
+                                            : "not walked: the printer's SNMPv3 engine was "
+                                              "refused");
         return;
     case OUTCOME_NOT_WALKED_CHAIN:
         CopyText(words, wordsSize, "not walked: detection stops at the first option that "

@@ -20,6 +20,9 @@ namespace {
 
 const char ENTERPRISE[] = "1.3.6.1.4.1.55555.71";
 const char SYSTEM[] = "1.3.6.1.2.1.1";
+// The agents' engine ids (snmpd-v3.conf, v3_time_agent.py).
+const char SNMPD_ENGINE[] = "80001f88047672763374657374";
+const char TIME_ENGINE[] = "80001f8804767274696d65";
 
 // The texts of snmpwalk's STRING lines, as the engine keeps them: at most
 // the table's slots, each cut to the slot's size.
@@ -42,6 +45,28 @@ std::vector<std::string> ReferenceTexts(const std::string &file)
 std::vector<std::string> Values()
 {
     return std::vector<std::string>(g_snmpValues, g_snmpValues + SNMP_VALUE_SLOTS);
+}
+
+// The engine id (hex) that authentic messages confirmed for the agent; ""
+// for none.
+std::string ConfirmedEngine(const char *agent)
+{
+    char address[64];
+    BYTE id[64];
+    UINT length = 0;
+    for (UINT i = 0; VrSnmpGetConfirmedEngine(i, address, sizeof(address), id, sizeof(id),
+                                              &length) == SNMPAPI_SUCCESS; i++) {
+        if (strcmp(address, agent) != 0)
+            continue;
+        std::string hex;
+        for (UINT b = 0; b < length; b++) {
+            char two[3];
+            FormatText(two, COUNTOF(two), "%02x", id[b]);
+            hex += two;
+        }
+        return hex;
+    }
+    return "";
 }
 
 TEST(SnmpV3, WalksAndRefusalsAgainstTheAgents)
@@ -71,9 +96,14 @@ TEST(SnmpV3, WalksAndRefusalsAgainstTheAgents)
         const char *oid;
         int failure;                // VrSnmpV3Failure; OK: the walk's values are checked
         int outsideWindow;          // answers dropped as outside the time window
+        int fresh = 0;              // asked with no engine known (the task state forgotten)
+        const char *engine = NULL;  // the engine confirmed for the agent after it; NULL: not looked at
     } cases[] = {
         {"shaaes", VR_SNMP_AUTH_SHA, "shaaes-auth", VR_SNMP_PRIV_AES, "shaaes-priv",
-         "127.0.0.71", ENTERPRISE, VR_SNMP_V3_OK, 0},
+         "127.0.0.71", ENTERPRISE, VR_SNMP_V3_OK, 0, 1, SNMPD_ENGINE},
+        // A refused request confirms no engine.
+        {"shaaes", VR_SNMP_AUTH_SHA, "wrong-password", VR_SNMP_PRIV_AES, "shaaes-priv",
+         "127.0.0.71", ENTERPRISE, VR_SNMP_V3_AUTHENTICATION_FAILED, 0, 1, ""},
         {"shaaes", VR_SNMP_AUTH_SHA, "shaaes-auth", VR_SNMP_PRIV_AES, "shaaes-priv",
          "127.0.0.71", SYSTEM, VR_SNMP_V3_OK, 0},
         {"md5aes", VR_SNMP_AUTH_MD5, "md5aes-auth", VR_SNMP_PRIV_AES, "md5aes-priv",
@@ -111,6 +141,7 @@ TEST(SnmpV3, WalksAndRefusalsAgainstTheAgents)
         {TIMEUSER, trees[6], VR_SNMP_V3_NO_ANSWER, 0},       // noAuth answer, authNoPriv asked
         {TIMEPRIV, trees[7], VR_SNMP_V3_NO_ANSWER, 0},       // authNoPriv answer, authPriv asked
         {TIMEUSER, trees[8], VR_SNMP_V3_NO_ANSWER, 0},       // a foreign engine id
+        {TIMEUSER, trees[8], VR_SNMP_V3_NO_ANSWER, 0, 1, TIME_ENGINE},   // ... never confirmed
         {TIMEPRIV, trees[17], VR_SNMP_V3_NO_ANSWER, 0},      // a salt of 7 bytes
         {TIMEPRIV, trees[18], VR_SNMP_V3_NO_ANSWER, 0},      // ... and of 9
         {TIMEUSER, trees[19], VR_SNMP_V3_NO_ANSWER, 0},      // another context name
@@ -121,12 +152,17 @@ TEST(SnmpV3, WalksAndRefusalsAgainstTheAgents)
         {TIMEUSER, trees[11], VR_SNMP_V3_NO_ANSWER, 1},   // 200 s old
         {TIMEUSER, trees[12], VR_SNMP_V3_NO_ANSWER, 1},   // replayed from the boots before
         {TIMEPRIV, trees[12], VR_SNMP_V3_NO_ANSWER, 1},   // ... and encrypted
-        {TIMEUSER, trees[13], VR_SNMP_V3_NO_ANSWER, 1},   // boots at their end
+        // Boots at their end, on an engine learnt from nothing else: every
+        // request answered so.
+        {TIMEUSER, trees[13], VR_SNMP_V3_NO_ANSWER, 1, 1, ""},
         // Unauthenticated reports that must not end the request: a retry
         // gets the answer.
         {TIMEUSER, trees[9], VR_SNMP_V3_OK, 0},              // notInTimeWindow
         {TIMEUSER, trees[10], VR_SNMP_V3_OK, 0},             // unknownEngineID in mid-walk
         {TIMEUSER, trees[15], VR_SNMP_V3_OK, 0},             // a report of another message id
+        // A forged notInTimeWindow spends nothing: the authentic one that the
+        // retry meets still gets the resynchronisation.
+        {TIMEUSER, trees[23], VR_SNMP_V3_OK, 0},
         // The agent's clock jumps ahead: our notion follows it.
         {TIMEUSER, trees[14], VR_SNMP_V3_OK, 0},
         // A resend with a new message id and salt is answered.
@@ -152,6 +188,9 @@ TEST(SnmpV3, WalksAndRefusalsAgainstTheAgents)
         g_snmpSecurity.v3.privProtocol = c.priv;
         CopyText(g_snmpSecurity.v3.privPassword, COUNTOF(g_snmpSecurity.v3.privPassword),
                  c.privPassword);
+        if (c.fresh) {
+            ASSERT_EQ(VrSnmpForgetTaskState(), SNMPAPI_SUCCESS);
+        }
         LONG outsideBefore = VrSnmpGetV3OutsideWindow();
         int result = QueryOidSubtree(c.agent, strlen(c.agent), "unused", 6, c.oid,
                                      strlen(c.oid), 1);
@@ -160,6 +199,9 @@ TEST(SnmpV3, WalksAndRefusalsAgainstTheAgents)
             EXPECT_GT(VrSnmpGetV3OutsideWindow(), outsideBefore);
         else
             EXPECT_EQ(VrSnmpGetV3OutsideWindow(), outsideBefore);
+        if (c.engine != NULL) {
+            EXPECT_EQ(ConfirmedEngine(c.agent), c.engine);
+        }
         if (c.failure != VR_SNMP_V3_OK) {
             EXPECT_EQ(result, -1);
             EXPECT_EQ(g_snmpFailed, 1);

@@ -877,6 +877,38 @@ LONG WINAPI VrSnmpGetV3OutsideWindow(void)
     return InterlockedCompareExchange(&s_outsideWindow, 0, 0);
 }
 
+SNMPAPI_STATUS WINAPI VrSnmpGetConfirmedEngine(UINT index, LPSTR address, UINT addressSize,
+                                               smiLPBYTE engineId, UINT engineIdSize,
+                                               UINT *engineIdLength)
+{
+    WsAddress agent;
+    uint8_t id[V3_MAX_ENGINE_ID];
+    uint32_t idLength = 0;
+    UINT seen = 0;
+    int found = 0;
+    if (address == NULL || addressSize == 0 || engineId == NULL || engineIdLength == NULL)
+        return SNMPAPI_FAILURE;
+    WsLock();
+    for (int i = 0; i < V3_MAX_AGENTS && !found; i++) {
+        const V3Engine *e = &s_engines[i];
+        if (!e->inUse || !e->confirmed || e->idLength == 0 || seen++ != index)
+            continue;
+        agent = e->address;
+        idLength = e->idLength;
+        memcpy(id, e->id, idLength);
+        found = 1;
+    }
+    WsUnlock();
+    // Named outside the lock: getnameinfo may ask the platform for a zone.
+    if (!found || idLength > engineIdSize ||
+        getnameinfo((const sockaddr *)&agent.addr, agent.length, address, addressSize, NULL, 0,
+                    NI_NUMERICHOST) != 0)
+        return SNMPAPI_FAILURE;
+    memcpy(engineId, id, idLength);
+    *engineIdLength = idLength;
+    return SNMPAPI_SUCCESS;
+}
+
 SNMPAPI_STATUS WINAPI VrSnmpForgetTaskState(void)
 {
     SNMPAPI_STATUS result = SNMPAPI_FAILURE;

@@ -100,6 +100,16 @@ int WINAPI VrSnmpGetV3Failure(HSNMP_SESSION session);
 // time window (replayed or stale).
 LONG WINAPI VrSnmpGetV3OutsideWindow(void);
 
+// The engines that authentic messages confirmed, one by one (index from 0):
+// the agent's numeric address (port 161 not shown) and its engine id. For
+// a caller that binds engines to agents: an engine once confirmed for an
+// address stays that address's engine for the process (an authentic
+// message must name it), until VrSnmpForgetTaskState. SNMPAPI_FAILURE when
+// no engine has that index, or a buffer is too small.
+SNMPAPI_STATUS WINAPI VrSnmpGetConfirmedEngine(UINT index, LPSTR address, UINT addressSize,
+                                               smiLPBYTE engineId, UINT engineIdSize,
+                                               UINT *engineIdLength);
+
 // Forgets what the task kept between start-ups, as a new process has it:
 // the last errors, where the handle tables' search starts, the agents'
 // engines learnt (ids, boots, time) and the last SNMPv3 failure. For a

@@ -26,7 +26,9 @@ as snmpd does. Then, by the requested name under .1.3.6.1.4.1.55555.72.N.K
       usmStatsUnknownEngineIDs report naming another engine
   11  the answer is authentic but 200 s old
   12  the answer is authentic but from the boots before (a replay)
-  13  the answer is authentic with boots 2147483647
+  13  the answer is authentic with boots 2147483647, and every request of it
+      is answered so, whatever its boots and time (a client that took those
+      boots would walk on)
   14  the answer to K's first request shows the clock 1000 s ahead (for
       good); a later request of K behind that clock is dropped without a
       report
@@ -38,6 +40,9 @@ as snmpd does. Then, by the requested name under .1.3.6.1.4.1.55555.72.N.K
   21  the first request of K is dropped without a word; a resend is answered
       only when its message id, and its salt when encrypted, are new
   22  the answer names another user
+  23  the walk's second request (.23.K.1) gets, once, an unauthenticated
+      usmStatsNotInTimeWindows report, then (its retry) an authenticated one,
+      then its answer: the one resynchronisation is for the authentic one
   other N: the answer as it should be.
 The answers: GetNext of anything below .N.K gives .N.K.1 "first", .N.K.2
 "second", then .99.0 "after" (outside the sub-tree).
@@ -311,6 +316,7 @@ def main():
         f.write("%d\n" % os.getpid())
     reported = set()
     first_sent = {}
+    once_count = {}
     salt_counter = 0x5A17
     while True:
         data, peer = sock.recvfrom(65535)
@@ -336,7 +342,7 @@ def main():
         if name[:len(ROOT)] != ROOT or len(name) < len(ROOT) + 2:
             continue
         scenario, key = name[len(ROOT)], name[len(ROOT) + 1]
-        in_window = plain or (q.boots == BOOTS and abs(q.time - now()) <= WINDOW)
+        in_window = plain or scenario == 13 or (q.boots == BOOTS and abs(q.time - now()) <= WINDOW)
         if not in_window:
             if scenario != 14 or (scenario, key) not in reported:
                 sock.sendto(report(q.msg_id, 2, user, q.user), peer)
@@ -353,6 +359,13 @@ def main():
                 sock.sendto(report(q.msg_id, 4, engine=FOREIGN_ENGINE_ID), peer)
             else:
                 sock.sendto(report(q.msg_id + 1, 3), peer)
+            continue
+        if scenario == 23 and len(name) > len(ROOT) + 2 and once_count.get(key, 0) < 2:
+            once_count[key] = once_count.get(key, 0) + 1
+            if once_count[key] == 1:
+                sock.sendto(report(q.msg_id, 2), peer)
+            else:
+                sock.sendto(report(q.msg_id, 2, user, q.user), peer)
             continue
         if scenario == 21:
             first = first_sent.setdefault((scenario, key), (q.msg_id, q.salt))

@@ -321,6 +321,7 @@ USAGE_ERRORS = [
     (PORT + ["--accept-no-options"], "--accept-no-options: only with --printer NAME --write"),
     (["--all", "--driver", "VR Detect Test Driver", "--write", "--accept-no-options"],
      "--accept-no-options: only with --printer NAME --write"),
+    (PORT + ["--v3-engines", "Z:\\known.engines"], "--v3-user: the SNMPv3 options need --v3-user"),
 ]
 
 
@@ -885,6 +886,129 @@ check(run.returncode == 0 and [p["status"] for p in v3] == ["detected"],
 # A worker started by hand, without its parent's handover, asks nothing.
 run = wine(install("child-alone", V3_MAP), "--worker", *V3, *SHA_AES, extra_env=SHAAES["env"])
 check(run.returncode == 2 and b"no handover block" in run.stderr, "--worker alone: %r" % run.stderr)
+# SNMPv3 engines bound to printers (--v3-engines): agents of our own, snmpd
+# with the v3 tests' users and each its engine id, on 127.0.0.79 and .80
+# ("VREngines B" and "C"; "A" is the v3 tests' snmpd on .71).
+SNMPD_ENGINE = "80001f88047672763374657374"     # snmpd-v3.conf's
+
+
+def start_snmpd(address, engine):
+    """snmpd on address:161 with engine id engine (hex), a fresh persistent
+    directory; stopped by stop_snmpd with the PID it wrote."""
+    state = os.path.join(scratch, "snmpd-" + address)
+    shutil.rmtree(state, ignore_errors=True)
+    os.makedirs(os.path.join(state, "persistent"))
+    conf = [l for l in open(os.path.join(here, "..", "agents", "snmpd-v3.conf"))
+            if not l.startswith(("exactEngineID", "oldEngineID", "engineBoots"))]
+    with open(os.path.join(state, "snmpd.conf"), "w") as f:
+        f.write("exactEngineID 0x%s\n" % engine + "".join(conf))
+    subprocess.Popen(["/usr/sbin/snmpd", "-f", "-Lf", os.path.join(state, "log"), "-C", "-c",
+                      os.path.join(state, "snmpd.conf"), "-p", os.path.join(state, "pid"),
+                      "udp:%s:161" % address],
+                     env=dict(os.environ, SNMP_PERSISTENT_DIR=os.path.join(state, "persistent"),
+                              MIBS="", MIBDIRS="/nonexistent"),
+                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(50):
+        if subprocess.run(["snmpget", "-v3", "-l", "authNoPriv", "-u", "shaonly", "-a", "SHA", "-A",
+                           "shaonly-auth", "-t", "0.2", "-r", "0", address, ".1.3.6.1.2.1.1.5.0"],
+                          capture_output=True, env=dict(os.environ, MIBS="", MIBDIRS="/nonexistent")
+                          ).returncode == 0:
+            return state
+        time.sleep(0.2)
+    check(False, "snmpd on %s did not start: %r" % (address, open(os.path.join(state, "log")).read()))
+    return state
+
+
+def stop_snmpd(state):
+    pid = int(open(os.path.join(state, "pid")).read())
+    os.kill(pid, signal.SIGTERM)
+    for _ in range(50):
+        if not os.path.exists("/proc/%d" % pid) or open("/proc/%d/stat" % pid).read().split()[2] == "Z":
+            return
+        time.sleep(0.1)
+    os.kill(pid, signal.SIGKILL)
+
+
+def engine_lines(path):
+    return [l.split(" ") for l in open(path, "rb").read().decode().split("\r\n") if l]
+
+
+ENGINE_C1, ENGINE_C2 = "80001f880456525f656e67696e6531", "80001f880456525f656e67696e6532"
+engines = os.path.join(scratch, "snmpv3.engines")
+if os.path.exists(engines):
+    os.remove(engines)
+ENGINES = ["--v3-engines", windows_path(engines)]
+ENGINES_C = ["--printer", "VREngines C", "--timeout", "1", "--write"] + SHA_AES + ENGINES
+exe = install("engines", V3_MAP)
+store("VREngines C", {})
+agent_c = start_snmpd("127.0.0.80", ENGINE_C1)
+# The first run adds the address's line, in a file only the administrators
+# may read (Wine shows that access list as mode 0750) ...
+run = wine(exe, *ENGINES_C, extra_env=SHAAES["env"])
+out = run.stdout.decode()
+lines = engine_lines(engines)
+check(run.returncode == 0 and "engine        %s  new: added to %s" % (ENGINE_C1, windows_path(engines)) in out
+      and [l[:2] for l in lines] == [["127.0.0.80", ENGINE_C1]] and len(lines[0][2]) == 20
+      and os.stat(engines).st_mode & 0o777 == 0o750
+      and stored("VREngines C") == V3_VALUES, "engines, first run: %r %r" % (lines, out))
+first = open(engines, "rb").read()
+# ... the same engine again is known, the file as it was ...
+run = wine(exe, *ENGINES_C, extra_env=SHAAES["env"])
+check(run.returncode == 0 and "known since %s" % lines[0][2] in run.stdout.decode()
+      and open(engines, "rb").read() == first, "engines, second run: %r" % run.stdout)
+# ... and the agent restarted with another engine id is refused: nothing
+# walked, nothing written, the file as it was.
+stop_snmpd(agent_c)
+agent_c = start_snmpd("127.0.0.80", ENGINE_C2)
+store("VREngines C", {})
+run = wine(exe, *ENGINES_C, "--json", extra_env=SHAAES["env"])
+refused = json.loads(run.stdout)["printers"][0]
+check(run.returncode == 1 and refused["reason"] ==
+      "the printer at 127.0.0.80 now presents SNMPv3 engine %s; it was %s since %s. If the printer "
+      "was replaced or reset, remove its line from %s." % (ENGINE_C2, ENGINE_C1, lines[0][2], windows_path(engines))
+      and refused["engine"]["state"] == "refused" and refused["sysDescr"]["values"] == []
+      and [o["walk"]["exchanges"] for o in refused["options"]] == [0] * 4
+      and stored("VREngines C") == {} and open(engines, "rb").read() == first,
+      "engines, changed: %r" % refused)
+# Two agents with one engine id (A on .71, B on .79) in one --all run, in
+# parallel: the second is refused, naming both; the file rewritten whole
+# with a line for each new printer.
+agent_b = start_snmpd("127.0.0.79", SNMPD_ENGINE)
+os.remove(engines)
+ALL_ENGINES = ["--all", "--driver", "VR Detect Engines Driver", "--jobs", "3", "--timeout", "1",
+               "--json"] + SHA_AES + ENGINES
+run = wine(exe, *ALL_ENGINES, extra_env=SHAAES["env"])
+fleet = {p["printer"][-1]: p for p in json.loads(run.stdout)["printers"]}
+twins = sorted([fleet["A"], fleet["B"]], key=lambda p: p["engine"]["state"])
+first_address, second_address = twins[0]["engine"]["address"], twins[1]["engine"]["address"]
+check(run.returncode == 1 and [p["engine"]["state"] for p in twins] == ["new", "refused"]
+      and twins[1]["status"] == "failed" and twins[1]["reason"].startswith(
+          "the printer at %s presents SNMPv3 engine %s, which the printer at %s presented earlier in "
+          "this run: two printers present the same engine ID (RFC 3411 asks each engine ID to be unique)"
+          % (second_address, SNMPD_ENGINE, first_address))
+      and fleet["C"]["status"] == "detected" and fleet["C"]["engine"]["state"] == "new"
+      and sorted(l[:2] for l in engine_lines(engines)) ==
+      sorted([[first_address, SNMPD_ENGINE], ["127.0.0.80", ENGINE_C2]])
+      and os.stat(engines).st_mode & 0o777 == 0o750, "engines, --all: %r %r" % (fleet, engine_lines(engines)))
+# One printer at two addresses: accepted once the file lists its engine for both.
+with open(engines, "ab") as f:
+    f.write(("%s %s 2026-01-02T03:04:05Z\r\n" % (second_address, SNMPD_ENGINE)).encode())
+run = wine(exe, *ALL_ENGINES, extra_env=SHAAES["env"])
+check(run.returncode == 0 and [p["engine"]["state"] for p in json.loads(run.stdout)["printers"]] ==
+      ["known"] * 3, "engines, listed for both: %r" % run.stdout)
+stop_snmpd(agent_b)
+stop_snmpd(agent_c)
+# A line that is not one is named by its number, and nothing is asked.
+with open(engines, "wb") as f:
+    f.write(b"# known engines\r\n127.0.0.80 %s 2026-01-02T03:04:05Z\r\n127.0.0.79 80001f88zz 2026-01-02T03:04:05Z\r\n"
+            % ENGINE_C2.encode())
+for args in (ENGINES_C, ALL_ENGINES):
+    run = wine(exe, *args, extra_env=SHAAES["env"])
+    check(run.returncode == 3 and run.stdout == b"" and run.stderr.decode() ==
+          'VRAutoDetect: --v3-engines: line 3 of "%s": the engine ID is not 5 to 32 bytes in hex\r\n'
+          'Nothing was asked and nothing written.\r\n' % windows_path(engines),
+          "engines, malformed: %r %r" % (run.stdout, run.stderr))
+check(stored("VREngines C") == {}, "engines, malformed: values written")
 # Printers named in several scripts (tests/prefix/detect-names.reg; a name
 # holds neither a backslash nor a comma): each found by its name, its values
 # written under that very name, and the JSON all ASCII.
