@@ -158,7 +158,7 @@ static void WriteJsonPrinter(const PrinterReport *report)
                        PrivProtocolName(report->security.privProtocol));
     } else {
         WriteJsonSetting("community", report->fields.community, report->sources.community);
-        WriteText("      \"security\": {\"version\": 1},\n");
+        WriteFormatted("      \"security\": {\"version\": %d},\n", report->security.version);
     }
     WriteJsonSetting("timeout", report->fields.timeoutText, report->sources.timeout);
     WriteFormatted("      \"asked\": %s,\n      \"store\": \"%s\",\n      \"written\": %s,\n",

@@ -118,8 +118,9 @@ void WritePrinterTable(const PrinterReport *report)
                            AuthProtocolName(report->security.authProtocol),
                            PrivProtocolName(report->security.privProtocol));
         else
-            WriteFormatted("  %-13s %-24s from %s\n", "community", fields->community,
-                           SourceName(report->sources.community));
+            WriteFormatted("  %-13s %-24s from %s%s\n", "community", fields->community,
+                           SourceName(report->sources.community),
+                           report->security.version == 2 ? ", SNMPv2c" : "");
         WriteFormatted("  %-13s %-24s from %s\n", "time-out", fields->timeoutText,
                        SourceName(report->sources.timeout));
     }
