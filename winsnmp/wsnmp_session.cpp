@@ -599,6 +599,12 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
             WsFail(s, SNMPAPI_TL_PDU_TOO_BIG);
             goto done;
         }
+        // SNMPv1 has no GetBulk: only an SNMPv2c entity (or SNMPv3) takes one.
+        if (pdu->type == BER_PDU_GETBULK && destination->version != BER_VERSION_2C &&
+            !WsV3Secured(s)) {
+            WsFail(s, SNMPAPI_PDU_INVALID);
+            goto done;
+        }
         SOCKET sock = SocketOnFirstNeed(record, &destination->address);
         if (sock == INVALID_SOCKET) {
             WsFail(s, SNMPAPI_TL_NOT_SUPPORTED);
@@ -612,12 +618,6 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
         STEP_LAP(X_SOCKET);
 
         // Encoded now, so that the caller may release the PDU and its list.
-        // SNMPv1 has no GetBulk: only an SNMPv2c entity (or SNMPv3) takes one.
-        if (pdu->type == BER_PDU_GETBULK && destination->version != BER_VERSION_2C &&
-            !WsV3Secured(s)) {
-            WsFail(s, SNMPAPI_PDU_INVALID);
-            goto done;
-        }
         BerMessage *m = record->sendMessage;
         m->version = destination->version;
         m->community = g_wsContexts[ctx].bytes;
