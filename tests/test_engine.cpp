@@ -759,6 +759,21 @@ TEST_F(Engine, BulkWalkOfAnAgentThatRefusesV2cEndsAsNoAnswer)
     }
 }
 
+// A request that cannot go out (a broadcast address, no SO_BROADCAST) ends
+// the walk there, as the GetNext walk's does: the warning, no waiting.
+TEST_F(Engine, BulkWalkWhoseRequestCannotBeSentEndsAtOnce)
+{
+    {
+        BulkWalks bulk;
+        EXPECT_EQ(-1, Walk(SubtreeOid("20.1"), 1, "255.255.255.255"));
+    }
+    EXPECT_EQ(WALK_REQUEST_FAILED, g_lastWalk.ending);
+    EXPECT_EQ(1, g_lastWalk.exchanges);
+    ASSERT_EQ(1u, boxes.Count());
+    EXPECT_EQ(0u, boxes.Boxes()[0].text.find("Failed in send message, Last Error "))
+        << boxes.Boxes()[0].text;
+}
+
 namespace {
 
 struct Footprint {
