@@ -67,6 +67,7 @@ struct ConsoleOptions {
     char log[CONSOLE_PATH_SIZE];    // --log FILE: one line per printer appended
     int eventLog;               // --event-log: the Application log, source VRAutoDetect
     int child;                  // internal: a worker of --all (printers on stdin)
+    int v2c;                    // --v2c: SNMPv2c with the community, GetBulk walks
     // SNMPv3: a user makes the run speak v3; the passwords never come from
     // the command line (see security.cpp).
     int hasV3User, hasV3Auth, hasV3Priv, hasV3Secrets;
@@ -120,7 +121,7 @@ struct WalkReport {
 
 // How the agent was asked: what the report may tell of it (no password).
 struct ReportSecurity {
-    int version;                // 1 (community) or 3
+    int version;                // 1 or 2 (SNMPv2c, community), or 3
     char user[VR_SNMP_MAX_USER + 1];
     int authProtocol;
     int privProtocol;

@@ -98,9 +98,9 @@ static void RecordWalk(WalkReport *walk, int ended)
         walk->valueCount++;
     }
     if (ended) {
-        // The first answer already outside the sub-tree (or noSuchName):
-        // nothing there.
-        walk->outcome = g_lastWalk.exchanges <= 1 ? OUTCOME_EMPTY : OUTCOME_DETECTED;
+        // Not one object inside the sub-tree: nothing there. (A GetBulk
+        // exchange may bring the whole sub-tree and what follows it.)
+        walk->outcome = g_lastWalk.objects == 0 ? OUTCOME_EMPTY : OUTCOME_DETECTED;
         return;
     }
     switch (g_lastWalk.ending) {
@@ -292,6 +292,10 @@ static void DecideStatus(PrinterReport *report)
                  report->security.version == 3
                      ? "the printer did not answer: off, wrong address, SNMP switched off or UDP "
                        "port 161 filtered, SNMPv3 not enabled, or a wrong privacy password"
+                 : report->security.version == 2
+                     ? "the printer did not answer over SNMPv2c: it may speak SNMPv1 only or "
+                       "have SNMPv2c switched off (run again without --v2c), or it is off, at "
+                       "a wrong address, UDP port 161 filtered, or the community not accepted"
                      : "the printer did not answer: off, wrong address, SNMP switched off or UDP "
                        "port 161 filtered, or a community it does not accept");
         return;
@@ -630,6 +634,12 @@ void DetectOne(const ConsoleOptions *options, PrinterReport *report)
     report->size = sizeof(*report);
     report->writeAsked = options->write;
     report->status = PRINTER_FAILED;
+    // SNMPv2c and SNMPv3 walk with GetBulk: many objects per exchange, where
+    // the dialog's GetNext asks one (a printer far away waits a round trip
+    // for each).
+    if (options->v2c)
+        g_snmpSecurity.version = 2;
+    g_subtreeWalk = g_snmpSecurity.version == 1 ? NULL : QueryOidSubtreeBulk;
     report->security.version = g_snmpSecurity.version;
     if (g_snmpSecurity.version == 3) {
         CopyText(report->security.user, COUNTOF(report->security.user),

@@ -195,6 +195,8 @@ static void BuildWorkerCommandLine(const ConsoleOptions *options, const char *pr
     }
     if (options->write)
         AppendText(line, lineSize, " --write");
+    if (options->v2c)
+        AppendText(line, lineSize, " --v2c");
     // The keys reach the workers through their standard input only.
     if (options->hasV3User) {
         AppendText(line, lineSize, " --v3-user");
@@ -1028,7 +1030,7 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
     fleet.programPath = programPath;
     s_showProgress = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
     memset(&s_security, 0, sizeof(s_security));
-    s_security.version = options->hasV3User ? 3 : 1;
+    s_security.version = options->hasV3User ? 3 : options->v2c ? 2 : 1;
     CopyText(s_security.user, COUNTOF(s_security.user), options->v3User);
     s_security.authProtocol = options->hasV3Auth ? options->v3Auth : VR_SNMP_AUTH_NONE;
     s_security.privProtocol = options->v3Priv;

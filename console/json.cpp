@@ -198,7 +198,7 @@ static void WriteJsonPrinter(const PrinterReport *report)
                        PrivProtocolName(report->security.privProtocol));
     } else {
         WriteJsonCommunity(report);
-        WriteText("      \"security\": {\"version\": 1},\n");
+        WriteFormatted("      \"security\": {\"version\": %d},\n", report->security.version);
     }
     // The seconds each request waits, as the run used them (a number).
     // null before the printer's settings were read.

@@ -8,7 +8,8 @@
 enum OptionId {
     OPT_PRINTER, OPT_ADDRESS, OPT_COMMUNITY, OPT_TIMEOUT, OPT_ALL, OPT_DRIVER, OPT_JOBS,
     OPT_WRITE, OPT_ACCEPT_NO_OPTIONS, OPT_JSON, OPT_HELP, OPT_CHILD, OPT_V3_USER, OPT_V3_AUTH,
-    OPT_V3_PRIV, OPT_V3_SECRETS, OPT_VERSION, OPT_OUTPUT, OPT_LOG, OPT_EVENT_LOG, OPT_V3_ENGINES
+    OPT_V3_PRIV, OPT_V3_SECRETS, OPT_VERSION, OPT_OUTPUT, OPT_LOG, OPT_EVENT_LOG, OPT_V3_ENGINES,
+    OPT_V2C
 };
 
 // The dialog's typing limits hold here too: what --write stores is what
@@ -47,6 +48,7 @@ static const OptionRow OPTION_TABLE[] = {
     {"--output", OPT_OUTPUT, 1},
     {"--log", OPT_LOG, 1},
     {"--event-log", OPT_EVENT_LOG, 0},
+    {"--v2c", OPT_V2C, 0},
 };
 
 static const char USAGE[] =
@@ -61,13 +63,15 @@ static const char USAGE[] =
     "                   [--timeout SECONDS] [REPORT]\n"
     "  VRAutoDetect.exe --help | /? | --version\n"
     "REPORT: [--json] [--output FILE] [--log FILE] [--event-log]\n"
-    "Each form but --help and --version also takes SNMPv3 instead of --community:\n"
+    "Each form but --help and --version also takes --v2c, or SNMPv3 instead of\n"
+    "--community:\n"
     "                   --v3-user NAME [--v3-auth MD5|SHA|SHA256 [--v3-priv AES|none]]\n"
     "                   [--v3-secrets FILE] [--v3-engines FILE]\n"
     "\n"
-    "Asks a VR Universal printer over SNMPv1 or SNMPv3 which optional parts it has\n"
-    "(hard disk, finisher, punching unit, second cassette) and says why whatever was\n"
-    "not found was not. The OIDs come from VRUnPQ.xml beside the program.\n"
+    "Asks a VR Universal printer over SNMPv1, SNMPv2c or SNMPv3 which optional parts\n"
+    "it has (hard disk, finisher, punching unit, second cassette) and says why\n"
+    "whatever was not found was not. The OIDs come from VRUnPQ.xml beside the\n"
+    "program.\n"
     "  --printer NAME     an installed printer: address and community from its port,\n"
     "                     community and time-out stored by an earlier run\n"
     "  --address HOST     the agent to ask (overrides the port's)\n"
@@ -91,6 +95,9 @@ static const char USAGE[] =
     "                     printer, outcome, what changed)\n"
     "  --event-log        report to the Application log (source VRAutoDetect): the\n"
     "                     run's outcome, and each printer failed, kept or changed\n"
+    "  --v2c              ask over SNMPv2c with the community, many objects per\n"
+    "                     request (GetBulk): for printers far away, or with SNMPv1\n"
+    "                     switched off. SNMPv3 always asks so. The dialog speaks SNMPv1\n"
     "  --v3-user NAME     ask over SNMPv3 as this user (USM); alone: noAuthNoPriv\n"
     "  --v3-auth PROTOCOL authentication MD5, SHA or SHA256: authNoPriv\n"
     "  --v3-priv AES|none privacy AES-128 (needs --v3-auth): authPriv\n"
@@ -273,6 +280,9 @@ static void TakeFlag(const OptionRow *row, ConsoleOptions *options)
     case OPT_EVENT_LOG:
         options->eventLog = 1;
         break;
+    case OPT_V2C:
+        options->v2c = 1;
+        break;
     default:
         break;
     }
@@ -288,6 +298,8 @@ static int CheckV3Combination(const ConsoleOptions *options, char *error, size_t
     if (options->v3Priv != VR_SNMP_PRIV_NONE && !options->hasV3Auth)
         return SetError(error, errorSize, "%s: privacy needs authentication (--v3-auth)",
                         "--v3-priv");
+    if (options->hasV3User && options->v2c)
+        return SetError(error, errorSize, "%s: not with --v3-user (give one version)", "--v2c");
     if (options->hasV3User && options->hasCommunity)
         return SetError(error, errorSize, "%s: not with --v3-user (SNMPv3 sends no community)",
                         "--community");

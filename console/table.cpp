@@ -116,7 +116,8 @@ static void WriteCommunityLine(const PrinterReport *report)
 {
     char words[WORDS_SIZE];
     DescribeCommunity(report, words, COUNTOF(words));
-    WriteFormatted("  %-13s %s\n", "community", words);
+    WriteFormatted("  %-13s %s%s\n", "community", words,
+                   report->security.version == 2 ? ", SNMPv2c" : "");
 }
 
 // A name or a reason, its control characters shown as escapes.

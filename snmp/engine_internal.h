@@ -53,6 +53,9 @@ struct SnmpSessionRecord {
     int notAdvancing;
     // The wait's timer runs: set by the first wait, killed with the window.
     int waitTimerSet;
+    // A GetBulk walk's exchange (bulk_walk.cpp): an answer with an error
+    // status is left to the walk, and endOfMibView ends the sub-tree.
+    int bulk;
 };
 
 // engine_state.cpp
@@ -96,6 +99,10 @@ int ProcessWalkResponse(SnmpSessionRecord *record);
 void StoreValueText(const smiVALUE *value);
 
 // walk.cpp
+void RepostDeferredNotifications(SnmpSessionRecord *record);
+int TimeoutMilliseconds(int timeoutSeconds);
+int PlatformSupported(void);
+void DestroyNotificationWindow(HWND window);
 int CreateNotificationWindow(SnmpSessionRecord *record);
 int OpenSnmpSession(SnmpSessionRecord *record);
 int SendNextRequest(SnmpSessionRecord *record);

@@ -31,6 +31,10 @@ int ProcessWalkResponse(SnmpSessionRecord *record)
     smiUINT32 askedIds[MAXOBJIDSIZE];
     smiOID asked;
     KeepOidCopy(&asked, askedIds, &g_currentName);
+    // A GetBulk answer with an error status carries no objects to keep:
+    // the bulk walk decides (tooBig: fewer repetitions).
+    if (record->bulk && record->errorStatus != 0)
+        return 1;
 
     int count = SnmpCountVbl(record->varBindList);
     for (int i = 1; i <= count; i++) {
@@ -50,6 +54,9 @@ int ProcessWalkResponse(SnmpSessionRecord *record)
                 SNMPAPI_FAILURE ||
             inside != 0)
             return 0;
+        // The end of the agent's view, named after the object asked for.
+        if (record->bulk && g_currentValue.syntax == SNMP_SYNTAX_ENDOFMIBVIEW)
+            return 0;
         // An answer that carries an error status echoes the name asked for;
         // only a real answer has to advance.
         if (record->errorStatus == 0) {
@@ -62,6 +69,8 @@ int ProcessWalkResponse(SnmpSessionRecord *record)
             }
         }
         StoreValueText(&g_currentValue);
+        if (record->errorStatus == 0)
+            g_lastWalk.objects++;
 
         KeepOidCopy(&asked, askedIds, &g_currentName);
     }

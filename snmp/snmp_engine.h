@@ -25,11 +25,13 @@ struct WalkSummary {
     int ending;             // a WalkEnding
     int exchanges;          // requests sent
     int errorStatus;        // of the last answer, 0 when none came
+    int objects;            // bindings found inside the sub-tree
 };
 
 // engine_state.cpp
 // How the walks of the process talk to agents: SNMPv1 with each call's
-// community (version 1, the default), or SNMPv3 with these credentials
+// community (version 1, the default), SNMPv2c with it (version 2, only
+// through QueryOidSubtreeBulk), or SNMPv3 with these credentials
 // (version 3), taken by every walk's session through our WinSNMP's extension;
 // the community is then not sent. After a failed SNMPv3 walk,
 // VrSnmpGetV3Failure(NULL) says why.
@@ -56,3 +58,21 @@ const char *GetErrorStatusName(int status);
 int QueryOidSubtree(const char *address, size_t addressLength, const char *community,
                     size_t communityLength, const char *oidText, size_t oidTextLength,
                     int timeoutSeconds);
+// The walk every QueryOidSubtree call is handed to when set (NULL: the
+// GetNext walk above). The console program sets QueryOidSubtreeBulk for its
+// SNMPv2c and SNMPv3 runs; the dialog program never sets it, and walks with
+// GetNext over SNMPv1.
+typedef int (*SubtreeWalk)(const char *address, size_t addressLength, const char *community,
+                           size_t communityLength, const char *oidText, size_t oidTextLength,
+                           int timeoutSeconds);
+extern SubtreeWalk g_subtreeWalk;
+
+// bulk_walk.cpp
+// The same walk with GetBulk requests, many objects per exchange, over
+// SNMPv2c (g_snmpSecurity.version 2) or SNMPv3: the same values in the same
+// order and slots as the GetNext walk of the agent, and the same summary,
+// its exchanges the requests that went out. Ends at the first object outside
+// the sub-tree or at endOfMibView; on tooBig asks again for fewer objects.
+int QueryOidSubtreeBulk(const char *address, size_t addressLength, const char *community,
+                        size_t communityLength, const char *oidText, size_t oidTextLength,
+                        int timeoutSeconds);

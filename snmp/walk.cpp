@@ -22,6 +22,7 @@ enum {
 };
 
 WalkSummary g_lastWalk;
+SubtreeWalk g_subtreeWalk;
 
 const char *GetErrorStatusName(int status)
 {
@@ -36,7 +37,7 @@ const char *GetErrorStatusName(int status)
 }
 
 // Posts again the notifications that came while the engine was busy.
-static void RepostDeferredNotifications(SnmpSessionRecord *record)
+void RepostDeferredNotifications(SnmpSessionRecord *record)
 {
     while (record->deferredNotifications > 0) {
         record->deferredNotifications--;
@@ -251,7 +252,7 @@ int SendNextRequest(SnmpSessionRecord *record)
 
 // 32-bit milliseconds of a time-out in seconds; a negative one (only another
 // program's stored value can give it) is taken as 0.
-static int TimeoutMilliseconds(int timeoutSeconds)
+int TimeoutMilliseconds(int timeoutSeconds)
 {
     if (timeoutSeconds < 0)
         return 0;
@@ -260,7 +261,7 @@ static int TimeoutMilliseconds(int timeoutSeconds)
     return timeoutSeconds * 1000;
 }
 
-static int PlatformSupported(void)
+int PlatformSupported(void)
 {
     OSVERSIONINFOA version;
     memset(&version, 0, sizeof(version));
@@ -272,7 +273,7 @@ static int PlatformSupported(void)
 
 // Drops what is still queued for the window: a notification of this call
 // must not reach a later one.
-static void DestroyNotificationWindow(HWND window)
+void DestroyNotificationWindow(HWND window)
 {
     MSG msg;
     KillTimer(window, ANSWER_WAIT_TIMER);
@@ -289,6 +290,9 @@ int QueryOidSubtree(const char *address, size_t addressLength, const char *commu
                     size_t communityLength, const char *oidText, size_t oidTextLength,
                     int timeoutSeconds)
 {
+    if (g_subtreeWalk != NULL)
+        return g_subtreeWalk(address, addressLength, community, communityLength, oidText,
+                             oidTextLength, timeoutSeconds);
     for (int slot = 0; slot < SNMP_VALUE_SLOTS; slot++)
         CopyText(g_snmpValues[slot], SNMP_VALUE_SIZE, "");
     g_walkEnded = 0;

@@ -14,6 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -602,6 +603,175 @@ TEST_F(Engine, RealAgentAnswersAWrongCommunityWithSilence)
     EXPECT_EQ(1, g_snmpFailed);
     ASSERT_EQ(1u, boxes.Count());
     ExpectConnectionError(0);
+}
+
+// ---- the console program's bulk walk: GetBulk over SNMPv2c ----------------
+
+namespace {
+
+// Walks with GetBulk over SNMPv2c while it lives, as --v2c makes the
+// console program walk.
+struct BulkWalks {
+    BulkWalks()
+    {
+        g_snmpSecurity.version = 2;
+        g_subtreeWalk = QueryOidSubtreeBulk;
+    }
+    ~BulkWalks()
+    {
+        g_snmpSecurity.version = 1;
+        g_subtreeWalk = NULL;
+    }
+};
+
+// The demonstration printer's snmpd (demo/snmpd.conf) and the texts of
+// snmpbulkwalk's STRING lines of a sub-tree, as the engine keeps them.
+const char DEMO[] = "127.0.0.45";
+std::vector<std::string> BulkReferenceTexts(int subtree)
+{
+    char file[64];
+    FormatText(file, COUNTOF(file), "walk-demo-bulk-%d.txt", subtree);
+    std::vector<std::string> texts;
+    std::istringstream lines(ReadTextFile(AgentFile(file)));
+    std::string line;
+    const std::string marker = " = STRING: \"";
+    while (std::getline(lines, line)) {
+        size_t at = line.find(marker);
+        if (at != std::string::npos && texts.size() < SNMP_VALUE_SLOTS)
+            texts.push_back(line.substr(at + marker.size(), line.size() - at - marker.size() - 1)
+                                .substr(0, SNMP_VALUE_SIZE - 1));
+    }
+    texts.resize(SNMP_VALUE_SLOTS);
+    return texts;
+}
+
+}  // namespace
+
+// Each sub-tree walked with GetNext over SNMPv1, then with GetBulk over
+// SNMPv2c: the same result and values, in far fewer exchanges, each of
+// them a request the agent saw.
+TEST_F(Engine, BulkWalkKeepsWhatTheGetNextWalkKeeps)
+{
+    const std::string demo = "1.3.6.1.4.1.55555.100.";
+    struct Case {
+        const char *label;
+        const char *address;
+        const char *community;
+        std::string oid;
+        int exchanges;          // -1: not counted
+        int logged;             // the engine agent's log of .20.N (0: another agent)
+        int reference;          // snmpbulkwalk's walk-demo-bulk-N.txt (0: none)
+    } cases[] = {
+        {"sub-tree larger than one reply", AGENT, "public", SubtreeOid("20.3"), 2, 3, 0},
+        {"a reply that runs past the sub-tree", AGENT, "public", SubtreeOid("20.1"), 1, 1, 0},
+        {"endOfMibView in mid-reply", AGENT, "public", SubtreeOid("20.99"), 1, 99, 0},
+        {"strings cut, empty ones skipped", AGENT, "public", SubtreeOid("20.2"), 1, 2, 0},
+        {"only octet strings give text", AGENT, "public", SubtreeOid("20.4"), 1, 4, 0},
+        {"the first object already outside", AGENT, "public", SubtreeOid("20.1.5"), 1, 1, 0},
+        {"snmpd: mixed sub-tree", SNMPD, "public", SubtreeOid("3"), 1, 0, 0},
+        {"snmpd: the end of its view", SNMPD, "public", SubtreeOid("4"), 1, 0, 0},
+        {"snmpd: every syntax", SNMPD, "public", SUBTREE, -1, 0, 0},
+        {"demo: sysDescr", DEMO, "demo", "1.3.6.1.2.1.1.1", 1, 0, 1},
+        {"demo: hard disk", DEMO, "demo", demo + "1", 1, 0, 2},
+        {"demo: finisher", DEMO, "demo", demo + "2", 1, 0, 3},
+        {"demo: punching unit", DEMO, "demo", demo + "3", 1, 0, 4},
+        {"demo: second cassette", DEMO, "demo", demo + "4", 1, 0, 5},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        std::vector<Arrival> log;
+        int getNext = Walk(c.oid, 2, c.address, c.community);
+        std::vector<std::string> getNextValues = Values();
+        int getNextExchanges = g_lastWalk.exchanges;
+        if (c.logged)
+            AgentLog(20, c.logged, &log);       // forgets the GetNext walk's requests
+        int bulk = 0;
+        {
+            BulkWalks walks;
+            bulk = Walk(c.oid, 2, c.address, c.community);
+        }
+        WalkSummary summary = g_lastWalk;
+        std::vector<std::string> bulkValues = Values();
+        EXPECT_EQ(0, getNext);
+        EXPECT_EQ(getNext, bulk);
+        EXPECT_EQ(getNextValues, bulkValues);
+        EXPECT_EQ(WALK_ENDED, summary.ending);
+        EXPECT_EQ(0, g_snmpFailed);
+        EXPECT_EQ(0u, boxes.Count());
+        if (c.exchanges >= 0) {
+            EXPECT_EQ(c.exchanges, summary.exchanges);
+        }
+        EXPECT_LE(summary.exchanges, getNextExchanges);
+        if (c.reference > 0) {
+            EXPECT_EQ(BulkReferenceTexts(c.reference), bulkValues);
+        }
+        int count = 0;
+        if (c.logged) {
+            ASSERT_TRUE(AgentLog(20, c.logged, &log, &count));
+            EXPECT_EQ(summary.exchanges, count);
+        }
+    }
+}
+
+TEST_F(Engine, BulkWalkAsksForFewerOnTooBigAndCountsTheExchangesTheAgentSaw)
+{
+    char oid[64];
+    int key = NewKey();
+    FormatText(oid, COUNTOF(oid), "%s.31.%d", SUBTREE, key);
+    {
+        BulkWalks bulk;
+        EXPECT_EQ(0, Walk(oid));
+    }
+    EXPECT_EQ(Expected({"t1", "t2", "t3", "t4", "t5", "t6", "t7", "t8", "t9", "t10"}), Values());
+    // 16 and 8 objects too big, then 4, 4 and the last 4 past the end.
+    EXPECT_EQ(5, g_lastWalk.exchanges);
+    EXPECT_EQ(WALK_ENDED, g_lastWalk.ending);
+    EXPECT_EQ(0u, boxes.Count());
+    std::vector<Arrival> log;
+    int count = 0;
+    ASSERT_TRUE(AgentLog(31, key, &log, &count));
+    EXPECT_EQ(5, count);
+}
+
+// An SNMPv1-only agent: one that answers a GetBulk in SNMPv1, one that drops
+// every SNMPv2c message. Either is silence to an SNMPv2c walk.
+TEST_F(Engine, BulkWalkOfAnAgentThatRefusesV2cEndsAsNoAnswer)
+{
+    for (int scenario : {32, 33}) {
+        SCOPED_TRACE(scenario);
+        char oid[64];
+        int key = NewKey();
+        FormatText(oid, COUNTOF(oid), "%s.%d.%d", SUBTREE, scenario, key);
+        boxes.Clear();
+        {
+            BulkWalks bulk;
+            EXPECT_EQ(-1, Walk(oid, 1));
+        }
+        EXPECT_EQ(WALK_NO_ANSWER, g_lastWalk.ending);
+        EXPECT_EQ(1, g_snmpFailed);
+        EXPECT_EQ(Expected({}), Values());
+        ASSERT_EQ(1u, boxes.Count());
+        ExpectConnectionError(0);
+        std::vector<Arrival> log;
+        int count = 0;
+        ASSERT_TRUE(AgentLog(scenario, key, &log, &count));
+        EXPECT_EQ(4, count);            // the request and its three resends
+    }
+}
+
+// A request that cannot go out (a broadcast address, no SO_BROADCAST) ends
+// the walk there, as the GetNext walk's does: the warning, no waiting.
+TEST_F(Engine, BulkWalkWhoseRequestCannotBeSentEndsAtOnce)
+{
+    {
+        BulkWalks bulk;
+        EXPECT_EQ(-1, Walk(SubtreeOid("20.1"), 1, "255.255.255.255"));
+    }
+    EXPECT_EQ(WALK_REQUEST_FAILED, g_lastWalk.ending);
+    EXPECT_EQ(1, g_lastWalk.exchanges);
+    ASSERT_EQ(1u, boxes.Count());
+    EXPECT_EQ(0u, boxes.Boxes()[0].text.find("Failed in send message, Last Error "))
+        << boxes.Boxes()[0].text;
 }
 
 namespace {

@@ -53,7 +53,7 @@ TEST(WinSnmpStartup, CallsBeforeStartupFailAsNotInitialized)
     // Start-ups nest: the library lives until the last clean-up.
     smiUINT32 major = 0, minor = 0, level = 0, mode = 99, retransmit = 99;
     ASSERT_EQ(SnmpStartup(&major, &minor, &level, &mode, &retransmit), SNMPAPI_SUCCESS);
-    EXPECT_EQ(level, (smiUINT32)SNMPAPI_V1_SUPPORT);
+    EXPECT_EQ(level, (smiUINT32)SNMPAPI_V2_SUPPORT);
     EXPECT_EQ(mode, (smiUINT32)SNMPAPI_UNTRANSLATED_V1);
     EXPECT_EQ(retransmit, (smiUINT32)SNMPAPI_ON);
     ASSERT_EQ(SnmpStartup(NULL, NULL, NULL, NULL, NULL), SNMPAPI_SUCCESS);
@@ -131,7 +131,7 @@ TEST_F(WinSnmpHandles, FreedHandlesFailWithTheirOwnError)
     EXPECT_FAILS_WITH(SnmpFreeContext(context), session, SNMPAPI_CONTEXT_INVALID);
 
     // A session's own failure is its last error, and later ones replace it.
-    EXPECT_EQ(SnmpCreatePdu(session, SNMP_PDU_GETBULK, 1, 0, 0, NULL), nullptr);
+    EXPECT_EQ(SnmpCreatePdu(session, SNMP_PDU_INFORM, 1, 0, 0, NULL), nullptr);
     EXPECT_EQ(SnmpGetLastError(session), (SNMPAPI_STATUS)SNMPAPI_PDU_INVALID);
 
     // A freed record that is reused by new objects keeps the old handle dead:
@@ -279,8 +279,24 @@ TEST_F(WinSnmpHandles, Ipv6TextWithAZoneIsAnEntityOfThatScope)
 TEST_F(WinSnmpHandles, ParametersOutsideTheirRangeFail)
 {
     EXPECT_FAILS_WITH(SnmpSetTranslateMode(SNMPAPI_TRANSLATED), NULL, SNMPAPI_MODE_INVALID);
-    EXPECT_FAILS_WITH(SnmpSetTranslateMode(SNMPAPI_UNTRANSLATED_V2), NULL, SNMPAPI_MODE_INVALID);
+    // The v2 mode gives SNMPv2c entities; GetBulk goes to those only.
+    smiUINT32 mode = 0;
+    EXPECT_EQ(SnmpSetTranslateMode(SNMPAPI_UNTRANSLATED_V2), SNMPAPI_SUCCESS);
+    EXPECT_EQ(SnmpGetTranslateMode(&mode), SNMPAPI_SUCCESS);
+    EXPECT_EQ(mode, (smiUINT32)SNMPAPI_UNTRANSLATED_V2);
     EXPECT_EQ(SnmpSetTranslateMode(SNMPAPI_UNTRANSLATED_V1), SNMPAPI_SUCCESS);
+    EXPECT_EQ(SnmpGetTranslateMode(&mode), SNMPAPI_SUCCESS);
+    EXPECT_EQ(mode, (smiUINT32)SNMPAPI_UNTRANSLATED_V1);
+    HSNMP_ENTITY v1Agent = SnmpStrToEntity(session, "127.0.0.1");
+    smiOCTETS public_ = {6, (smiLPBYTE) "public"};
+    HSNMP_CONTEXT community = SnmpStrToContext(session, &public_);
+    HSNMP_PDU bulk = SnmpCreatePdu(session, SNMP_PDU_GETBULK, 1, 0, 10, NULL);
+    ASSERT_NE(bulk, nullptr);
+    EXPECT_FAILS_WITH(SnmpSendMsg(session, NULL, v1Agent, community, bulk), session,
+                      SNMPAPI_PDU_INVALID);
+    SnmpFreePdu(bulk);
+    SnmpFreeContext(community);
+    SnmpFreeEntity(v1Agent);
 
     EXPECT_EQ(SnmpOpen(NULL, TEST_SNMP_NOTIFY), nullptr);
     EXPECT_EQ(SnmpGetLastError(NULL), (SNMPAPI_STATUS)SNMPAPI_HWND_INVALID);
@@ -291,7 +307,7 @@ TEST_F(WinSnmpHandles, ParametersOutsideTheirRangeFail)
     EXPECT_FAILS_WITH(SnmpRecvMsg(session, &src, &dst, &ctx, &pdu), session, SNMPAPI_NOOP);
     EXPECT_EQ(pdu, nullptr);
 
-    const int badTypes[] = {SNMP_PDU_GETBULK, SNMP_PDU_INFORM, SNMP_PDU_TRAP, SNMP_PDU_V1TRAP, 0};
+    const int badTypes[] = {SNMP_PDU_INFORM, SNMP_PDU_TRAP, SNMP_PDU_V1TRAP, 0};
     for (int type : badTypes) {
         EXPECT_EQ(SnmpCreatePdu(session, type, 1, 0, 0, NULL), nullptr) << type;
         EXPECT_EQ(SnmpGetLastError(session), (SNMPAPI_STATUS)SNMPAPI_PDU_INVALID);

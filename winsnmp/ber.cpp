@@ -1,4 +1,4 @@
-// SNMPv1 message encoding and decoding (BER). Platform-neutral: standard C
+// SNMPv1 and SNMPv2c message encoding and decoding (BER). Platform-neutral: standard C
 // and C++ headers only, so that the fuzzing build compiles it natively.
 //
 // The decoder is strict where the wire format leaves room for abuse and
@@ -293,7 +293,8 @@ int BerDecodeMessage(const uint8_t *data, size_t size, BerMessage *message)
     datagram.left = size;
     if (!ReadExpected(&datagram, BER_SEQUENCE, &body) || datagram.left != 0)
         return 0;
-    if (!ReadInteger32(&body, &message->version) || message->version != 0)
+    if (!ReadInteger32(&body, &message->version) ||
+        (message->version != BER_VERSION_1 && message->version != BER_VERSION_2C))
         return 0;
     if (!ReadExpected(&body, BER_OCTET_STRING, &community))
         return 0;
@@ -302,7 +303,8 @@ int BerDecodeMessage(const uint8_t *data, size_t size, BerMessage *message)
     if (!ReadHeader(&body, &pduTag, &pdu) || body.left != 0)
         return 0;
     if (pduTag != BER_PDU_GET && pduTag != BER_PDU_GETNEXT &&
-        pduTag != BER_PDU_RESPONSE && pduTag != BER_PDU_SET)
+        pduTag != BER_PDU_RESPONSE && pduTag != BER_PDU_SET &&
+        (pduTag != BER_PDU_GETBULK || message->version != BER_VERSION_2C))
         return 0;
     return DecodePdu(pduTag, &pdu, message);
 }
@@ -320,7 +322,7 @@ int BerDecodePdu(const uint8_t *data, size_t size, BerMessage *message)
     if (!ReadHeader(&datagram, &pduTag, &pdu) || datagram.left != 0)
         return 0;
     if (pduTag != BER_PDU_GET && pduTag != BER_PDU_GETNEXT && pduTag != BER_PDU_RESPONSE &&
-        pduTag != BER_PDU_SET && pduTag != BER_PDU_REPORT)
+        pduTag != BER_PDU_SET && pduTag != BER_PDU_REPORT && pduTag != BER_PDU_GETBULK)
         return 0;
     return DecodePdu(pduTag, &pdu, message);
 }
@@ -555,7 +557,7 @@ static size_t PduSize(const BerMessage *message, size_t pairSizes[BER_MAX_VARBIN
     *listSize = 0;
     if (message->pduType != BER_PDU_GET && message->pduType != BER_PDU_GETNEXT &&
         message->pduType != BER_PDU_RESPONSE && message->pduType != BER_PDU_SET &&
-        message->pduType != BER_PDU_REPORT)
+        message->pduType != BER_PDU_REPORT && message->pduType != BER_PDU_GETBULK)
         return 0;
     if (message->varBindCount > BER_MAX_VARBINDS)
         return 0;
@@ -604,6 +606,8 @@ size_t BerEncodeMessage(const BerMessage *message, uint8_t *out, size_t capacity
 
     if (message == NULL || out == NULL || message->pduType == BER_PDU_REPORT)
         return 0;
+    if (message->pduType == BER_PDU_GETBULK && message->version != BER_VERSION_2C)
+        return 0;                  // SNMPv1 has no GetBulk
     if ((message->community == NULL && message->communityLength != 0) ||
         message->communityLength > BER_MAX_MESSAGE)
         return 0;

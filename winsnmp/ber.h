@@ -1,4 +1,4 @@
-// SNMPv1 message encoding and decoding (BER), platform-neutral: no Windows
+// SNMPv1 and SNMPv2c message encoding and decoding (BER), platform-neutral: no Windows
 // headers, so that it also builds natively for fuzzing.
 #pragma once
 
@@ -32,7 +32,14 @@ enum BerTag {
     BER_PDU_RESPONSE = 0xA2,
     BER_PDU_SET = 0xA3,
     BER_PDU_TRAP_V1 = 0xA4,
+    BER_PDU_GETBULK = 0xA5,         // SNMPv2c and SNMPv3 only
     BER_PDU_REPORT = 0xA8           // SNMPv3 only
+};
+
+// The message's version field.
+enum BerVersion {
+    BER_VERSION_1 = 0,
+    BER_VERSION_2C = 1
 };
 
 struct BerOid {
@@ -58,18 +65,19 @@ struct BerVarBind {
 };
 
 struct BerMessage {
-    int32_t version;            // 0 for SNMPv1
+    int32_t version;            // BER_VERSION_1 or BER_VERSION_2C
     const uint8_t *community;   // points into the datagram when decoded
     uint32_t communityLength;
     int pduType;                // BER_PDU_*
     int32_t requestId;
-    int32_t errorStatus;
-    int32_t errorIndex;
+    int32_t errorStatus;        // GetBulk: non-repeaters
+    int32_t errorIndex;         // GetBulk: max-repetitions
     uint32_t varBindCount;
     BerVarBind varBinds[BER_MAX_VARBINDS];
 };
 
-// Decodes one SNMPv1 message (version 0, a Get/GetNext/Response/Set PDU).
+// Decodes one SNMPv1 message (version 0, a Get/GetNext/Response/Set PDU) or
+// SNMPv2c message (version 1, those or a GetBulk PDU).
 // Every length is checked against what remains; indefinite lengths, integers
 // longer than their type, sub-identifiers above 2^32-1, more than
 // BER_MAX_OID_LENGTH sub-identifiers or BER_MAX_VARBINDS bindings, unexpected
@@ -84,12 +92,13 @@ int BerDecodeMessage(const uint8_t *data, size_t size, BerMessage *message);
 int BerOidEncodable(const uint32_t *ids, uint32_t length);
 
 // Encodes a message into out (capacity bytes). Returns the encoded size, or 0
-// when it does not fit or a value cannot be encoded. An IpAddress is taken from
+// when it does not fit or a value cannot be encoded (a GetBulk PDU in an
+// SNMPv1 message too). An IpAddress is taken from
 // its octets when they are set (exactly four), else from unsigned32.
 size_t BerEncodeMessage(const BerMessage *message, uint8_t *out, size_t capacity);
 
 // The PDU alone, as an SNMPv3 scoped PDU carries it: exactly one
-// Get/GetNext/Response/Set/Report PDU, with the checks of BerDecodeMessage.
+// Get/GetNext/GetBulk/Response/Set/Report PDU, with the checks of BerDecodeMessage.
 // version and community stay empty.
 int BerDecodePdu(const uint8_t *data, size_t size, BerMessage *message);
 size_t BerEncodePdu(const BerMessage *message, uint8_t *out, size_t capacity);

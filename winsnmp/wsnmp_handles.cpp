@@ -25,6 +25,7 @@ WsEntity g_wsEntities[WS_MAX_ENTITIES];
 WsContext g_wsContexts[WS_MAX_CONTEXTS];
 WsPdu g_wsPdus[WS_MAX_PDUS];
 WsVbl g_wsVbls[WS_MAX_VBLS];
+smiUINT32 g_wsTranslateMode = SNMPAPI_UNTRANSLATED_V1;
 
 // Last errors: of the whole task (SnmpGetLastError(NULL)), and of calls that
 // concern no session (a freed handle names none). The sequence orders them
@@ -81,6 +82,7 @@ int WsForgetTaskState(void)
         g_wsSessions[i].error = 0;
         g_wsSessions[i].errorSequence = 0;
     }
+    g_wsTranslateMode = SNMPAPI_UNTRANSLATED_V1;
     g_entityCursor = 0;
     g_contextCursor = 0;
     g_pduCursor = 0;
@@ -247,19 +249,20 @@ int WsSameAddress(const WsAddress *a, const WsAddress *b)
 }
 
 // The first live entity of the session with this address and port.
-static int FindEntity(int session, const WsAddress *address)
+static int FindEntity(int session, const WsAddress *address, int version)
 {
     for (int i = 0; i < WS_MAX_ENTITIES; i++) {
         const WsEntity *e = &g_wsEntities[i];
-        if (e->slot.inUse && e->slot.session == session && WsSameAddress(&e->address, address))
+        if (e->slot.inUse && e->slot.session == session && e->version == version &&
+            WsSameAddress(&e->address, address))
             return i;
     }
     return -1;
 }
 
-int WsEntityFor(int session, const WsAddress *address)
+int WsEntityFor(int session, const WsAddress *address, int version)
 {
-    int index = FindEntity(session, address);
+    int index = FindEntity(session, address, version);
     if (index >= 0) {
         g_wsEntities[index].references++;
         return index;
@@ -272,6 +275,7 @@ int WsEntityFor(int session, const WsAddress *address)
     e->address = *address;
     e->timeout = WS_DEFAULT_TIMEOUT;
     e->retry = WS_DEFAULT_RETRY;
+    e->version = version;
     return index;
 }
 
@@ -351,7 +355,7 @@ SNMPAPI_STATUS WINAPI SnmpStartup(smiLPUINT32 nMajorVersion, smiLPUINT32 nMinorV
     if (nMinorVersion != NULL)
         *nMinorVersion = 0;
     if (nLevel != NULL)
-        *nLevel = SNMPAPI_V1_SUPPORT;
+        *nLevel = SNMPAPI_V2_SUPPORT;
     if (nTranslateMode != NULL)
         *nTranslateMode = SNMPAPI_UNTRANSLATED_V1;
     if (nRetransmitMode != NULL)
@@ -393,10 +397,29 @@ SNMPAPI_STATUS WINAPI SnmpSetTranslateMode(smiUINT32 nTranslateMode)
     WsLock();
     if (g_wsStartups == 0)
         WsFail(-1, SNMPAPI_NOT_INITIALIZED);
-    else if (nTranslateMode != SNMPAPI_UNTRANSLATED_V1)
-        WsFail(-1, SNMPAPI_MODE_INVALID);      // entities are addresses, messages SNMPv1
-    else
+    else if (nTranslateMode != SNMPAPI_UNTRANSLATED_V1 &&
+             nTranslateMode != SNMPAPI_UNTRANSLATED_V2)
+        WsFail(-1, SNMPAPI_MODE_INVALID);      // entities are addresses only
+    else {
+        g_wsTranslateMode = nTranslateMode;
         result = SNMPAPI_SUCCESS;
+    }
+    WsUnlock();
+    return result;
+}
+
+SNMPAPI_STATUS WINAPI SnmpGetTranslateMode(smiLPUINT32 nTranslateMode)
+{
+    SNMPAPI_STATUS result = SNMPAPI_FAILURE;
+    WsLock();
+    if (g_wsStartups == 0)
+        WsFail(-1, SNMPAPI_NOT_INITIALIZED);
+    else if (nTranslateMode == NULL)
+        WsFail(-1, SNMPAPI_NOOP);
+    else {
+        *nTranslateMode = g_wsTranslateMode;
+        result = SNMPAPI_SUCCESS;
+    }
     WsUnlock();
     return result;
 }
@@ -521,7 +544,9 @@ HSNMP_ENTITY WINAPI SnmpStrToEntity(HSNMP_SESSION session, LPCSTR string)
         goto done;
     }
     {
-        int index = WsEntityFor(s, &address);
+        int index = WsEntityFor(s, &address,
+                                g_wsTranslateMode == SNMPAPI_UNTRANSLATED_V2 ? BER_VERSION_2C
+                                                                             : BER_VERSION_1);
         if (index < 0) {
             WsFail(s, SNMPAPI_ALLOC_ERROR);
             goto done;

@@ -63,6 +63,7 @@ struct WsEntity {
     WsAddress address;
     uint32_t timeout;               // hundredths of a second
     uint32_t retry;
+    int version;                    // BER_VERSION_1 or BER_VERSION_2C, from the translate mode
 };
 
 struct WsContext {
@@ -108,7 +109,11 @@ struct WsRequest {
     ULONGLONG sentAt;               // first transmission, for "most recent"
     uint8_t *datagram;              // while waiting
     int size;
+    int version;                    // the message's version field (WS_VERSION_V3 for SNMPv3)
 };
+
+// An SNMPv3 session's requests and answers, beside the community versions.
+enum { WS_VERSION_V3 = 3 };
 
 enum WsItemKind {
     WS_ITEM_MESSAGE = 1,
@@ -122,6 +127,7 @@ struct WsItem {
     WsAddress source;
     WsAddress destination;
     int hasDestination;
+    int version;                    // as for WsRequest
     uint32_t communityLength;
     uint8_t community[WS_MAX_COMMUNITY];
     int pduType;
@@ -169,6 +175,9 @@ extern WsEntity g_wsEntities[WS_MAX_ENTITIES];
 extern WsContext g_wsContexts[WS_MAX_CONTEXTS];
 extern WsPdu g_wsPdus[WS_MAX_PDUS];
 extern WsVbl g_wsVbls[WS_MAX_VBLS];
+// SNMPAPI_UNTRANSLATED_V1 or _V2: the version of the entities made from now
+// on (the task's, as WinSNMP has it).
+extern smiUINT32 g_wsTranslateMode;
 
 void WsLock(void);
 void WsUnlock(void);
@@ -199,9 +208,10 @@ int WsClaimVbl(int session);
 void WsReleaseSlot(WsSlot *slot);
 
 int WsSameAddress(const WsAddress *a, const WsAddress *b);
-// The session's entity for this address and port, one more reference taken,
-// made anew when the session has none; -1 when the table is full.
-int WsEntityFor(int session, const WsAddress *address);
+// The session's entity for this address, port and version, one more
+// reference taken, made anew when the session has none; -1 when the table is
+// full.
+int WsEntityFor(int session, const WsAddress *address, int version);
 // Likewise for a community.
 int WsContextFor(int session, const uint8_t *bytes, uint32_t length);
 

@@ -69,7 +69,7 @@ static WsRequest *MatchRequest(WsSession *s, WsItem *item)
             continue;
         if (recent == NULL || r->sentAt > recent->sentAt)
             recent = r;
-        if (r->requestId == item->requestId &&
+        if (r->requestId == item->requestId && r->version == item->version &&
             (match == NULL || (match->state != WS_REQUEST_WAITING &&
                                (r->state == WS_REQUEST_WAITING || r->sentAt > match->sentAt))))
             match = r;
@@ -84,6 +84,27 @@ static WsRequest *MatchRequest(WsSession *s, WsItem *item)
     return NULL;
 }
 
+// Under the lock: whether a message's version may reach the caller. An
+// answer in another version than its request's is no answer to it (an
+// SNMPv1-only agent's reply to an SNMPv2c request is dropped, which the walk
+// then reports as silence); an SNMPv2c message that no request of ours in
+// SNMPv2c explains is dropped, as it always was; SNMPv1 messages go on as
+// before.
+static int VersionFits(const WsSession *s, const WsItem *item)
+{
+    int other = 0;
+    for (int i = 0; i < WS_MAX_REQUESTS; i++) {
+        const WsRequest *r = &s->requests[i];
+        if (r->state == WS_REQUEST_FREE || r->requestId != item->requestId ||
+            !WsSameAddress(&r->destination, &item->source))
+            continue;
+        if (r->version == item->version)
+            return 1;
+        other = 1;
+    }
+    return !other && (item->version == BER_VERSION_1 || item->version == WS_VERSION_V3);
+}
+
 // Under the lock: queues a received message. Every waiting request keeps a
 // place in the queue for its answer or its time-out, so that a flood of
 // other messages cannot push either out: a request whose outcome is lost
@@ -91,6 +112,10 @@ static WsRequest *MatchRequest(WsSession *s, WsItem *item)
 // queued and answered a waiting request, which is then marked answered.
 static int QueueMessage(WsSession *s, WsItem *item)
 {
+    if (!VersionFits(s, item)) {
+        WsFreeList(&item->list);
+        return 0;
+    }
     WsRequest *answers = MatchRequest(s, item);
     int room = answers != NULL ? WS_QUEUE_LENGTH : WS_QUEUE_LENGTH - WaitingRequests(s);
     if (!QueueItem(s, item, room)) {
@@ -153,9 +178,10 @@ static int ReadDatagram(WsSession *s, int family)
             m->communityLength > WS_MAX_COMMUNITY) {
             if (WsV3Secured(index))
                 SecureZeroMemory(s->receiveBuffer, (size_t)size);
-            return WS_READ_OTHER;          // not an SNMPv1 message: dropped silently
+            return WS_READ_OTHER;          // not an SNMPv1/v2c message: dropped silently
         }
         item.kind = WS_ITEM_MESSAGE;
+        item.version = WsV3Secured(index) ? (int)WS_VERSION_V3 : m->version;
         item.communityLength = m->communityLength;
         if (m->communityLength > 0)
             memcpy(item.community, m->community, m->communityLength);
@@ -573,6 +599,12 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
             WsFail(s, SNMPAPI_TL_PDU_TOO_BIG);
             goto done;
         }
+        // SNMPv1 has no GetBulk: only an SNMPv2c entity (or SNMPv3) takes one.
+        if (pdu->type == BER_PDU_GETBULK && destination->version != BER_VERSION_2C &&
+            !WsV3Secured(s)) {
+            WsFail(s, SNMPAPI_PDU_INVALID);
+            goto done;
+        }
         SOCKET sock = SocketOnFirstNeed(record, &destination->address);
         if (sock == INVALID_SOCKET) {
             WsFail(s, SNMPAPI_TL_NOT_SUPPORTED);
@@ -587,7 +619,7 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
 
         // Encoded now, so that the caller may release the PDU and its list.
         BerMessage *m = record->sendMessage;
-        m->version = 0;
+        m->version = destination->version;
         m->community = g_wsContexts[ctx].bytes;
         m->communityLength = g_wsContexts[ctx].length;
         m->pduType = pdu->type;
@@ -638,6 +670,7 @@ SNMPAPI_STATUS WINAPI SnmpSendMsg(HSNMP_SESSION session, HSNMP_ENTITY srcEntity,
         request->deadline = request->sentAt + request->timeoutMs;
         request->datagram = datagram;
         request->size = (int)size;
+        request->version = WsV3Secured(s) ? (int)WS_VERSION_V3 : destination->version;
         datagram = NULL;
         record->lastSendFamily = sock == record->sockets[1] ? 1 : 0;
         record->lastSendMicroseconds = Microseconds();
@@ -694,13 +727,17 @@ SNMPAPI_STATUS WINAPI SnmpRecvMsg(HSNMP_SESSION session, LPHSNMP_ENTITY srcEntit
             WsFail(s, SNMPAPI_TL_TIMEOUT);
             goto done;
         }
-        if (srcEntity != NULL && (src = WsEntityFor(s, &item.source)) < 0)
+        // Entities of the message's version, so that an SNMPv2c answer's
+        // source is the entity its request went to.
+        int version = item.version == BER_VERSION_2C ? BER_VERSION_2C : BER_VERSION_1;
+        if (srcEntity != NULL && (src = WsEntityFor(s, &item.source, version)) < 0)
             goto full;
         if (dstEntity != NULL) {
             WsAddress local;
             if (!item.hasDestination)
                 LocalAddress(record, &item.source, &local);
-            if ((dst = WsEntityFor(s, item.hasDestination ? &item.destination : &local)) < 0)
+            if ((dst = WsEntityFor(s, item.hasDestination ? &item.destination : &local,
+                                   version)) < 0)
                 goto full;
         }
         if (context != NULL &&

@@ -107,7 +107,7 @@ static SNMPAPI_STATUS BindFromCaller(smiLPCOID name, smiLPCVALUE value, BerVarBi
         v->octetCount = value->value.string.len;
         return 0;
     default:
-        return SNMPAPI_SYNTAX_INVALID;   // not carried by SNMPv1
+        return SNMPAPI_SYNTAX_INVALID;   // not carried by SNMPv1 or SNMPv2c
     }
 }
 
@@ -273,9 +273,12 @@ HSNMP_PDU WINAPI SnmpCreatePdu(HSNMP_SESSION session, smiINT PDU_type, smiINT32 
     int s = WsSessionIndex(session);
     if (s < 0)
         goto done;
+    // GetBulk carries non-repeaters and max-repetitions in the error status
+    // and index, and goes to SNMPv2c entities only (SnmpSendMsg checks).
     if (PDU_type != SNMP_PDU_GET && PDU_type != SNMP_PDU_GETNEXT &&
-        PDU_type != SNMP_PDU_RESPONSE && PDU_type != SNMP_PDU_SET) {
-        WsFail(s, SNMPAPI_PDU_INVALID);     // SNMPv1 carries no other
+        PDU_type != SNMP_PDU_RESPONSE && PDU_type != SNMP_PDU_SET &&
+        PDU_type != SNMP_PDU_GETBULK) {
+        WsFail(s, SNMPAPI_PDU_INVALID);     // we send no other
         goto done;
     }
     if (varbindlist != NULL) {

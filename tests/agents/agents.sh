@@ -1,6 +1,7 @@
 #!/bin/sh
 # Starts or stops the SNMP agents that the WinSNMP tests talk to:
 #   net-snmp's snmpd on 127.0.0.41:161 and [::1]:16141, with our config,
+#   the demonstration printer's snmpd (demo/snmpd.conf) on 127.0.0.45:161,
 #   our scripted agent on 127.0.0.42:161, and the query engine's agent on
 #   127.0.0.44:161, [::1]:161 and 127.0.0.44:162 (its "other source"), and
 #   on [fe80::44:1%lo]:161 where the loopback interface can be given that
@@ -23,10 +24,15 @@ SNMPD_V4=127.0.0.41
 SNMPD_V6_PORT=16141
 AGENT_V4=127.0.0.42
 ENGINE_V4=127.0.0.44
+DEMO_V4=127.0.0.45
+# The demonstration printer's sub-trees: sysDescr and the four options.
+DEMO_SUBTREES=".1.3.6.1.2.1.1.1 .1.3.6.1.4.1.55555.100.1 .1.3.6.1.4.1.55555.100.2
+.1.3.6.1.4.1.55555.100.3 .1.3.6.1.4.1.55555.100.4"
 LINK_LOCAL=fe80::44:1
 
 stop_all() {
     stop_pid_file "$dir/snmpd.pid"
+    stop_pid_file "$dir/demo-snmpd.pid"
     stop_pid_file "$dir/agent.pid"
     stop_pid_file "$dir/engine-agent.pid"
     # Only an address that we added goes again.
@@ -74,6 +80,12 @@ start)
     MIBS= snmpd -f -Lf "$dir/snmpd.log" -C -c "$dir/snmpd.conf" -p "$dir/snmpd.pid" \
         "udp:$SNMPD_V4:161,udp6:[::1]:$SNMPD_V6_PORT" > "$dir/snmpd.out" 2>&1 < /dev/null &
     snmpd_pid=$!
+    # Its users live in a persistent directory of its own, fresh each start.
+    rm -rf "$dir/demo-persistent"
+    mkdir -p "$dir/demo-persistent"
+    SNMP_PERSISTENT_DIR="$dir/demo-persistent" MIBS= MIBDIRS=/nonexistent snmpd -f \
+        -Lf "$dir/demo-snmpd.log" -C -c "$here/../../demo/snmpd.conf" -p "$dir/demo-snmpd.pid" \
+        "udp:$DEMO_V4:161" > "$dir/demo-snmpd.out" 2>&1 < /dev/null &
     python3 "$here/scripted_agent.py" "$AGENT_V4" 161 "$dir/agent.pid" \
         > "$dir/agent.log" 2>&1 < /dev/null &
     agent_pid=$!
@@ -90,6 +102,12 @@ start)
     if ! wait_answer "$SNMPD_V4" .1.3.6.1.2.1.1.5.0; then
         echo "snmpd did not answer; its log:" >&2
         cat "$dir/snmpd.log" >&2
+        stop_all
+        exit 1
+    fi
+    if ! AGENT_COMMUNITY=demo wait_answer "$DEMO_V4" .1.3.6.1.2.1.1.1.0; then
+        echo "the demonstration printer's snmpd did not answer; its log:" >&2
+        cat "$dir/demo-snmpd.log" >&2
         stop_all
         exit 1
     fi
@@ -131,6 +149,15 @@ start)
     MIBS= snmpwalk -v1 -c public -On -Ox "udp6:[::1]:$SNMPD_V6_PORT" .1.3.6.1 \
         > "$dir/walk-ipv6.txt" 2>&1
     status=$?
+    # snmpbulkwalk of each of the demonstration printer's sub-trees, for the
+    # bulk walk to match: walk-demo-bulk-1.txt ... -5.txt.
+    n=0
+    for subtree in $DEMO_SUBTREES; do
+        n=$((n + 1))
+        [ $status -eq 0 ] || break
+        MIBS= snmpbulkwalk -v2c -c demo -On "$DEMO_V4" "$subtree" > "$dir/walk-demo-bulk-$n.txt" 2>&1
+        status=$?
+    done
     if [ $status -ne 0 ]; then
         echo "snmpwalk failed:" >&2
         cat "$dir"/walk-*.txt >&2

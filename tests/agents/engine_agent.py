@@ -22,6 +22,12 @@ Under .1.3.6.1.4.1.55555 (the first variable's name decides):
                not a Response, the right answer 8 s later
   .30.S...     answers the first GetNext with a string, the next with
                error status S (its name echoed), as an agent that refuses
+SNMPv2c GetBulk (non-repeaters 0) is answered where the name says so:
+  .20.X...     the fixed MIB, max-repetitions objects per answer, then
+               endOfMibView for each repetition left
+  .31.K...     ten strings t1..t10; more than 4 repetitions asked: tooBig
+  .32.K...     an SNMPv1-only agent: answers a GetBulk with an SNMPv1
+               Response (genErr); .33.K... drops every SNMPv2c message
   .0.A.B...    the datagrams logged under .A.B: .0.A.B.1 = their number,
                then .0.A.B.2.i = "ms/request id" of the first 15 (ms after
                the first datagram). Walking .0.A.B.1 clears the log.
@@ -40,7 +46,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from snmp_ber import (COMMUNITY, Malformed, integer, message, oid,  # noqa: E402
-                      parse_request, tlv)
+                      parse_request, read_tlv, tlv)
 
 ROOT = (1, 3, 6, 1, 4, 1, 55555)
 
@@ -84,11 +90,36 @@ MIB = sorted([
 ])
 
 
-def next_in_mib(name):
-    for entry in MIB:
+def next_in_mib(name, mib=MIB):
+    for entry in mib:
         if entry[0] > name:
             return entry
     return None
+
+
+def bulk_fields(data):
+    """Version and max-repetitions (the error index) of a request."""
+    _, body, _ = read_tlv(data, 0)
+    _, version, pos = read_tlv(body, 0)
+    _, _, pos = read_tlv(body, pos)
+    _, pdu, _ = read_tlv(body, pos)
+    _, _, pos = read_tlv(pdu, 0)
+    _, _, pos = read_tlv(pdu, pos)
+    _, repetitions, _ = read_tlv(pdu, pos)
+    return int.from_bytes(version, "big"), int.from_bytes(repetitions, "big", signed=True)
+
+
+def bulk_answer(name, repetitions, mib):
+    """The next repetitions objects after name, endOfMibView past the end."""
+    bindings = []
+    for _ in range(max(repetitions, 0)):
+        entry = next_in_mib(name, mib)
+        if entry is None:
+            bindings.append((name, tlv(0x82, b"")))
+        else:
+            bindings.append(entry)
+            name = entry[0]
+    return bindings
 
 
 def main():
@@ -157,6 +188,27 @@ def main():
             key = name[len(ROOT):len(ROOT) + 2]
             if key[0] != 0:
                 log.setdefault(key, []).append((now, request_id))
+            if community == COMMUNITY and pdu_tag == 0xA5:
+                version, repetitions = bulk_fields(data)
+                scenario = name[len(ROOT)]
+                if version != 1 or scenario == 33:
+                    continue
+                if scenario == 20:
+                    bindings = bulk_answer(name, repetitions, MIB)
+                    sock.sendto(message(request_id, bindings, version=1), peer)
+                elif scenario == 31 and repetitions > 4:
+                    sock.sendto(message(request_id, [(name, tlv(0x05, b""))], version=1,
+                                        error=1), peer)
+                elif scenario == 31:
+                    base = ROOT + key
+                    tens = [(base + (i,), octets(b"t%d" % i)) for i in range(1, 11)]
+                    tens.append((ROOT + (32,), number(0)))
+                    sock.sendto(message(request_id, bulk_answer(name, repetitions, tens),
+                                        version=1), peer)
+                elif scenario == 32:
+                    sock.sendto(message(request_id, [(name, tlv(0x05, b""))], error=5,
+                                        index=1), peer)
+                continue
             if community != COMMUNITY or pdu_tag != 0xA1:
                 continue
 

@@ -189,6 +189,14 @@ CASES = [
                                           "--timeout", "1", "--write"], 1,
      ["FAILED (3000Finisher: refused)", "PunchingUnit  1.3.6.1.4.1.55555.20.3",
       "CassetteTwo   1.3.6.1.4.1.55555.20.4", KEPT], DETECTED, {"before": DETECTED}),
+    # --v2c: GetBulk over SNMPv2c stores the very bytes of the GetNext walks,
+    # each option in one exchange; an agent that drops SNMPv2c is told so.
+    ("v2c-write", MAP, PORT + ["--v2c", "--write"], 0,
+     [", SNMPv2c", 'detected: "HDD 320 GB", "RAM 2 GB"  [1 exchange, ', "=> DETECTED"], GOOD),
+    ("v2c-v1-only", {k: "1.3.6.1.4.1.55555.33.1" for k in MAP},
+     ["--address", "127.0.0.44", "--community", "public", "--timeout", "1", "--v2c"], 1,
+     ["FAILED (the printer did not answer over SNMPv2c: it may speak SNMPv1 only or have "
+      "SNMPv2c switched off (run again without --v2c)"], None),
     # Writes that fail, said in words; what the printer holds afterwards.
     ("access-denied", MAP, PORT + ["--write"], 1,
      ['"VRDetect Port" could not be opened for writing: ', "(error 5)", DENIED, "NOT STORED",
@@ -310,6 +318,7 @@ USAGE_ERRORS = [
     (PORT + ["--v3-user", "u", "--v3-priv", "AES"], "--v3-priv: privacy needs authentication"),
     (PORT + ["--v3-auth", "SHA"], "--v3-user: the SNMPv3 options need --v3-user"),
     (PORT + ["--v3-user", "u", "--community", "c"], "--community: not with --v3-user"),
+    (PORT + ["--v2c", "--v3-user", "u"], "--v2c: not with --v3-user (give one version)"),
     (PORT + ["--v3-user", "u", "--v3-auth", "SHA512"], "--v3-auth: MD5, SHA or SHA256"),
     # A password typed in the wrong place is never repeated.
     (PORT + ["--v3-user", "u", "shaaes-auth"], "argument 5, after --v3-user, is no option"),

@@ -1,5 +1,6 @@
-// libFuzzer target for the SNMPv1 decoder. Whatever decodes must encode
-// again, decode to the same message, and re-encode to the same bytes.
+// libFuzzer target for the SNMPv1 and SNMPv2c decoder (the corpus holds
+// replies of both). Whatever decodes must encode again, decode to the same
+// message, and re-encode to the same bytes.
 #include <stdio.h>
 #include <stdlib.h>
 

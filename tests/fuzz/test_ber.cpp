@@ -366,6 +366,75 @@ TEST(BerEncode, GetNextRequestBytes)
     EXPECT_EQ(1000, decoded->requestId);
 }
 
+// SNMPv2c: a GetBulk request as snmpbulkwalk sends one (non-repeaters and
+// max-repetitions where SNMPv1 has error status and index), and answers
+// carrying each exception and a Counter64. SNMPv1 takes no GetBulk.
+TEST(BerV2c, GetBulkAndAnswersAgainstHandEncodings)
+{
+    auto bulk = NewMessage();
+    StartMessage(bulk.get(), BER_PDU_GETBULK);
+    bulk->version = BER_VERSION_2C;
+    bulk->requestId = 1000;
+    bulk->errorStatus = 0;      // non-repeaters
+    bulk->errorIndex = 16;      // max-repetitions
+    Add(bulk.get(), Bind(Oid({1, 3, 6, 1, 4, 1, 55555, 1}), BER_NULL));
+    const Bytes request = {
+        0x30, 0x28,                                            // message, 40 bytes
+        0x02, 0x01, 0x01,                                      // version 1: SNMPv2c
+        0x04, 0x06, 'p', 'u', 'b', 'l', 'i', 'c',              // community
+        0xA5, 0x1B,                                            // GetBulk, 27 bytes
+        0x02, 0x02, 0x03, 0xE8,                                // request id 1000
+        0x02, 0x01, 0x00,                                      // non-repeaters 0
+        0x02, 0x01, 0x10,                                      // max-repetitions 16
+        0x30, 0x0F, 0x30, 0x0D,                                // one binding
+        0x06, 0x09, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x83, 0xB2, 0x03, 0x01,  // ...4.1.55555.1
+        0x05, 0x00,
+    };
+    EXPECT_EQ(Hex(request), Hex(Encode(*bulk)));
+    Datagram requestDatagram(request);
+    auto decodedRequest = NewMessage();
+    ASSERT_EQ(1, Decode(requestDatagram, decodedRequest.get()));
+    EXPECT_TRUE(BerMessagesEqual(*bulk, *decodedRequest));
+    bulk->version = BER_VERSION_1;
+    EXPECT_EQ(0u, Encode(*bulk).size()) << "SNMPv1 has no GetBulk";
+    Bytes asV1 = request;
+    asV1[4] = 0x00;
+    Datagram v1Datagram(asV1);
+    EXPECT_EQ(0, Decode(v1Datagram, decodedRequest.get())) << "an SNMPv1 GetBulk";
+
+    const Bytes version1 = {0x02, 0x01, 0x01};
+    const Bytes name = Tlv(0x06, {0x2B, 0x06, 0x01, 0x04, 0x01, 0x83, 0xB2, 0x03, 0x02});
+    struct Case {
+        const char *label;
+        Bytes value;
+        int syntax;
+        uint64_t number;
+    } cases[] = {
+        {"noSuchObject", {0x80, 0x00}, BER_NO_SUCH_OBJECT, 0},
+        {"noSuchInstance", {0x81, 0x00}, BER_NO_SUCH_INSTANCE, 0},
+        {"endOfMibView", {0x82, 0x00}, BER_END_OF_MIB_VIEW, 0},
+        {"Counter64 top bit", {0x46, 0x09, 0x00, 0x80, 0, 0, 0, 0, 0, 0, 0x01}, BER_COUNTER64,
+         0x8000000000000001ull},
+        {"Counter64 five bytes", {0x46, 0x05, 0x01, 0x00, 0x00, 0x00, 0x00}, BER_COUNTER64,
+         0x100000000ull},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Bytes pdu = Tlv(0xA2, Cat({{0x02, 0x01, 0x07}, kZero, kZero,
+                                   Tlv(0x30, Tlv(0x30, Cat({name, c.value})))}));
+        Bytes bytes = Tlv(0x30, Cat({version1, kPublic, pdu}));
+        Datagram datagram(bytes);
+        auto decoded = NewMessage();
+        ASSERT_EQ(1, Decode(datagram, decoded.get()));
+        EXPECT_EQ(BER_VERSION_2C, decoded->version);
+        EXPECT_EQ(BER_PDU_RESPONSE, decoded->pduType);
+        ASSERT_EQ(1u, decoded->varBindCount);
+        EXPECT_EQ(c.syntax, decoded->varBinds[0].value.syntax);
+        EXPECT_EQ(c.number, decoded->varBinds[0].value.unsigned64);
+        EXPECT_EQ(Hex(bytes), Hex(Encode(*decoded)));
+    }
+}
+
 TEST(BerDecode, RefusesEveryTruncation)
 {
     auto message = NewMessage();
@@ -493,8 +562,12 @@ TEST(BerDecode, IntegerSizes)
          Tlv(0x30, Cat({kVersion0, kPublic, Tlv(0xA2, Cat({{0x02, 0x05, 0x00, 0x80, 0, 0, 0}, kZero, kZero, list}))}))},
         {"error status with a redundant pad",
          Tlv(0x30, Cat({kVersion0, kPublic, Tlv(0xA2, Cat({kZero, {0x02, 0x02, 0x00, 0x02}, kZero, list}))}))},
-        {"version 1 (SNMPv2c)",
-         Tlv(0x30, Cat({{0x02, 0x01, 0x01}, kPublic, Tlv(0xA2, Cat({kZero, kZero, kZero, list}))}))},
+        // Version 1 (SNMPv2c) decodes since GetBulk came (BerV2c); 2 is no
+        // community version, 3 is SNMPv3's own codec.
+        {"version 2",
+         Tlv(0x30, Cat({{0x02, 0x01, 0x02}, kPublic, Tlv(0xA2, Cat({kZero, kZero, kZero, list}))}))},
+        {"version 3",
+         Tlv(0x30, Cat({{0x02, 0x01, 0x03}, kPublic, Tlv(0xA2, Cat({kZero, kZero, kZero, list}))}))},
         {"version -1",
          Tlv(0x30, Cat({{0x02, 0x01, 0xFF}, kPublic, Tlv(0xA2, Cat({kZero, kZero, kZero, list}))}))},
     });
@@ -800,16 +873,15 @@ TEST(BerDecode, RealAgentReplies)
         ASSERT_FALSE(bytes.empty());
         Datagram datagram(bytes);
         auto decoded = NewMessage();
-        if (name.compare(0, 4, "v2c-") == 0 && name.compare(0, 10, "v2c-as-v1-") != 0) {
-            EXPECT_EQ(0, Decode(datagram, decoded.get()));
-            v2c++;
-            continue;
-        }
+        // snmpd's SNMPv2c replies decode too, in their own version.
         ASSERT_EQ(1, Decode(datagram, decoded.get()));
+        int isV2c = name.compare(0, 4, "v2c-") == 0 && name.compare(0, 10, "v2c-as-v1-") != 0;
+        EXPECT_EQ(isV2c ? BER_VERSION_2C : BER_VERSION_1, decoded->version);
+        v2c += isV2c;
         EXPECT_EQ(BER_PDU_RESPONSE, decoded->pduType);
         EXPECT_GE(decoded->varBindCount, 1u);
         EXPECT_EQ(Hex(bytes), Hex(Encode(*decoded)));
-        v1++;
+        v1 += !isV2c;
     }
     EXPECT_GT(v1, 0);
     EXPECT_GT(v2c, 0);
