@@ -17,6 +17,14 @@ static int JudgeHere(const char *address, const char *engine, EngineVerdict *ver
     return 1;
 }
 
+// One message on standard error, under the program's name.
+static void SayError(const char *text, const char *after)
+{
+    WriteErrorText("VRAutoDetect: ");
+    WriteErrorText(text);
+    WriteErrorText(after);
+}
+
 int main(int argc, char **argv)
 {
     ConsoleOptions options;
@@ -35,9 +43,7 @@ int main(int argc, char **argv)
         return EXIT_USAGE;
     }
     if (!ParseConsoleOptions(argc, argv, &options, error, COUNTOF(error))) {
-        WriteErrorText("VRAutoDetect: ");
-        WriteErrorText(error);
-        WriteErrorText("\n\n");
+        SayError(error, "\n\n");
         WriteUsage(stderr);
         return EXIT_USAGE;
     }
@@ -54,9 +60,7 @@ int main(int argc, char **argv)
     if ((options.child && !ReadV3Handover(GetStdHandle(STD_INPUT_HANDLE), error,
                                           COUNTOF(error))) ||
         !LoadV3Security(&options, error, COUNTOF(error))) {
-        WriteErrorText("VRAutoDetect: ");
-        WriteErrorText(error);
-        WriteErrorText("\n");
+        SayError(error, "\n");
         return EXIT_USAGE;
     }
     InstallDiagnosticReporter();
@@ -69,9 +73,7 @@ int main(int argc, char **argv)
     // asked: nothing is (the report or the history says so when it can).
     int exitCode;
     if (!BeginReport(&options, error, COUNTOF(error))) {
-        WriteErrorText("VRAutoDetect: ");
-        WriteErrorText(error);
-        WriteErrorText("; nothing was asked\n");
+        SayError(error, "; nothing was asked\n");
         ReportNothingAsked(&options, error);
         CopyText(problem, COUNTOF(problem), error);
         WipeV3Security();
@@ -95,9 +97,7 @@ int main(int argc, char **argv)
                                                        COUNTOF(error))) {
         // The known engines, read before any printer is asked: a line that
         // is not one asks nothing.
-        WriteErrorText("VRAutoDetect: ");
-        WriteErrorText(error);
-        WriteErrorText("\nNothing was asked and nothing written.\n");
+        SayError(error, "\nNothing was asked and nothing written.\n");
         ReportNothingAsked(&options, error);
         CopyText(problem, COUNTOF(problem), error);
         WipeV3Security();
@@ -120,9 +120,7 @@ int main(int argc, char **argv)
         exitCode = ChooseExitCode(detected, failed);
         // A misspelt queue name: nothing was asked, as for a misspelt driver.
         if (s_report.noSuchPrinter) {
-            WriteErrorText("VRAutoDetect: ");
-            WriteErrorText(s_report.reason);
-            WriteErrorText(": nothing was asked\n");
+            SayError(s_report.reason, ": nothing was asked\n");
             ReportNothingAsked(&options, s_report.reason);
             CopyText(problem, COUNTOF(problem), s_report.reason);
             exitCode = EXIT_NOTHING_ASKED;
@@ -138,9 +136,7 @@ int main(int argc, char **argv)
         }
         if (options.hasLog && !s_report.noSuchPrinter &&
             !AppendLogLine(options.log, &s_report, error, COUNTOF(error))) {
-            WriteErrorText("VRAutoDetect: ");
-            WriteErrorText(error);
-            WriteErrorText("\n");
+            SayError(error, "\n");
             CopyText(problem, COUNTOF(problem), error);
             if (exitCode == EXIT_ALL_DETECTED)
                 exitCode = EXIT_NOT_DETECTED;
@@ -148,18 +144,14 @@ int main(int argc, char **argv)
     }
     // The engines this run trusted first, remembered for the next.
     if (!SaveEngineFile(error, COUNTOF(error))) {
-        WriteErrorText("VRAutoDetect: ");
-        WriteErrorText(error);
-        WriteErrorText("\n");
+        SayError(error, "\n");
         CopyText(problem, COUNTOF(problem), error);
         if (exitCode == EXIT_ALL_DETECTED)
             exitCode = EXIT_NOT_DETECTED;
     }
     // A report that cannot be kept is a run that did not do what was asked.
     if (!FinishReport(error, COUNTOF(error))) {
-        WriteErrorText("VRAutoDetect: ");
-        WriteErrorText(error);
-        WriteErrorText("\n");
+        SayError(error, "\n");
         CopyText(problem, COUNTOF(problem), error);
         if (exitCode == EXIT_ALL_DETECTED)
             exitCode = EXIT_NOT_DETECTED;
