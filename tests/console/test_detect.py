@@ -9,6 +9,7 @@ Each case: the exit code, the outcome words, and what was written: with
 end-to-end tests pin for the same agents.
 
 Usage: test_detect.py PROGRAM SCRATCH_DIR AGENT_DIR... (exit 77: skipped)"""
+import atexit
 import json
 import os
 import re
@@ -905,6 +906,9 @@ def start_snmpd(address, engine):
     """snmpd on address:161 with engine id engine (hex), a fresh persistent
     directory; stopped by stop_snmpd with the PID it wrote."""
     state = os.path.join(scratch, "snmpd-" + address)
+    # One an earlier run left behind (it ended before stopping it).
+    if os.path.exists(os.path.join(state, "pid")):
+        stop_snmpd(state)
     shutil.rmtree(state, ignore_errors=True)
     os.makedirs(os.path.join(state, "persistent"))
     conf = [l for l in open(os.path.join(here, "..", "agents", "snmpd-v3.conf"))
@@ -922,6 +926,7 @@ def start_snmpd(address, engine):
                            "shaonly-auth", "-t", "0.2", "-r", "0", address, ".1.3.6.1.2.1.1.5.0"],
                           capture_output=True, env=dict(os.environ, MIBS="", MIBDIRS="/nonexistent")
                           ).returncode == 0:
+            atexit.register(stop_snmpd, state)
             return state
         time.sleep(0.2)
     check(False, "snmpd on %s did not start: %r" % (address, open(os.path.join(state, "log")).read()))
@@ -929,10 +934,20 @@ def start_snmpd(address, engine):
 
 
 def stop_snmpd(state):
-    pid = int(open(os.path.join(state, "pid")).read())
+    """By the PID it wrote, when that process is still the one started on
+    this state directory."""
+    try:
+        pid = int(open(os.path.join(state, "pid")).read())
+        if state.encode() not in open("/proc/%d/cmdline" % pid, "rb").read():
+            return
+    except (OSError, ValueError):
+        return
     os.kill(pid, signal.SIGTERM)
     for _ in range(50):
-        if not os.path.exists("/proc/%d" % pid) or open("/proc/%d/stat" % pid).read().split()[2] == "Z":
+        try:
+            if open("/proc/%d/stat" % pid).read().split()[2] == "Z":
+                return
+        except OSError:
             return
         time.sleep(0.1)
     os.kill(pid, signal.SIGKILL)
@@ -999,6 +1014,14 @@ check(run.returncode == 1 and [p["engine"]["state"] for p in twins] == ["new", "
       and sorted(l[:2] for l in engine_lines(engines)) ==
       sorted([[first_address, SNMPD_ENGINE], ["127.0.0.80", ENGINE_C2]])
       and os.stat(engines).st_mode & 0o777 == 0o750, "engines, --all: %r %r" % (fleet, engine_lines(engines)))
+# The refused one alone, in a run of its own: its engine is the file's for
+# another address.
+run = wine(exe, "--printer", twins[1]["printer"], "--timeout", "1", "--json", *SHA_AES, *ENGINES,
+           extra_env=SHAAES["env"])
+alone = json.loads(run.stdout)["printers"][0]
+check(run.returncode == 1 and alone["engine"]["state"] == "refused" and alone["reason"].startswith(
+      "the printer at %s presents SNMPv3 engine %s, which %s lists for the printer at %s: two printers"
+      % (second_address, SNMPD_ENGINE, windows_path(engines), first_address)), "engines, alone: %r" % alone)
 # One printer at two addresses: accepted once the file lists its engine for both.
 with open(engines, "ab") as f:
     f.write(("%s %s 2026-01-02T03:04:05Z\r\n" % (second_address, SNMPD_ENGINE)).encode())
