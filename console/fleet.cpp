@@ -1095,14 +1095,17 @@ int RunAllPrinters(const ConsoleOptions *options, const char *programPath)
     else
         WriteSummaryLine(counts[PRINTER_DETECTED], counts[PRINTER_FAILED],
                          counts[PRINTER_SKIPPED], milliseconds);
+    // A history that refuses a line is said once: the printers after it are
+    // not appended either, so that it holds no night in part out of order.
     for (int i = 0; options->hasLog && i < fleet.total; i++) {
         char error[LONG_TEXT_SIZE];
         if (!AppendLogLine(options->log, &fleet.reports[i], error, COUNTOF(error))) {
             WriteErrorText("VRAutoDetect: ");
             WriteErrorText(error);
-            WriteErrorText("\n");
+            WriteErrorText("; no further line appended\n");
             if (exitCode == EXIT_ALL_DETECTED)
                 exitCode = EXIT_NOT_DETECTED;
+            break;
         }
     }
     free(fleet.engines);
