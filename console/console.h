@@ -105,7 +105,8 @@ enum WalkOutcome {
     OUTCOME_V3_OTHER_REPORT,
     OUTCOME_V3_NO_RANDOM,       // our side: no random numbers for ids or salts
     OUTCOME_V3_CRYPTO_FAILED,   // our side: a key, digest or cipher failed
-    OUTCOME_NOT_WALKED_ENGINE   // the printer's SNMPv3 engine was refused
+    OUTCOME_NOT_WALKED_ENGINE,  // the printer's SNMPv3 engine was refused
+    OUTCOME_COUNT               // not an outcome: how many there are
 };
 struct WalkReport {
     int outcome;                // WalkOutcome

@@ -714,7 +714,7 @@ static int InRange(int value, int least, int most)
 
 static int CheckWalk(const WalkReport *walk, const char *label, char *why, size_t whySize)
 {
-    if (!InRange(walk->outcome, OUTCOME_NOT_WALKED_SILENT, OUTCOME_V3_CRYPTO_FAILED)) {
+    if (!InRange(walk->outcome, OUTCOME_NOT_WALKED_SILENT, OUTCOME_COUNT - 1)) {
         FormatText(why, whySize, "%s: outcome %d out of range", label, walk->outcome);
         return 0;
     }
