@@ -64,6 +64,7 @@ struct V3Request {
     uint32_t contextEngineLength;
     uint8_t *pdu;
     size_t pduSize;
+    int bulk;                       // a GetBulk: its answer keeps the exception values
     uint32_t contextLength;
     uint8_t context[WS_MAX_COMMUNITY];
 };
@@ -610,7 +611,9 @@ static int HandleMessage(WsSession *s, V3Session *v, uint8_t *datagram, size_t s
         FailRequest(s, v, r, VR_SNMP_V3_PRIVACY_REQUIRED);
         return 0;
     }
-    MapExceptions(pdu);
+    // A GetBulk's walk reads endOfMibView itself, as over SNMPv2c.
+    if (!r->bulk)
+        MapExceptions(pdu);
     memcpy(v->answerContext, r->context, r->contextLength);
     pdu->community = v->answerContext;
     pdu->communityLength = r->contextLength;
@@ -653,6 +656,7 @@ size_t WsV3EncodeRequest(int session, const WsAddress *destination, const WsCont
         return 0;
     memcpy(r->pdu, v->work, pduSize);
     r->pduSize = pduSize;
+    r->bulk = message->pduType == BER_PDU_GETBULK;
     r->requestId = message->requestId;
     r->destination = *destination;
     r->recovered = 0;

@@ -255,6 +255,17 @@ CASES = [
      ["authentication failure: wrong authentication password",
       "FAILED (HardDisk: authentication failure)"],
      None, {"env": dict(SHAAES["env"], VR_SNMP_AUTH_PASSWORD="wrong-auth1")}),
+    # SNMPv3 walks with GetBulk: an agent whose view ends inside a reply
+    # answers endOfMibView there, which ends the walk with what it found
+    # (the demonstration agent's user sees only its printer's sub-trees).
+    ("v3-end-of-view", {k: "1.3.6.1.4.1.55555.100." + n for k, n in
+                        (("HardDisk", "1"), ("RAMDisk", "1"), ("3000Finisher", "2"),
+                         ("PunchingUnit", "3"), ("CassetteTwo", "4"))},
+     ["--address", "127.0.0.45", "--timeout", "1", "--v3-user", "vrdemo", "--v3-auth", "SHA",
+      "--v3-priv", "AES"], 0,
+     ['HardDisk      1.3.6.1.4.1.55555.100.1  detected: "HDD", "320 GB"  [1 exchange',
+      'CassetteTwo   1.3.6.1.4.1.55555.100.4  detected: "Cassette 2", "A4"  [1 exchange', "=> DETECTED"],
+     None, {"env": {"VR_SNMP_AUTH_PASSWORD": "vrdemo-auth-pass", "VR_SNMP_PRIV_PASSWORD": "vrdemo-priv-pass"}}),
     ("v3-unknown-user", V3_MAP, V3 + ["--v3-user", "nobody"] + SHA_AES[2:], 1,
      ["unknown user: the agent has no SNMPv3 user", "FAILED (HardDisk: unknown user)"], None,
      SHAAES),
