@@ -12,8 +12,9 @@ set -eu
 # prefixes with a display take from it (tests/prefix/caption-font.sh);
 # osslsigncode: Authenticode signatures of the release (package/make-dist.sh)
 # and their check in its test; wixl and msitools (msiinfo, msibuild): the
-# installer for print servers; openssl: the test's throwaway certificate.
-packages="cmake make g++ clang libclang-rt-dev llvm python3 bc mingw-w64 wine64 fonts-wine snmpd snmp googletest xvfb xdotool imagemagick locales fp-utils unzip osslsigncode wixl msitools openssl"
+# installer for print servers; openssl: the test's throwaway certificate;
+# snmpsim: the tests' second agent, serving the walks of real devices it ships.
+packages="cmake make g++ clang libclang-rt-dev llvm python3 bc mingw-w64 wine64 fonts-wine snmpd snmp googletest xvfb xdotool imagemagick locales fp-utils unzip osslsigncode wixl msitools openssl snmpsim"
 
 missing=""
 for p in $packages; do

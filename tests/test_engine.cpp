@@ -13,6 +13,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <algorithm>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -711,6 +712,117 @@ TEST_F(Engine, BulkWalkKeepsWhatTheGetNextWalkKeeps)
             EXPECT_EQ(summary.exchanges, count);
         }
     }
+}
+
+namespace {
+
+// snmpsim (agents.sh) serves the walks of real devices that it ships, one
+// community each; snmpbulkwalk's walk of each is walk-sim-NAME.txt.
+const char SIM[] = "127.0.0.46";
+
+struct RecordedSubtree {
+    std::string root;                   // dotted, without the leading dot
+    int objects = 0;
+    std::vector<std::string> texts;     // as the engine keeps them
+};
+
+std::string HexOctets(const std::string &hex)
+{
+    std::string bytes;
+    std::istringstream in(hex);
+    std::string pair;
+    while (in >> pair)
+        bytes += (char)strtoul(pair.c_str(), NULL, 16);
+    return bytes;
+}
+
+// The sub-trees a walk of the device would be asked for: the objects'
+// names cut to their first eight arcs (a shorter name to its parent), each
+// with every object of the recording under it.
+std::vector<RecordedSubtree> RecordedSubtrees(const std::vector<SnmpwalkEntry> &entries)
+{
+    std::vector<RecordedSubtree> subtrees;
+    for (const SnmpwalkEntry &e : entries) {
+        std::vector<smiUINT32> arcs = Oid(e.name.c_str() + 1);
+        arcs.resize(std::min<size_t>(8, arcs.size() - 1));
+        std::string root = OidText(arcs).substr(1);
+        bool known = false;
+        for (const RecordedSubtree &s : subtrees)
+            known = known || s.root == root;
+        if (!known) {
+            RecordedSubtree s;
+            s.root = root;
+            subtrees.push_back(s);
+        }
+    }
+    for (RecordedSubtree &s : subtrees) {
+        const std::string prefix = "." + s.root + ".";
+        for (const SnmpwalkEntry &e : entries) {
+            if (e.name.compare(0, prefix.size(), prefix) != 0)
+                continue;
+            s.objects++;
+            if (e.syntax != SNMP_SYNTAX_OCTETS)
+                continue;
+            std::string text = HexOctets(e.value);
+            text = text.substr(0, text.find('\0')).substr(0, SNMP_VALUE_SIZE - 1);
+            if (!text.empty() && s.texts.size() < SNMP_VALUE_SLOTS)
+                s.texts.push_back(text);
+        }
+        s.texts.resize(SNMP_VALUE_SLOTS);
+    }
+    return subtrees;
+}
+
+}  // namespace
+
+// Every sub-tree of each recording walked with GetBulk: the texts, the
+// objects and the end that snmpbulkwalk found, in as many exchanges as
+// replies of 16 objects take (one more sees the sub-tree's end).
+TEST_F(Engine, BulkWalkOfRecordedDevicesFindsWhatSnmpbulkwalkFinds)
+{
+    std::string unavailable = ReadTextFile(AgentFile("snmpsim-unavailable"));
+    if (!unavailable.empty())
+        GTEST_SKIP() << "snmpsim unavailable: " << unavailable;
+    struct Case {
+        const char *community;
+        size_t subtrees;        // in snmpbulkwalk's walk, so that a cut walk
+        int objects;            // fails the row
+    } cases[] = {
+        {"linux-full-walk", 142, 3882},
+        {"winxp-full-walk", 116, 2101},
+        {"linksys-system", 7, 7},
+        {"solaris-system", 7, 7},
+        {"udp-endpoint-table-walk", 2, 21},
+        {"hp_perf", 12, 743},
+        {"hp_perf2", 12, 1059},
+        {"cisco_16_switch", 139, 51008},
+        {"linux", 146, 3710},
+        {"winxp1", 117, 2042},
+        {"winxp2", 115, 2027},
+    };
+    BulkWalks walks;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.community);
+        std::vector<SnmpwalkEntry> entries;
+        bool end = false;
+        std::string problem;
+        std::string file = "walk-sim-" + std::string(c.community) + ".txt";
+        std::string reference = ReadTextFile(AgentFile(file.c_str()));
+        ASSERT_TRUE(ParseSnmpwalk(reference, &entries, &end, &problem)) << problem;
+        EXPECT_TRUE(end);
+        EXPECT_EQ(c.objects, (int)entries.size());
+        std::vector<RecordedSubtree> subtrees = RecordedSubtrees(entries);
+        EXPECT_EQ(c.subtrees, subtrees.size());
+        for (const RecordedSubtree &s : subtrees) {
+            SCOPED_TRACE(s.root);
+            EXPECT_EQ(0, Walk(s.root, 2, SIM, c.community));
+            EXPECT_EQ(s.texts, Values());
+            EXPECT_EQ(s.objects, g_lastWalk.objects);
+            EXPECT_EQ(WALK_ENDED, g_lastWalk.ending);
+            EXPECT_EQ(s.objects / 16 + 1, g_lastWalk.exchanges);
+        }
+    }
+    EXPECT_EQ(0u, boxes.Count());
 }
 
 TEST_F(Engine, BulkWalkAsksForFewerOnTooBigAndCountsTheExchangesTheAgentSaw)

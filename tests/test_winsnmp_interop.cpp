@@ -11,114 +11,13 @@
 
 namespace {
 
-// One object in a form both walks can be brought to.
-struct Entry {
-    std::string name;
-    int syntax = 0;
-    std::string value;
-};
-
-std::string Describe(const Entry &e)
+std::string Describe(const SnmpwalkEntry &e)
 {
     return e.name + " [" + std::to_string(e.syntax) + "] " + e.value;
 }
 
-std::string Trim(const std::string &s)
-{
-    size_t a = s.find_first_not_of(" \t\r\n");
-    size_t b = s.find_last_not_of(" \t\r\n");
-    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
-}
-
-std::string CollapseSpaces(const std::string &s)
-{
-    std::string out;
-    std::istringstream in(s);
-    std::string word;
-    while (in >> word)
-        out += (out.empty() ? "" : " ") + word;
-    return out;
-}
-
-std::string IpToHex(const std::string &dotted)
-{
-    std::vector<smiUINT32> parts = Oid(dotted.c_str());
-    std::string out;
-    char piece[4];
-    for (smiUINT32 p : parts) {
-        snprintf(piece, sizeof(piece), "%02X", (unsigned)p);
-        out += (out.empty() ? "" : " ") + std::string(piece);
-    }
-    return out;
-}
-
-// snmpwalk -On -Ox output: ".OID = TYPE: VALUE" with hex strings continued
-// on following lines, ending with "End of MIB". Unknown types fail the test.
-bool ParseSnmpwalk(const std::string &text, std::vector<Entry> *entries, bool *endOfMib,
-                   std::string *problem)
-{
-    std::vector<std::string> records;
-    std::istringstream in(text);
-    std::string line;
-    *endOfMib = false;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line == "End of MIB") {
-            *endOfMib = true;
-        } else if (!line.empty() && line[0] == '.' && line.find(" = ") != std::string::npos) {
-            records.push_back(line);
-        } else if (!records.empty() && !*endOfMib) {
-            records.back() += " " + line;
-        } else if (!Trim(line).empty()) {
-            *problem = "unexpected line: " + line;
-            return false;
-        }
-    }
-    for (const std::string &r : records) {
-        Entry e;
-        size_t eq = r.find(" = ");
-        e.name = r.substr(0, eq);
-        std::string rest = r.substr(eq + 3);
-        size_t colon = rest.find(": ");
-        std::string type = colon == std::string::npos ? Trim(rest) : rest.substr(0, colon);
-        std::string value = colon == std::string::npos ? "" : Trim(rest.substr(colon + 2));
-        if (type == "\"\"") {
-            e.syntax = SNMP_SYNTAX_OCTETS;
-        } else if (type == "Hex-STRING") {
-            e.syntax = SNMP_SYNTAX_OCTETS;
-            e.value = CollapseSpaces(value);
-        } else if (type == "INTEGER") {
-            e.syntax = SNMP_SYNTAX_INT;
-            e.value = value;
-        } else if (type == "Gauge32") {
-            e.syntax = SNMP_SYNTAX_GAUGE32;
-            e.value = value;
-        } else if (type == "Counter32") {
-            e.syntax = SNMP_SYNTAX_CNTR32;
-            e.value = value;
-        } else if (type == "Timeticks") {
-            e.syntax = SNMP_SYNTAX_TIMETICKS;
-            e.value = value.substr(1, value.find(')') - 1);   // "(123) 0:00:01.23"
-        } else if (type == "OID") {
-            e.syntax = SNMP_SYNTAX_OID;
-            e.value = value;
-        } else if (type == "IpAddress") {
-            e.syntax = SNMP_SYNTAX_IPADDR;
-            e.value = IpToHex(value);
-        } else if (type == "NULL") {
-            e.syntax = SNMP_SYNTAX_NULL;
-        } else {
-            *problem = "a type this test does not know: " + r;
-            return false;
-        }
-        entries->push_back(e);
-    }
-    return true;
-}
-
 struct Walk {
-    std::vector<Entry> entries;
+    std::vector<SnmpwalkEntry> entries;
     bool ended = false;          // noSuchName after the last object
     bool leftRoot = false;       // an answer named something outside the root
     int duplicates = 0;          // answers to earlier requests, dropped
@@ -231,7 +130,7 @@ void CompareWithSnmpwalk(const char *file, const char *address, UINT port)
     if (!AgentsAvailable(&reason))
         GTEST_SKIP() << reason;
     std::string reference = ReadTextFile(AgentFile(file));
-    std::vector<Entry> expected;
+    std::vector<SnmpwalkEntry> expected;
     bool endOfMib = false;
     std::string problem;
     ASSERT_TRUE(ParseSnmpwalk(reference, &expected, &endOfMib, &problem)) << problem;
@@ -248,7 +147,7 @@ void CompareWithSnmpwalk(const char *file, const char *address, UINT port)
 
     // The syntaxes the config offers all came through.
     std::set<int> seen;
-    for (const Entry &e : walk.entries)
+    for (const SnmpwalkEntry &e : walk.entries)
         seen.insert(e.syntax);
     for (int syntax : {SNMP_SYNTAX_INT, SNMP_SYNTAX_OCTETS, SNMP_SYNTAX_OID, SNMP_SYNTAX_IPADDR,
                        SNMP_SYNTAX_CNTR32, SNMP_SYNTAX_GAUGE32, SNMP_SYNTAX_TIMETICKS})
@@ -333,7 +232,7 @@ TEST(WinSnmpInterop, OneSessionAsksOverIpv4AndThenOverIpv6)
 
 TEST(WinSnmpInterop, ParserOfTheReferenceRejectsWhatItDoesNotKnow)
 {
-    std::vector<Entry> entries;
+    std::vector<SnmpwalkEntry> entries;
     bool end = false;
     std::string problem;
     EXPECT_FALSE(ParseSnmpwalk(".1.3.6.1.2.1.1.1.0 = Wrong-TYPE: 1\n", &entries, &end, &problem));
@@ -346,6 +245,15 @@ TEST(WinSnmpInterop, ParserOfTheReferenceRejectsWhatItDoesNotKnow)
     EXPECT_EQ(Describe(entries[0]), ".1.3 [4] 41 42 43");
     EXPECT_EQ(Describe(entries[1]), ".1.4 [4] ");
     EXPECT_EQ(Describe(entries[2]), ".1.5 [67] 7");
+    EXPECT_TRUE(end);
+    // snmpbulkwalk's: a Counter64, and endOfMibView after the last object.
+    entries.clear();
+    ASSERT_TRUE(ParseSnmpwalk(".1.6 = Counter64: 18446744073709551615\n"
+                              ".1.6 = No more variables left in this MIB View (It is past the end of the MIB tree)\n",
+                              &entries, &end, &problem))
+        << problem;
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(Describe(entries[0]), ".1.6 [70] 18446744073709551615");
     EXPECT_TRUE(end);
 }
 

@@ -6,6 +6,7 @@
 #include <ws2tcpip.h>
 
 #include <map>
+#include <sstream>
 #include <stdio.h>
 
 static std::map<HWND, int> g_notifications;
@@ -292,4 +293,105 @@ std::string ReadTextFile(const std::string &path)
         text.append(buffer, n);
     fclose(f);
     return text;
+}
+
+static std::string Trim(const std::string &s)
+{
+    size_t a = s.find_first_not_of(" \t\r\n");
+    size_t b = s.find_last_not_of(" \t\r\n");
+    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+static std::string CollapseSpaces(const std::string &s)
+{
+    std::string out;
+    std::istringstream in(s);
+    std::string word;
+    while (in >> word)
+        out += (out.empty() ? "" : " ") + word;
+    return out;
+}
+
+static std::string IpToHex(const std::string &dotted)
+{
+    std::vector<smiUINT32> parts = Oid(dotted.c_str());
+    std::string out;
+    char piece[4];
+    for (smiUINT32 p : parts) {
+        snprintf(piece, sizeof(piece), "%02X", (unsigned)p);
+        out += (out.empty() ? "" : " ") + std::string(piece);
+    }
+    return out;
+}
+
+bool ParseSnmpwalk(const std::string &text, std::vector<SnmpwalkEntry> *entries, bool *endOfMib,
+                   std::string *problem)
+{
+    std::vector<std::string> records;
+    std::istringstream in(text);
+    std::string line;
+    *endOfMib = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line == "End of MIB") {
+            *endOfMib = true;
+        } else if (!line.empty() && line[0] == '.' && line.find(" = ") != std::string::npos) {
+            records.push_back(line);
+        } else if (!records.empty() && !*endOfMib) {
+            records.back() += " " + line;
+        } else if (!Trim(line).empty()) {
+            *problem = "unexpected line: " + line;
+            return false;
+        }
+    }
+    for (const std::string &r : records) {
+        SnmpwalkEntry e;
+        size_t eq = r.find(" = ");
+        e.name = r.substr(0, eq);
+        std::string rest = r.substr(eq + 3);
+        size_t colon = rest.find(": ");
+        std::string type = colon == std::string::npos ? Trim(rest) : rest.substr(0, colon);
+        std::string value = colon == std::string::npos ? "" : Trim(rest.substr(colon + 2));
+        if (rest.compare(0, 17, "No more variables") == 0) {
+            *endOfMib = true;           // snmpbulkwalk's endOfMibView
+            continue;
+        } else if (type == "\"\"") {
+            e.syntax = SNMP_SYNTAX_OCTETS;
+        } else if (type == "Hex-STRING") {
+            e.syntax = SNMP_SYNTAX_OCTETS;
+            e.value = CollapseSpaces(value);
+        } else if (type == "INTEGER") {
+            e.syntax = SNMP_SYNTAX_INT;
+            e.value = value;
+        } else if (type == "Gauge32") {
+            e.syntax = SNMP_SYNTAX_GAUGE32;
+            e.value = value;
+        } else if (type == "Counter64") {
+            e.syntax = SNMP_SYNTAX_CNTR64;
+            e.value = value;
+        } else if (type == "Opaque" || type == "OPAQUE") {
+            e.syntax = SNMP_SYNTAX_OPAQUE;
+            e.value = value;            // as snmpwalk decodes it ("Float: 0.46")
+        } else if (type == "Counter32") {
+            e.syntax = SNMP_SYNTAX_CNTR32;
+            e.value = value;
+        } else if (type == "Timeticks") {
+            e.syntax = SNMP_SYNTAX_TIMETICKS;
+            e.value = value.substr(1, value.find(')') - 1);   // "(123) 0:00:01.23"
+        } else if (type == "OID") {
+            e.syntax = SNMP_SYNTAX_OID;
+            e.value = value;
+        } else if (type == "IpAddress") {
+            e.syntax = SNMP_SYNTAX_IPADDR;
+            e.value = IpToHex(value);
+        } else if (type == "NULL") {
+            e.syntax = SNMP_SYNTAX_NULL;
+        } else {
+            *problem = "a type this test does not know: " + r;
+            return false;
+        }
+        entries->push_back(e);
+    }
+    return true;
 }

@@ -71,3 +71,18 @@ bool AgentsAvailable(std::string *reason);
 // A file of agents.sh's state directory, as a Windows path.
 std::string AgentFile(const char *name);
 std::string ReadTextFile(const std::string &path);
+
+// One object of snmpwalk's or snmpbulkwalk's -On -Ox output: the name with
+// its leading dot, the syntax as SnmpGetVb gives it, and the value in the
+// form Binding has it (octets in hex "41 42").
+struct SnmpwalkEntry {
+    std::string name;
+    int syntax = 0;
+    std::string value;
+};
+// Parses ".OID = TYPE: VALUE" lines, hex strings continued on the lines
+// after them; "End of MIB" (snmpwalk) and "No more variables..."
+// (snmpbulkwalk's endOfMibView) set endOfMib. A type it does not know fails
+// with the line in problem.
+bool ParseSnmpwalk(const std::string &text, std::vector<SnmpwalkEntry> *entries, bool *endOfMib,
+                   std::string *problem);

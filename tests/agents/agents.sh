@@ -6,9 +6,11 @@
 #   127.0.0.44:161, [::1]:161 and 127.0.0.44:162 (its "other source"), and
 #   on [fe80::44:1%lo]:161 where the loopback interface can be given that
 #   link-local address (DIR/linklocal then names it, zone as an index;
-#   DIR/linklocal-unavailable says why not).
-# "start DIR" also records snmpwalk's walks of snmpd (IPv4 and IPv6) in DIR
-# for the tests to compare with. When snmpd, snmpwalk or python3 is missing,
+#   DIR/linklocal-unavailable says why not), and snmpsim on 127.0.0.46:161
+#   serving the real devices' walks that it ships, one community each
+#   (DIR/snmpsim-unavailable says why not).
+# "start DIR" also records snmpwalk's walks of snmpd (IPv4 and IPv6) and
+# snmpbulkwalk's of each recording in DIR for the tests to compare with. When snmpd, snmpwalk or python3 is missing,
 # or we may not bind port 161, it writes the reason to DIR/unavailable and
 # succeeds, so that the tests skip with that reason. Processes are stopped
 # by the PIDs they wrote, never by name.
@@ -29,12 +31,27 @@ DEMO_V4=127.0.0.45
 DEMO_SUBTREES=".1.3.6.1.2.1.1.1 .1.3.6.1.4.1.55555.100.1 .1.3.6.1.4.1.55555.100.2
 .1.3.6.1.4.1.55555.100.3 .1.3.6.1.4.1.55555.100.4"
 LINK_LOCAL=fe80::44:1
+SIM_V4=127.0.0.46
+SIM_EXAMPLES=/usr/share/doc/snmpsim/examples/data
+# The recordings of real devices that snmpsim ships, by their names there;
+# each is served under its file's base name as the community.
+SIM_RECORDINGS="recorded/linux-full-walk.snmprec.gz recorded/winxp-full-walk.snmprec.gz
+recorded/linksys-system.snmprec recorded/solaris-system.snmprec
+recorded/udp-endpoint-table-walk.snmprec hp_perf.snmprec.gz hp_perf2.snmprec.gz
+cisco_16_switch.snmprec.gz foreignformats/linux.snmpwalk.gz
+foreignformats/winxp1.snmpwalk.gz foreignformats/winxp2.sapwalk.gz"
 
 stop_all() {
     stop_pid_file "$dir/snmpd.pid"
     stop_pid_file "$dir/demo-snmpd.pid"
     stop_pid_file "$dir/agent.pid"
     stop_pid_file "$dir/engine-agent.pid"
+    stop_pid_file "$dir/snmpsim.pid"
+    # Its data lives where the user it runs as can read it.
+    if [ -f "$dir/snmpsim-data" ]; then
+        rm -rf "$(cat "$dir/snmpsim-data")"
+        rm -f "$dir/snmpsim-data"
+    fi
     # Only an address that we added goes again.
     if [ -f "$dir/linklocal-added" ]; then
         ip -6 addr del "$LINK_LOCAL/128" dev lo 2>/dev/null
@@ -55,6 +72,52 @@ add_link_local() {
     touch "$dir/linklocal-added"
 }
 
+# Starts snmpsim with the recordings (unpacked), or says in
+# DIR/snmpsim-unavailable why it cannot run here. It drops root for nobody,
+# so its data and index go to a directory of their own under /tmp.
+start_recordings() {
+    command -v snmpsimd >/dev/null 2>&1 ||
+        { echo "snmpsimd is not installed (scripts/install-deps.sh)" > "$dir/snmpsim-unavailable"; return; }
+    data="$(mktemp -d "${TMPDIR:-/tmp}/vr-snmpsim.XXXXXX")" || return
+    echo "$data" > "$dir/snmpsim-data"
+    mkdir "$data/records" "$data/index"
+    for recording in $SIM_RECORDINGS; do
+        name="$(basename "$recording" .gz)"
+        if [ ! -f "$SIM_EXAMPLES/$recording" ]; then
+            echo "snmpsim's example $SIM_EXAMPLES/$recording is missing" > "$dir/snmpsim-unavailable"
+            return
+        fi
+        case "$recording" in
+        *.gz) gzip -dc "$SIM_EXAMPLES/$recording" > "$data/records/$name" ;;
+        *) cp "$SIM_EXAMPLES/$recording" "$data/records/$name" ;;
+        esac
+    done
+    chmod 755 "$data" "$data/records"
+    chmod 644 "$data/records"/*
+    chown nobody:nogroup "$data/index"
+    # The log's name on the command line lets stop_pid_file recognise it.
+    snmpsimd --data-dir="$data/records" --cache-dir="$data/index" --v2c-arch \
+        --agent-udpv4-endpoint="$SIM_V4:161" --process-user=nobody --process-group=nogroup \
+        --logging-method="file:$dir/snmpsim.log" > "$dir/snmpsim.out" 2>&1 < /dev/null &
+    echo $! > "$dir/snmpsim.pid"
+}
+
+# snmpbulkwalk of each recording, whole: walk-sim-NAME.txt.
+record_recordings() {
+    [ -f "$dir/snmpsim-unavailable" ] && return 0
+    if ! AGENT_COMMUNITY=linksys-system wait_answer "$SIM_V4" .1.3.6.1.2.1.1.1.0; then
+        echo "snmpsim did not answer; its output and log:" >&2
+        cat "$dir/snmpsim.out" "$dir/snmpsim.log" >&2
+        return 1
+    fi
+    for recording in $SIM_RECORDINGS; do
+        name="$(basename "$recording" .gz)"
+        name="${name%.*}"
+        MIBS= snmpbulkwalk -v2c -c "$name" -On -Ox "$SIM_V4" .1 > "$dir/walk-sim-$name.txt" 2>&1 ||
+            { cat "$dir/walk-sim-$name.txt" >&2; return 1; }
+    done
+}
+
 case "$action" in
 stop)
     stop_all
@@ -63,7 +126,8 @@ stop)
 start)
     mkdir -p "$dir"
     stop_all
-    rm -f "$dir/unavailable" "$dir"/walk-*.txt "$dir/linklocal" "$dir/linklocal-unavailable"
+    rm -f "$dir/unavailable" "$dir"/walk-*.txt "$dir/linklocal" "$dir/linklocal-unavailable" \
+        "$dir/snmpsim-unavailable"
     check_agent_tools
     PATH="$PATH:/usr/sbin"
     # The agents share a module; its compiled copy stays out of the checkout.
@@ -89,6 +153,8 @@ start)
     python3 "$here/scripted_agent.py" "$AGENT_V4" 161 "$dir/agent.pid" \
         > "$dir/agent.log" 2>&1 < /dev/null &
     agent_pid=$!
+
+    start_recordings
 
     link_local=""
     if reason="$(add_link_local)"; then
@@ -158,6 +224,7 @@ start)
         MIBS= snmpbulkwalk -v2c -c demo -On "$DEMO_V4" "$subtree" > "$dir/walk-demo-bulk-$n.txt" 2>&1
         status=$?
     done
+    [ $status -eq 0 ] && { record_recordings; status=$?; }
     if [ $status -ne 0 ]; then
         echo "snmpwalk failed:" >&2
         cat "$dir"/walk-*.txt >&2
@@ -165,7 +232,8 @@ start)
         exit 1
     fi
     echo "agents started: snmpd $SNMPD_V4:161 [::1]:$SNMPD_V6_PORT, scripted $AGENT_V4:161," \
-         "engine $ENGINE_V4:161 [::1]:161"
+         "engine $ENGINE_V4:161 [::1]:161, snmpsim $SIM_V4:161" \
+         "$(cat "$dir/snmpsim-unavailable" 2>/dev/null)"
     exit 0
     ;;
 *)
