@@ -50,6 +50,20 @@ int Walk(const std::string &oid, int timeoutSeconds = 2, const char *address = A
                            oid.size(), timeoutSeconds);
 }
 
+// Walks with GetBulk over SNMPv2c (on) as --v2c makes the console program
+// walk, or with GetNext over SNMPv1 as the dialog does.
+void SetBulkWalks(bool on)
+{
+    g_snmpSecurity.version = on ? 2 : 1;
+    g_subtreeWalk = on ? QueryOidSubtreeBulk : NULL;
+}
+
+// Walks with GetBulk over SNMPv2c while it lives.
+struct BulkWalks {
+    BulkWalks() { SetBulkWalks(true); }
+    ~BulkWalks() { SetBulkWalks(false); }
+};
+
 std::vector<std::string> Values()
 {
     std::vector<std::string> v;
@@ -392,19 +406,28 @@ TEST_F(Engine, TwoWalksInARowStartAfreshAndCarryTheFlagUntilTheFirstRelease)
     EXPECT_EQ(0, g_snmpFailed);
 }
 
+// The GetNext walk (sub-tree 21) and the GetBulk walk (34) of an agent that
+// answers the same object whatever is asked.
 TEST_F(Engine, AnswerThatDoesNotAdvanceLeavesTheWalkUnfinishedWithAWarning)
 {
-    int key = NewKey();
-    EXPECT_EQ(-1, Walk(SubtreeOid("21." + std::to_string(key))));
-    EXPECT_EQ(Expected({"n1"}), Values());
-    EXPECT_EQ(0, g_snmpFailed) << "the exchanges themselves succeeded";
-    EXPECT_EQ(0, g_walkEnded) << "the walk did not reach the sub-tree's end";
-    ASSERT_EQ(1u, boxes.Count());
-    ExpectWarning(0, "Walk incomplete: the agent answered with a name that does not follow the "
-                     "one asked for ...");
-    std::vector<Arrival> log;
-    ASSERT_TRUE(AgentLog(21, key, &log));
-    EXPECT_EQ(2u, log.size());
+    for (int scenario : {21, 34}) {
+        SCOPED_TRACE(scenario);
+        boxes.Clear();
+        int key = NewKey();
+        SetBulkWalks(scenario == 34);
+        EXPECT_EQ(-1, Walk(SubtreeOid(std::to_string(scenario) + "." + std::to_string(key))));
+        SetBulkWalks(false);
+        EXPECT_EQ(Expected({"n1"}), Values());
+        EXPECT_EQ(0, g_snmpFailed) << "the exchanges themselves succeeded";
+        EXPECT_EQ(0, g_walkEnded) << "the walk did not reach the sub-tree's end";
+        EXPECT_EQ(WALK_NOT_ADVANCING, g_lastWalk.ending);
+        ASSERT_EQ(1u, boxes.Count());
+        ExpectWarning(0, "Walk incomplete: the agent answered with a name that does not follow "
+                         "the one asked for ...");
+        std::vector<Arrival> log;
+        ASSERT_TRUE(AgentLog(scenario, key, &log));
+        EXPECT_EQ(2u, log.size());
+    }
 }
 
 TEST_F(Engine, AgentThatNeverLeavesTheSubtreeIsStoppedAfterTheBoundWithAWarning)
@@ -610,20 +633,6 @@ TEST_F(Engine, RealAgentAnswersAWrongCommunityWithSilence)
 
 namespace {
 
-// Walks with GetBulk over SNMPv2c while it lives, as --v2c makes the
-// console program walk.
-struct BulkWalks {
-    BulkWalks()
-    {
-        g_snmpSecurity.version = 2;
-        g_subtreeWalk = QueryOidSubtreeBulk;
-    }
-    ~BulkWalks()
-    {
-        g_snmpSecurity.version = 1;
-        g_subtreeWalk = NULL;
-    }
-};
 
 // The demonstration printer's snmpd (demo/snmpd.conf) and the texts of
 // snmpbulkwalk's STRING lines of a sub-tree, as the engine keeps them.
@@ -845,6 +854,21 @@ TEST_F(Engine, BulkWalkAsksForFewerOnTooBigAndCountsTheExchangesTheAgentSaw)
     EXPECT_EQ(5, count);
 }
 
+// An agent that answers a GetBulk with noSuchName, as SNMPv1 ends a walk:
+// the walk has ended, as the GetNext walk's does.
+TEST_F(Engine, BulkWalkAnsweredWithNoSuchNameHasEnded)
+{
+    int key = NewKey();
+    {
+        BulkWalks bulk;
+        EXPECT_EQ(0, Walk(SubtreeOid("35." + std::to_string(key))));
+    }
+    EXPECT_EQ(WALK_ENDED, g_lastWalk.ending);
+    EXPECT_EQ(1, g_lastWalk.exchanges);
+    EXPECT_EQ(Expected({}), Values());
+    EXPECT_EQ(0u, boxes.Count());
+}
+
 // An SNMPv1-only agent: one that answers a GetBulk in SNMPv1, one that drops
 // every SNMPv2c message. Either is silence to an SNMPv2c walk.
 TEST_F(Engine, BulkWalkOfAnAgentThatRefusesV2cEndsAsNoAnswer)
@@ -931,23 +955,15 @@ Footprint Measure()
 
 }  // namespace
 
-TEST_F(Engine, AThousandWalksOnEveryPathLeaveNothingBehind)
+namespace {
+
+// A thousand walks of round(0) ... round(999) after twenty to warm up: the
+// heap, the files and the threads stay as they were. *shown: the boxes shown.
+void ThousandWalksFootprint(const std::function<void(int)> &round, BoxRecorder &boxes,
+                            size_t *shown)
 {
-    auto round = [](int i) {
-        switch (i % 10) {
-        case 0: Walk(SubtreeOid("20.1.5")); break;                              // outside at once
-        case 1: Walk(SubtreeOid("20.99")); break;                               // noSuchName
-        case 2: Walk(SubtreeOid("20.1"), 2, UNRESOLVABLE_HOST); break;     // unresolvable
-        case 3: Walk("not an oid"); break;                               // no conversion
-        case 4: Walk(SubtreeOid("26." + std::to_string(NewKey())), 0); break;   // no answer
-        case 5: Walk(SubtreeOid("23." + std::to_string(NewKey()))); break;      // wrong answers
-        case 6: Walk(SubtreeOid("21." + std::to_string(NewKey()))); break;      // does not advance
-        case 7: Walk("." + SubtreeOid("20.4")); break;                          // second stage
-        default: Walk(SubtreeOid("20.1")); break;
-        }
-    };
     // The recorder keeps what it recorded: count the boxes, keep none.
-    size_t shown = 0;
+    *shown = 0;
     for (int i = 0; i < 20; i++) {  // warm up: first-use allocations of the platform
         round(i);
         boxes.Clear();
@@ -955,7 +971,7 @@ TEST_F(Engine, AThousandWalksOnEveryPathLeaveNothingBehind)
     Footprint before = Measure();
     for (int i = 0; i < 1000; i++) {
         round(i);
-        shown += boxes.Count();
+        *shown += boxes.Count();
         boxes.Clear();
     }
     Footprint after = Measure();
@@ -973,7 +989,7 @@ TEST_F(Engine, AThousandWalksOnEveryPathLeaveNothingBehind)
     // The platform's own message box keeps a few bytes per box (seen under
     // Wine): measure that with as many plain boxes, and allow it.
     size_t boxesBefore = BusyHeapBytes();
-    for (size_t i = 0; i < shown; i++)
+    for (size_t i = 0; i < *shown; i++)
         MessageBoxA(NULL, "measure", "measure", MB_OK);
     boxes.Clear();
     size_t boxCost = BusyHeapBytes() - boxesBefore;
@@ -983,5 +999,46 @@ TEST_F(Engine, AThousandWalksOnEveryPathLeaveNothingBehind)
     printf("footprint: heap %zu -> %zu bytes, files %d -> %d, threads %d -> %d\n",
            before.heapBytes, after.heapBytes, before.unixFiles, after.unixFiles,
            before.threads, after.threads);
+}
+
+}  // namespace
+
+TEST_F(Engine, AThousandWalksOnEveryPathLeaveNothingBehind)
+{
+    auto round = [](int i) {
+        switch (i % 10) {
+        case 0: Walk(SubtreeOid("20.1.5")); break;                              // outside at once
+        case 1: Walk(SubtreeOid("20.99")); break;                               // noSuchName
+        case 2: Walk(SubtreeOid("20.1"), 2, UNRESOLVABLE_HOST); break;     // unresolvable
+        case 3: Walk("not an oid"); break;                               // no conversion
+        case 4: Walk(SubtreeOid("26." + std::to_string(NewKey())), 0); break;   // no answer
+        case 5: Walk(SubtreeOid("23." + std::to_string(NewKey()))); break;      // wrong answers
+        case 6: Walk(SubtreeOid("21." + std::to_string(NewKey()))); break;      // does not advance
+        case 7: Walk("." + SubtreeOid("20.4")); break;                          // second stage
+        default: Walk(SubtreeOid("20.1")); break;
+        }
+    };
+    size_t shown = 0;
+    ThousandWalksFootprint(round, boxes, &shown);
     EXPECT_EQ(400u, shown);  // the failing paths did show their boxes
+}
+
+TEST_F(Engine, AThousandBulkWalksOnEveryPathLeaveNothingBehind)
+{
+    auto round = [](int i) {
+        switch (i % 8) {
+        case 0: Walk(SubtreeOid("20.1.5")); break;                          // outside at once
+        case 1: Walk(SubtreeOid("20.99")); break;                           // endOfMibView
+        case 2: Walk(SubtreeOid("20.1"), 2, UNRESOLVABLE_HOST); break; // unresolvable
+        case 3: Walk("not an oid"); break;                           // no conversion
+        case 4: Walk(SubtreeOid("33." + std::to_string(NewKey())), 0); break;  // v2c dropped
+        case 5: Walk(SubtreeOid("31." + std::to_string(NewKey()))); break;     // tooBig
+        case 6: Walk(SubtreeOid("20.3")); break;                            // two replies
+        default: Walk(SubtreeOid("20.1"), 1, "255.255.255.255"); break;     // cannot send
+        }
+    };
+    BulkWalks bulk;
+    size_t shown = 0;
+    ThousandWalksFootprint(round, boxes, &shown);
+    EXPECT_EQ(500u, shown);
 }

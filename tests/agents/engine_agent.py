@@ -205,6 +205,14 @@ def main():
                     tens.append((ROOT + (32,), number(0)))
                     sock.sendto(message(request_id, bulk_answer(name, repetitions, tens),
                                         version=1), peer)
+                elif scenario == 34:
+                    # The same object whatever was asked: no progress.
+                    sock.sendto(message(request_id, [(ROOT + key + (1,), octets(b"n1"))],
+                                        version=1), peer)
+                elif scenario == 35:
+                    # SNMPv1's end of the view, in an SNMPv2c answer.
+                    sock.sendto(message(request_id, [(name, tlv(0x05, b""))], version=1,
+                                        error=2, index=1), peer)
                 elif scenario == 32:
                     sock.sendto(message(request_id, [(name, tlv(0x05, b""))], error=5,
                                         index=1), peer)
