@@ -433,6 +433,17 @@ TEST(BerV2c, GetBulkAndAnswersAgainstHandEncodings)
         EXPECT_EQ(c.number, decoded->varBinds[0].value.unsigned64);
         EXPECT_EQ(Hex(bytes), Hex(Encode(*decoded)));
     }
+
+    // An SNMPv3 scoped PDU may be a GetBulk; the PDUs we never handle
+    // (SNMPv1's trap, Inform, SNMPv2's trap) stay refused.
+    const Bytes body = Cat({{0x02, 0x01, 0x07}, kZero, {0x02, 0x01, 0x10},
+                            Tlv(0x30, Tlv(0x30, Cat({name, {0x05, 0x00}})))});
+    for (uint8_t tag : {0xA5, 0xA4, 0xA6, 0xA7}) {
+        SCOPED_TRACE(tag);
+        Bytes pdu = Tlv(tag, body);
+        auto decoded = NewMessage();
+        EXPECT_EQ(tag == 0xA5 ? 1 : 0, BerDecodePdu(pdu.data(), pdu.size(), decoded.get()));
+    }
 }
 
 TEST(BerDecode, RefusesEveryTruncation)
