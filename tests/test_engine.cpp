@@ -916,7 +916,14 @@ struct Footprint {
     size_t heapBytes;   // bytes in use in all of the process's heaps
     int unixFiles;      // the process's open files and sockets, as the host sees them
     int threads;        // the process's threads
+    int windows;        // the thread's top-level windows, hidden ones too
 };
+
+BOOL CALLBACK CountWindow(HWND, LPARAM count)
+{
+    (*(int *)count)++;
+    return TRUE;
+}
 
 int CountEntries(const char *pattern)
 {
@@ -938,6 +945,8 @@ Footprint Measure()
     Footprint f;
     f.heapBytes = BusyHeapBytes();
     f.unixFiles = CountEntries("Z:\\proc\\self\\fd\\*");
+    f.windows = 0;
+    EnumThreadWindows(GetCurrentThreadId(), CountWindow, (LPARAM)&f.windows);
     f.threads = 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     THREADENTRY32 entry;
@@ -986,6 +995,9 @@ void ThousandWalksFootprint(const std::function<void(int)> &round, BoxRecorder &
     ASSERT_GT(before.heapBytes, 0u) << "cannot walk the heaps";
     EXPECT_LE(after.unixFiles, before.unixFiles + 2);
     EXPECT_LE(after.threads, before.threads + 1);
+    EXPECT_LE(after.windows, before.windows);
+    // Every walk's SnmpStartup had its SnmpCleanup: none is left to undo.
+    EXPECT_EQ(SNMPAPI_FAILURE, SnmpCleanup());
     // The platform's own message box keeps a few bytes per box (seen under
     // Wine): measure that with as many plain boxes, and allow it.
     size_t boxesBefore = BusyHeapBytes();
@@ -996,9 +1008,10 @@ void ThousandWalksFootprint(const std::function<void(int)> &round, BoxRecorder &
     // Leaking one OID or text per walk would add tens of kilobytes.
     EXPECT_LE(after.heapBytes, before.heapBytes + boxCost + 2 * 1024)
         << "the boxes alone kept " << boxCost << " bytes";
-    printf("footprint: heap %zu -> %zu bytes, files %d -> %d, threads %d -> %d\n",
+    printf("footprint: heap %zu -> %zu bytes, files %d -> %d, threads %d -> %d, "
+           "windows %d -> %d\n",
            before.heapBytes, after.heapBytes, before.unixFiles, after.unixFiles,
-           before.threads, after.threads);
+           before.threads, after.threads, before.windows, after.windows);
 }
 
 }  // namespace
