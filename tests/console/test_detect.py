@@ -524,10 +524,18 @@ def stored(printer):
     """The printer's values as the program handed them over (text types
     narrowed from the spooler's UTF-16)."""
     export = os.path.join(scratch, "values.reg")
-    if os.path.exists(export):
-        os.remove(export)
-    wine("reg", "export", "%s\\%s\\PrinterDriverData" % (PRINTERS, printer),
-         "Z:" + export.replace("/", "\\"), "/y")
+    # Wine's reg.exe has been seen to fail now and then under ctest -j4,
+    # leaving no file: that is the bench's reading, not the program's
+    # values, so it is said and read once more; a key that is not there
+    # fails both times.
+    for attempt in range(2):
+        if os.path.exists(export):
+            os.remove(export)
+        run = wine("reg", "export", "%s\\%s\\PrinterDriverData" % (PRINTERS, printer),
+                   "Z:" + export.replace("/", "\\"), "/y")
+        if run.returncode == 0 or attempt == 1:
+            break
+        print("reg export of %r failed (%d, %r): once more" % (printer, run.returncode, run.stderr))
     if not os.path.exists(export):
         return {}
     return {name: body.decode("utf-16-le").encode("latin-1") if kind in (1, 7) else body
