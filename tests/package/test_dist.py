@@ -196,7 +196,9 @@ for label, release_dir, release_version in (("upgrade", unsigned_dir, newer), ("
     guide = open(os.path.join(INSTALL, "AutoDetect", "README.txt")).read()
     check("%s: one copy at %s, its files" % (label, release_version),
           result.returncode == 0 and installed_products() == [release_version]
-          and guide.endswith("Build %s of the guide.\n" % release_version), str(installed_products()))
+          and guide.endswith("Build %s of the guide.\n" % release_version),
+          "msiexec %d, installed %s; %s" % (result.returncode, installed_products(),
+                                            result.stdout + result.stderr))
     check("%s: the site's changed query map kept" % label,
           os.path.exists(site_map) and open(site_map, "rb").read() == edited,
           repr(open(site_map, "rb").read()[:200]) if os.path.exists(site_map) else "gone")
